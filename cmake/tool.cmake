@@ -1,0 +1,16 @@
+# The Linux side: the packer library and the `qar` command.
+file(GLOB pack_src CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/pack/*.cpp)
+if(pack_src)
+  add_library(qar_pack STATIC ${pack_src})
+  target_include_directories(qar_pack PUBLIC ${CMAKE_SOURCE_DIR})
+endif()
+
+file(GLOB tool_src CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/*.cpp)
+if(tool_src)
+  add_executable(qar ${tool_src})
+  target_include_directories(qar PRIVATE ${CMAKE_SOURCE_DIR})
+  if(TARGET qar_pack)
+    target_link_libraries(qar PRIVATE qar_pack)
+  endif()
+  target_link_libraries(qar PRIVATE qar_ui ${QAR_CORE})
+endif()

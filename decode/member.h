@@ -1,0 +1,11 @@
+// Member extraction from solid streams through the history window.
+#pragma once
+
+#include <stdint.h>
+
+#include "platform/fs.h"
+
+int32_t ExtractMember(FileHandle output, uint32_t streamOffset, uint32_t memberOffset,
+                      uint32_t memberSize, uint8_t flags);
+// Releases the window of the current stream and forgets the stream (end of a run).
+void ReleaseStream();

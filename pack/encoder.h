@@ -1,0 +1,26 @@
+// The compressor: turns the decoded bytes of one stream, or of one directory block, into
+// QAR blocks that the extractor decodes back exactly. Used by the container writer.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <vector>
+
+struct EncodeOptions {
+    int Level = 6;                   // 1 fast .. 9 best
+    uint32_t MaxBlockSize = 1048575; // decoded bytes per block, 1..1048575
+    int MaxTableSets = 63;           // 1..63 TableSets per compressed block
+    bool StoredOnly = false;         // write stored blocks only
+};
+
+// Encodes a whole stream (the bytes behind its StreamMarker). The last block has LastBlock
+// set. Every block but the last decodes to at least 8 bytes of file.
+std::vector<uint8_t> EncodeStream(const uint8_t* data, size_t size, const EncodeOptions& options);
+
+// Encodes one directory block body (the bytes behind its signature): at most 8192 decoded
+// bytes in, at most 8184 bytes out, compressed or stored, decoded without history.
+// Returns an empty vector when the bytes cannot be made to fit 8184 bytes; the caller then
+// puts fewer entries into the block.
+std::vector<uint8_t> EncodeDirectoryBlock(const uint8_t* data, size_t size,
+                                          const EncodeOptions& options);

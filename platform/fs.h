@@ -1,0 +1,60 @@
+// The thin file-system and memory layer. Every operation is one platform call; failures
+// return -1 (handles, counts, positions) or 0 (yes/no operations) and record the platform's
+// error number (Win32 numbering on every platform) in State.LastSystemError.
+// Back ends: fs_win32.cpp (KERNEL32) and fs_posix.cpp (Linux), chosen at link time.
+#pragma once
+
+#include <stdint.h>
+
+typedef intptr_t FileHandle;
+const FileHandle kInvalidHandle = -1;
+
+enum : uint32_t {
+    kGenericRead = 0x80000000u,
+    kGenericWrite = 0x40000000u,
+    kFileBegin = 0,
+    kFileEnd = 2,
+    kAttrReadOnly = 0x01,
+    kAttrHidden = 0x02,
+    kAttrSystem = 0x04,
+    kAttrFolder = 0x10,
+    kAttrArchive = 0x20,
+    kAttrNormal = 0x80,
+};
+
+// Win32 error numbers that the layer records and the messages know.
+enum : int32_t {
+    kErrorFileNotFound = 2,
+    kErrorPathNotFound = 3,
+    kErrorAccessDenied = 5,
+    kErrorWriteProtect = 19,
+    kErrorHandleDiskFull = 39,
+    kErrorNotSupported = 50,
+    kErrorFileExists = 80,
+    kErrorDiskFull = 112,
+    kErrorBadPathname = 161,
+    kErrorAlreadyExists = 183,
+};
+
+void* MemAlloc(uint32_t size);
+void* MemRealloc(void* block, uint32_t size);   // may move; null leaves the old block valid
+void MemFree(void* block);
+
+FileHandle FsCreate(const char* path, uint32_t attributes);
+FileHandle FsOpen(const char* path, uint32_t access);
+int FsClose(FileHandle handle);
+int32_t FsRead(FileHandle handle, void* buffer, uint32_t count);
+int32_t FsWrite(FileHandle handle, const void* buffer, uint32_t count);
+int32_t FsSeek(FileHandle handle, int32_t distance, uint32_t method);
+int FsSetTimes(FileHandle handle, uint16_t createDate, uint16_t createTime,
+               uint16_t writeDate, uint16_t writeTime);
+int32_t FsGetAttributes(const char* path);
+int FsSetAttributes(const char* path, uint32_t attributes);
+int FsDelete(const char* path);
+int FsMakeFolder(const char* path);
+
+// Volume and folder queries of the extraction loop's preparation.
+// FsCurrentFolder: copies the current folder into buffer (size bytes); returns its length or 0.
+uint32_t FsCurrentFolder(char* buffer, uint32_t size);
+// FsMaxComponentLength: the longest file-name component the volume of root takes, 0 if unknown.
+uint32_t FsMaxComponentLength(const char* root);

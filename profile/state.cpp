@@ -1,0 +1,3 @@
+#include "profile/state.h"
+
+ExtractorState State;

@@ -1,0 +1,70 @@
+// ExtractorState: the one global record of the running program. Each subsystem owns the
+// fields of its section; nothing else keeps state between calls.
+#pragma once
+
+#include <stdint.h>
+
+#include "archive/records.h"
+#include "platform/fs.h"
+
+struct DecodeNode {
+    int32_t Slot[2];   // slot 0: next stream bit 0; slot 1: next stream bit 1
+};
+
+enum : uint32_t {
+    kInputBufferSize = 61440,    // data area of the InputBuffer
+    kInputBufferSlack = 16,      // padding behind it so that no peek of a damaged block leaves it
+    kEntryBufferSize = 8192,
+    kMessageTextSize = 400,      // holds the longest message with a 259-character path uncut
+    kProgramNameSize = 260,
+};
+
+struct ExtractorState {
+    // Start-up and dialogs.
+    char ProgramName[kProgramNameSize];
+    char MessageText[kMessageTextSize];
+    void* DialogFont;
+    void* BackgroundBrush;
+    void* Instance;
+    FileHandle ArchiveFile;
+    ArchiveHeader Header;
+
+    // Error reporting.
+    int32_t LastSystemError;
+
+    // Input buffer and block framing.
+    uint8_t* InputBuffer;
+    uint8_t* InputPointer;
+    int32_t BitOffset;
+    uint8_t* InputEnd;
+    uint8_t* InputDataEnd;       // end of the bytes actually read for the current block
+    uint32_t BlockBytesLeft;
+    int32_t NextBlockPosition;
+    int32_t FilePosition;
+
+    // Directory reader.
+    uint8_t* EntryCursor;
+    uint8_t* EntryEnd;
+    int32_t DirectoryPosition;
+
+    // Member stream extraction.
+    uint8_t* Window;
+    uint32_t WindowCapacity;
+    uint32_t HistoryLength;
+    uint32_t BlockStreamOffset;
+    uint32_t BlockDecodedSize;
+    int32_t StreamPosition;
+    uint8_t LastBlockSeen;
+    uint8_t StreamStarted;
+    uint8_t BlockInProgress;
+    uint8_t StreamEnded;         // the current stream's last block has been decoded
+
+    // Call filters and CRC-32.
+    uint32_t RunningCrc;
+    uint32_t CrcTable[256];
+    int32_t FilterMode;
+    uint8_t FilterCarry[8];
+    int32_t FilterCarryCount;
+};
+
+extern ExtractorState State;

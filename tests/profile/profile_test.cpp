@@ -1,0 +1,23 @@
+// The shipped profile holds the values every installer starts from.
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include "profile/profile.h"
+
+TEST(Profile, ShippedValues) {
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&Profile);
+    EXPECT_EQ(bytes[12], 0x00);
+    EXPECT_EQ(bytes[13], 0x4A);   // StubSize 18944 = 0x4A00, little-endian
+    EXPECT_EQ(Profile.OverwriteWithoutPrompt, 1);
+    EXPECT_EQ(Profile.UseShortNames, 1);
+    EXPECT_EQ(0, memcmp(bytes + 55, "QARDE\0", 6));
+    EXPECT_STREQ(Profile.Title, "Tavlore Installation");
+    EXPECT_STREQ(Profile.DestinationFolder, "C:\\Tavlore");
+    EXPECT_EQ(Profile.WindowSizes[2][7], 0x80000u);
+    EXPECT_EQ(Profile.WindowSizes[1][3], 0x18000u);
+    EXPECT_STREQ(ProgramToRun, "tavlore.exe");
+    // Each product text fills its field exactly, terminator included.
+    EXPECT_EQ(strlen(Profile.Title) + 1, sizeof(Profile.Title));
+    EXPECT_EQ(strlen(Profile.ProbeFolder) + 1, sizeof(Profile.ProbeFolder));
+    EXPECT_EQ(strlen(Profile.PreferredFolder) + 1, sizeof(Profile.PreferredFolder));
+}
