@@ -1,0 +1,9 @@
+// Placeholder until the command is written; replaced by its implementation.
+#include <stdio.h>
+
+#include "tools/commands.h"
+
+int CmdList(int, char**) {
+    fputs("qar: 'list' is not available in this build\n", stderr);
+    return 2;
+}
