@@ -53,8 +53,8 @@ int FsSetAttributes(const char* path, uint32_t attributes);
 int FsDelete(const char* path);
 int FsMakeFolder(const char* path);
 
-// Volume and folder queries of the extraction loop's preparation.
-// FsCurrentFolder: copies the current folder into buffer (size bytes); returns its length or 0.
-uint32_t FsCurrentFolder(char* buffer, uint32_t size);
-// FsMaxComponentLength: the longest file-name component the volume of root takes, 0 if unknown.
-uint32_t FsMaxComponentLength(const char* root);
+// The longest file-name component that the volume holding destination takes, or 0 when it
+// cannot be told. Win32: the volume of the destination's drive letter, or of the current
+// folder's drive when the text has none (GetVolumeInformationA on "X:\\"). POSIX: the
+// file system of the nearest existing folder of the destination.
+uint32_t FsMaxComponentLength(const char* destination);
