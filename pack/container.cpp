@@ -1,0 +1,290 @@
+// The archive writer. Members are laid out stream by stream: each stream's decoded bytes
+// (LocalHeader, name, filtered data, DataCrc of every member) are assembled in memory,
+// compressed with EncodeStream and written behind a StreamMarker. The directory entries are
+// collected on the way and written at the end as directory blocks, each holding whole
+// entries; the header is patched last.
+#include "pack/container.h"
+
+#include <errno.h>
+#include <string.h>
+
+#include "archive/records.h"
+#include "decode/crc32.h"
+#include "pack/call_filter_forward.h"
+#include "pack/pe_detect.h"
+#include "profile/state.h"
+
+namespace {
+
+// Longest archive name: the extractor builds every path in a 260-byte buffer.
+const size_t kMaxNameLength = 259;
+// Decoded stream offsets are 32-bit.
+const uint64_t kMaxStreamDecoded = 0xFFFFFFFFu;
+
+std::string Quote(const std::string& s) { return "'" + s + "'"; }
+
+void EnsureCrcTable() {
+    if (State.CrcTable[1] == 0) BuildCrcTable();
+}
+
+uint32_t CrcOf(const uint8_t* data, size_t size) {
+    uint32_t crc = 0xFFFFFFFFu;
+    while (size > 0) {
+        const uint32_t n = size > 0x40000000u ? 0x40000000u : (uint32_t)size;
+        crc = Crc32(data, n, crc);
+        data += n;
+        size -= n;
+    }
+    return ~crc;
+}
+
+// The member's bytes, read whole. The file must still have the size the walk found, so
+// that what is packed is what was validated.
+std::vector<uint8_t> LoadMember(const SourceEntry& entry) {
+    if (entry.HasData) return entry.Data;
+    FILE* f = fopen(entry.Path.c_str(), "rb");
+    if (!f) throw PackError(Quote(entry.Path) + ": cannot open: " + strerror(errno));
+    std::vector<uint8_t> data;
+    data.reserve((size_t)entry.Size);
+    uint8_t buffer[1 << 16];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) {
+        data.insert(data.end(), buffer, buffer + n);
+        if (data.size() > 0xFFFFFFFFu) break;
+    }
+    const bool failed = ferror(f) != 0;
+    const int error = errno;
+    fclose(f);
+    if (failed) throw PackError(Quote(entry.Path) + ": cannot read: " + strerror(error));
+    if (data.size() != entry.Size)
+        throw PackError(Quote(entry.Path) + ": changed size while being packed");
+    return data;
+}
+
+uint8_t ChooseFilter(FilterChoice choice, const std::vector<uint8_t>& data) {
+    switch (choice) {
+    case FilterChoice::None:
+        return 0;
+    case FilterChoice::X86_16:
+        return FlagCallFilter16;
+    case FilterChoice::X86_32:
+        return data.size() <= kMaxCallFilter32Size ? FlagCallFilter32 : 0;
+    case FilterChoice::Auto:
+        break;
+    }
+    if (data.size() > kMaxCallFilter32Size) return 0;
+    return IsX86PortableExecutable(data.data(), data.size() < 4096 ? data.size() : 4096)
+               ? FlagCallFilter32
+               : 0;
+}
+
+class Writer {
+public:
+    Writer(const PackOptions& options, const ArchiveSink& sink) : options_(options), sink_(sink) {}
+
+    uint64_t Run(const std::vector<SourceEntry>& entries) {
+        EnsureCrcTable();
+        CheckEntries(entries);
+        progress_ = PackProgress{0, 0, 0, 0, 0};
+        for (const SourceEntry& e : entries) {
+            if (e.IsFolder) continue;
+            ++progress_.FilesTotal;
+            progress_.BytesInTotal += e.HasData ? e.Data.size() : e.Size;
+        }
+
+        const uint8_t zeros[kArchiveHeaderSize] = {};
+        Emit(zeros, sizeof zeros);
+        directory_.reserve(entries.size() * (kEntryFixedSize + 16));
+        for (const SourceEntry& e : entries) {
+            if (e.IsFolder) {
+                AddEntry(e, 0, 0, 0, 0, 0);
+            } else {
+                AddMember(e);
+            }
+        }
+        FlushStream();
+
+        const uint64_t directoryOffset = written_;
+        WriteDirectory();
+        if (written_ > kMaxArchiveSize) throw PackError("the archive would be too large");
+
+        ArchiveHeader header = {};
+        memcpy(header.Magic, kArchiveMagic, 4);
+        header.DirectoryOffset = (uint32_t)directoryOffset;
+        header.EntryCount = (uint32_t)entries.size();
+        header.ArchiveSize = (uint32_t)written_;
+        header.StreamsSize = (uint32_t)(directoryOffset - kArchiveHeaderSize);
+        header.ArchiverWord = options_.ArchiverWord;
+        uint8_t bytes[kArchiveHeaderSize];
+        WriteArchiveHeader(header, bytes);
+        sink_.PatchHeader(bytes);
+        return written_;
+    }
+
+private:
+    void CheckEntries(const std::vector<SourceEntry>& entries) {
+        if (entries.size() > 0xFFFFFFFFu) throw PackError("too many entries for one archive");
+        for (const SourceEntry& e : entries) {
+            if (e.Name.empty()) throw PackError("an entry has an empty name");
+            if (e.Name.size() > kMaxNameLength)
+                throw PackError(Quote(e.Name) + ": name longer than 259 characters");
+        }
+    }
+
+    void Emit(const uint8_t* data, size_t size) {
+        written_ += size;
+        if (written_ > kMaxArchiveSize) throw PackError("the archive would be too large");
+        sink_.Write(data, size);
+    }
+
+    void AddMember(const SourceEntry& e) {
+        std::vector<uint8_t> data = LoadMember(e);
+        if (data.size() > 0xFFFFFFFFu)
+            throw PackError(Quote(e.HasData ? e.Name : e.Path) + ": larger than 4 GiB - 1 bytes");
+        const uint64_t record = kLocalHeaderSize + e.Name.size() + data.size() + 4;
+        const bool full = options_.StreamSize != 0 && streamInput_ >= options_.StreamSize;
+        if (!stream_.empty() && (full || stream_.size() + record > kMaxStreamDecoded)) FlushStream();
+        if (stream_.empty()) streamFiles_ = 0;
+
+        const uint32_t crc = CrcOf(data.data(), data.size());
+        const uint8_t flags = ChooseFilter(options_.Filter, data);
+        if (flags & FlagCallFilter16) {
+            ApplyCallFilter16(data.data(), data.size());
+        } else if (flags & FlagCallFilter32) {
+            ApplyCallFilter32(data.data(), data.size());
+        }
+
+        const uint32_t memberOffset = (uint32_t)stream_.size();
+        LocalHeader local = {};
+        local.MemberSize = (uint32_t)data.size();
+        local.VariableLength = (uint16_t)e.Name.size();
+        local.Flags = flags;
+        uint8_t head[kLocalHeaderSize];
+        WriteLocalHeader(local, head);
+        stream_.insert(stream_.end(), head, head + sizeof head);
+        stream_.insert(stream_.end(), e.Name.begin(), e.Name.end());
+        stream_.insert(stream_.end(), data.begin(), data.end());
+        uint8_t tail[4];
+        WriteLe32(tail, crc);
+        stream_.insert(stream_.end(), tail, tail + 4);
+        streamInput_ += data.size();
+        ++streamFiles_;
+
+        // The stream's offset is where its marker will stand: behind everything written so
+        // far, since streams are written whole when they are flushed.
+        AddEntry(e, (uint32_t)written_, memberOffset, (uint32_t)data.size(), crc, flags);
+    }
+
+    void FlushStream() {
+        if (stream_.empty()) return;
+        const std::vector<uint8_t> encoded = EncodeStream(stream_.data(), stream_.size(), options_.Encode);
+        if (encoded.empty()) throw PackError("the compressor produced no stream");
+        Emit(kStreamMarker, kStreamMarkerSize);
+        Emit(encoded.data(), encoded.size());
+        progress_.FilesDone += streamFiles_;
+        progress_.BytesIn += streamInput_;
+        progress_.BytesOut = written_;
+        stream_.clear();
+        stream_.shrink_to_fit();
+        streamInput_ = 0;
+        streamFiles_ = 0;
+        if (options_.Progress) options_.Progress(progress_);
+    }
+
+    void AddEntry(const SourceEntry& e, uint32_t streamOffset, uint32_t memberOffset,
+                  uint32_t size, uint32_t crc, uint8_t flags) {
+        DirectoryEntry d = {};
+        d.StreamOffset = streamOffset;
+        d.Attributes = e.Attributes;
+        d.Flags = (uint8_t)(flags | (e.IsFolder ? FlagFolder : 0));
+        d.MemberOffset = memberOffset;
+        d.MemberSize = size;
+        d.MemberCrc = crc;
+        d.NameLength = (uint16_t)e.Name.size();
+        d.CreateTime = e.CreateTime;
+        d.CreateDate = e.CreateDate;
+        d.WriteTime = e.WriteTime;
+        d.WriteDate = e.WriteDate;
+        uint8_t fixed[kEntryFixedSize];
+        WriteDirectoryEntry(d, fixed);
+        entryStarts_.push_back(directory_.size());
+        directory_.insert(directory_.end(), fixed, fixed + sizeof fixed);
+        directory_.insert(directory_.end(), e.Name.begin(), e.Name.end());
+    }
+
+    // Fills each block with as many whole entries as its 8192 decoded bytes take, and
+    // gives entries back one at a time while the encoded block exceeds 8184 bytes.
+    void WriteDirectory() {
+        entryStarts_.push_back(directory_.size());
+        size_t first = 0;
+        const size_t count = entryStarts_.size() - 1;
+        while (first < count) {
+            size_t last = first + 1;   // one past the last entry of the block
+            while (last < count &&
+                   entryStarts_[last + 1] - entryStarts_[first] <= kDirectoryBlockMaxDecoded)
+                ++last;
+            std::vector<uint8_t> body;
+            for (;;) {
+                const size_t begin = entryStarts_[first];
+                body = EncodeDirectoryBlock(directory_.data() + begin, entryStarts_[last] - begin,
+                                            options_.Encode);
+                if (!body.empty() || last == first + 1) break;
+                --last;
+            }
+            if (body.empty() || body.size() > kDirectoryBlockMaxBytes)
+                throw PackError("the compressor cannot fit a directory block");
+            Emit(kDirectorySignature, kDirectorySignatureSize);
+            Emit(body.data(), body.size());
+            first = last;
+        }
+    }
+
+    const PackOptions& options_;
+    const ArchiveSink& sink_;
+    uint64_t written_ = 0;
+    std::vector<uint8_t> stream_;
+    uint64_t streamInput_ = 0;
+    uint64_t streamFiles_ = 0;
+    std::vector<uint8_t> directory_;
+    std::vector<size_t> entryStarts_;
+    PackProgress progress_;
+};
+
+}  // namespace
+
+uint64_t WriteArchive(const std::vector<SourceEntry>& entries, const PackOptions& options,
+                      const ArchiveSink& sink) {
+    Writer writer(options, sink);
+    return writer.Run(entries);
+}
+
+std::vector<uint8_t> BuildArchive(const std::vector<SourceEntry>& entries,
+                                  const PackOptions& options) {
+    std::vector<uint8_t> archive;
+    ArchiveSink sink;
+    sink.Write = [&archive](const uint8_t* data, size_t size) {
+        archive.insert(archive.end(), data, data + size);
+    };
+    sink.PatchHeader = [&archive](const uint8_t header[42]) {
+        memcpy(archive.data(), header, kArchiveHeaderSize);
+    };
+    WriteArchive(entries, options, sink);
+    return archive;
+}
+
+uint64_t WriteArchiveFile(const std::vector<SourceEntry>& entries, const PackOptions& options,
+                          FILE* out) {
+    const long start = ftell(out);
+    if (start < 0) throw PackError(std::string("cannot tell the output position: ") + strerror(errno));
+    ArchiveSink sink;
+    sink.Write = [out](const uint8_t* data, size_t size) {
+        if (size > 0 && fwrite(data, 1, size, out) != size)
+            throw PackError(std::string("cannot write the output: ") + strerror(errno));
+    };
+    sink.PatchHeader = [out, start](const uint8_t header[42]) {
+        if (fseek(out, start, SEEK_SET) != 0 || fwrite(header, 1, kArchiveHeaderSize, out) != kArchiveHeaderSize ||
+            fseek(out, 0, SEEK_END) != 0 || fflush(out) != 0)
+            throw PackError(std::string("cannot write the output: ") + strerror(errno));
+    };
+    return WriteArchive(entries, options, sink);
+}
