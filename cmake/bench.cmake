@@ -1,0 +1,28 @@
+# Benchmark programs (Linux only). Not part of the default build: bench/run and bench/smoke
+# build them by name, in their own build folders, with Release flags.
+if(WIN32)
+  return()
+endif()
+
+# bench_inproc and bench_crc: qar's decoding and CRC-32 beside zlib, libdeflate and zstd.
+# QAR_BENCH_QAR=OFF builds the in-process harness without qar's decoder (its column is then
+# "n/a"), for trees whose decoder cannot be linked yet.
+option(QAR_BENCH_QAR "Link qar's member extraction into bench_inproc" ON)
+if(QAR_BENCH_QAR)
+  set(bench_qar_src ${CMAKE_SOURCE_DIR}/bench/qar_decode_member.cpp)
+else()
+  set(bench_qar_src ${CMAKE_SOURCE_DIR}/bench/qar_decode_absent.cpp)
+endif()
+
+add_executable(bench_inproc EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/bench/decode_inproc.cpp
+               ${bench_qar_src})
+add_executable(bench_crc EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/bench/crc_speed.cpp)
+foreach(t bench_inproc bench_crc)
+  target_include_directories(${t} PRIVATE ${CMAKE_SOURCE_DIR})
+  target_compile_options(${t} PRIVATE -O2)
+  target_link_libraries(${t} PRIVATE ${QAR_CORE})
+  if(TARGET qar_ui)
+    target_link_libraries(${t} PRIVATE qar_ui ${QAR_CORE})
+  endif()
+  target_link_libraries(${t} PRIVATE deflate zstd z)
+endforeach()
