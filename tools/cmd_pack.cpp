@@ -1,9 +1,259 @@
-// Placeholder until the command is written; replaced by its implementation.
+// `qar pack [options] -o OUT.qar PATH...`: walks the given files and folders, checks every
+// name, and writes the archive to a temporary file beside OUT that is renamed to OUT only
+// when the archive is complete, so a failed or interrupted run leaves no partial output.
+#include <errno.h>
+#include <signal.h>
 #include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
 
+#include <string>
+#include <vector>
+
+#include "pack/container.h"
+#include "pack/source_tree.h"
 #include "tools/commands.h"
 
-int CmdPack(int, char**) {
-    fputs("qar: 'pack' is not available in this build\n", stderr);
+namespace {
+
+const char kPackUsage[] =
+    "usage: qar pack [options] -o OUT.qar PATH...\n"
+    "\n"
+    "Packs files and folders; a folder's contents are stored with names relative to it.\n"
+    "\n"
+    "  -o FILE             the archive to write (required)\n"
+    "  -1 .. -9            compression level, fast .. best (default -6)\n"
+    "  --solid             all members in one stream\n"
+    "  --stream-size N     start a new stream after N member bytes (default 16M; K, M, G)\n"
+    "  --filter MODE       call filter: auto (x86 PE files), none, x86-32, x86-16 (default auto)\n"
+    "  --codepage N        ANSI code page of the names: 1252 (default), 1250, 437\n"
+    "  -q                  no progress line\n"
+    "  --block-size N      largest decoded block, 1..1048575 (testing)\n"
+    "  --stored            stored blocks only (testing)\n"
+    "  --table-sets N      most table sets per block, 1..63 (testing)\n"
+    "\n"
+    "SOURCE_DATE_EPOCH, when set, caps every time stamp for reproducible archives.\n";
+
+// The temporary output, removed by the signal handler if the run is interrupted.
+char g_tempPath[4096];
+
+void RemoveTempAndExit(int sig) {
+    if (g_tempPath[0]) unlink(g_tempPath);
+    _exit(128 + sig);
+}
+
+int Usage(const char* message) {
+    fprintf(stderr, "qar pack: %s\n\n%s", message, kPackUsage);
     return 2;
+}
+
+// Parses a count with an optional K, M or G suffix (powers of 1024).
+bool ParseSize(const char* text, uint64_t* value) {
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long n = strtoull(text, &end, 10);
+    if (errno || end == text || text[0] == '-') return false;
+    uint64_t scale = 1;
+    if (*end == 'k' || *end == 'K') scale = 1u << 10, ++end;
+    else if (*end == 'm' || *end == 'M') scale = 1u << 20, ++end;
+    else if (*end == 'g' || *end == 'G') scale = 1u << 30, ++end;
+    if (*end) return false;
+    if (n > UINT64_MAX / scale) return false;
+    *value = n * scale;
+    return true;
+}
+
+bool ParseInt(const char* text, long low, long high, long* value) {
+    char* end = nullptr;
+    errno = 0;
+    const long n = strtol(text, &end, 10);
+    if (errno || end == text || *end || n < low || n > high) return false;
+    *value = n;
+    return true;
+}
+
+double Seconds() {
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec + t.tv_nsec / 1e9;
+}
+
+void ShowProgress(const PackProgress& p, double started, bool done) {
+    const double elapsed = Seconds() - started;
+    const double mb = p.BytesIn / 1048576.0;
+    const double ratio = p.BytesIn ? 100.0 * p.BytesOut / p.BytesIn : 0.0;
+    fprintf(stderr, "\r%llu/%llu files, %.1f MiB -> %.1f MiB (%.1f%%), %.1f MiB/s%s",
+            (unsigned long long)p.FilesDone, (unsigned long long)p.FilesTotal, mb,
+            p.BytesOut / 1048576.0, ratio, elapsed > 0 ? mb / elapsed : 0.0, done ? "\n" : "   ");
+    fflush(stderr);
+}
+
+}  // namespace
+
+int CmdPack(int argc, char** argv) {
+    PackOptions options;
+    WalkOptions walk;
+    const char* out = nullptr;
+    bool quiet = false;
+    bool solid = false, streamSizeGiven = false;
+    std::vector<std::string> paths;
+    bool optionsEnded = false;
+
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        auto next = [&](const char* name) -> const char* {
+            if (i + 1 >= argc) return nullptr;
+            (void)name;
+            return argv[++i];
+        };
+        if (optionsEnded || a[0] != '-' || !strcmp(a, "-")) {
+            paths.push_back(a);
+        } else if (!strcmp(a, "--")) {
+            optionsEnded = true;
+        } else if (!strcmp(a, "--help") || !strcmp(a, "-h")) {
+            fputs(kPackUsage, stdout);
+            return 0;
+        } else if (!strcmp(a, "-o")) {
+            if (!(out = next(a))) return Usage("-o needs a file name");
+        } else if (a[1] >= '1' && a[1] <= '9' && a[2] == 0) {
+            options.Encode.Level = a[1] - '0';
+        } else if (!strcmp(a, "-q")) {
+            quiet = true;
+        } else if (!strcmp(a, "--solid")) {
+            solid = true;
+        } else if (!strcmp(a, "--stream-size")) {
+            const char* v = next(a);
+            if (!v || !ParseSize(v, &options.StreamSize) || options.StreamSize == 0)
+                return Usage("--stream-size needs a positive size");
+            streamSizeGiven = true;
+        } else if (!strcmp(a, "--filter")) {
+            const char* v = next(a);
+            if (!v) return Usage("--filter needs auto, none, x86-32 or x86-16");
+            if (!strcmp(v, "auto")) options.Filter = FilterChoice::Auto;
+            else if (!strcmp(v, "none")) options.Filter = FilterChoice::None;
+            else if (!strcmp(v, "x86-32")) options.Filter = FilterChoice::X86_32;
+            else if (!strcmp(v, "x86-16")) options.Filter = FilterChoice::X86_16;
+            else return Usage("--filter needs auto, none, x86-32 or x86-16");
+        } else if (!strcmp(a, "--codepage")) {
+            const char* v = next(a);
+            long n;
+            if (!v || !ParseInt(v, 1, 65535, &n)) return Usage("--codepage needs a number");
+            walk.CodePage = (int)n;
+        } else if (!strcmp(a, "--block-size")) {
+            const char* v = next(a);
+            long n;
+            if (!v || !ParseInt(v, 1, 1048575, &n)) return Usage("--block-size needs 1..1048575");
+            options.Encode.MaxBlockSize = (uint32_t)n;
+        } else if (!strcmp(a, "--stored")) {
+            options.Encode.StoredOnly = true;
+        } else if (!strcmp(a, "--table-sets")) {
+            const char* v = next(a);
+            long n;
+            if (!v || !ParseInt(v, 1, 63, &n)) return Usage("--table-sets needs 1..63");
+            options.Encode.MaxTableSets = (int)n;
+        } else {
+            return Usage((std::string("unknown option ") + a).c_str());
+        }
+    }
+    if (!out) return Usage("no output file given (-o)");
+    if (paths.empty()) return Usage("nothing to pack: give files or folders");
+    if (solid && streamSizeGiven) return Usage("--solid and --stream-size exclude each other");
+    if (solid) options.StreamSize = 0;
+
+    if (const char* epoch = getenv("SOURCE_DATE_EPOCH")) {
+        long long n;
+        char* end = nullptr;
+        errno = 0;
+        n = strtoll(epoch, &end, 10);
+        if (errno || end == epoch || *end || n < 0) {
+            fprintf(stderr, "qar pack: SOURCE_DATE_EPOCH is not a non-negative number: '%s'\n", epoch);
+            return 1;
+        }
+        walk.SourceDateEpoch = n;
+    }
+
+    std::vector<SourceEntry> entries;
+    try {
+        entries = WalkSources(paths, walk);
+    } catch (const PackError& e) {
+        fprintf(stderr, "qar pack: %s\n", e.what());
+        return 1;
+    }
+    if (entries.empty()) {
+        fputs("qar pack: nothing to pack: the given folders are empty\n", stderr);
+        return 1;
+    }
+
+    const bool showProgress = !quiet && isatty(2);
+    const double started = Seconds();
+
+    // The temporary file lies in OUT's folder so that the final rename stays on one file
+    // system and is atomic.
+    std::string outPath = out;
+    const size_t slash = outPath.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "" : outPath.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? outPath : outPath.substr(slash + 1);
+    const std::string pattern = folder + "." + base + ".XXXXXX";
+    if (pattern.size() >= sizeof g_tempPath) {
+        fprintf(stderr, "qar pack: '%s': output path too long\n", out);
+        return 1;
+    }
+    memcpy(g_tempPath, pattern.c_str(), pattern.size() + 1);
+    struct sigaction action = {};
+    action.sa_handler = RemoveTempAndExit;
+    sigemptyset(&action.sa_mask);
+    const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+    for (int s : signals) sigaction(s, &action, nullptr);
+
+    const int fd = mkstemp(g_tempPath);
+    if (fd < 0) {
+        fprintf(stderr, "qar pack: '%s': cannot create a file beside it: %s\n", out, strerror(errno));
+        g_tempPath[0] = 0;
+        return 1;
+    }
+    FILE* file = fdopen(fd, "w+b");
+    std::string error;
+    PackProgress last = {};
+    try {
+        if (!file) throw PackError(std::string("cannot open the output: ") + strerror(errno));
+        if (showProgress) {
+            options.Progress = [started, &last](const PackProgress& p) {
+                last = p;
+                ShowProgress(p, started, false);
+            };
+        }
+        last.BytesOut = WriteArchiveFile(entries, options, file);
+        if (fflush(file) != 0 || fsync(fileno(file)) != 0)
+            throw PackError(std::string("cannot write the output: ") + strerror(errno));
+    } catch (const PackError& e) {
+        error = e.what();
+    } catch (const std::bad_alloc&) {
+        error = "out of memory";
+    }
+    if (file) {
+        if (fclose(file) != 0 && error.empty())
+            error = std::string("cannot write the output: ") + strerror(errno);
+    } else {
+        close(fd);
+    }
+    if (error.empty()) {
+        const mode_t mask = umask(0);
+        umask(mask);
+        chmod(g_tempPath, 0666 & ~mask);
+        if (rename(g_tempPath, out) != 0)
+            error = std::string("cannot rename the finished archive to it: ") + strerror(errno);
+    }
+    if (!error.empty()) {
+        unlink(g_tempPath);
+        g_tempPath[0] = 0;
+        if (showProgress) fputc('\n', stderr);
+        fprintf(stderr, "qar pack: %s (archive '%s' not written)\n", error.c_str(), out);
+        return 1;
+    }
+    g_tempPath[0] = 0;
+    if (showProgress) ShowProgress(last, started, true);
+    return 0;
 }

@@ -1,0 +1,222 @@
+#include "pack/source_tree.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <map>
+
+#include "pack/code_pages.h"
+#include "pack/dos_time.h"
+
+namespace {
+
+const size_t kMaxNameLength = 259;
+
+std::string Quote(const std::string& s) { return "'" + s + "'"; }
+
+[[noreturn]] void Refuse(const std::string& path, const std::string& reason) {
+    throw PackError(Quote(path) + ": " + reason);
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+    if (!folder.empty() && folder.back() == '/') return folder + name;
+    return folder + "/" + name;
+}
+
+std::string UpperAscii(std::string s) {
+    for (char& c : s) {
+        if (c >= 'a' && c <= 'z') c = (char)(c - 0x20);
+    }
+    return s;
+}
+
+struct FileInfo {
+    bool IsFolder = false;
+    uint64_t Size = 0;
+    bool Writable = true;
+    int64_t WriteTime = 0;
+    int64_t CreateTime = 0;
+};
+
+// lstat with the birth time where the file system records one (statx); symbolic links and
+// anything but regular files and folders are refused.
+FileInfo Inspect(const std::string& path) {
+    struct statx sx;
+    if (statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW,
+              STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_MTIME | STATX_BTIME, &sx) != 0)
+        Refuse(path, std::string("cannot read: ") + strerror(errno));
+    FileInfo info;
+    const mode_t mode = sx.stx_mode;
+    if (S_ISLNK(mode)) Refuse(path, "is a symbolic link");
+    if (!S_ISREG(mode) && !S_ISDIR(mode)) Refuse(path, "is neither a regular file nor a folder");
+    info.IsFolder = S_ISDIR(mode);
+    info.Size = sx.stx_size;
+    info.Writable = (mode & S_IWUSR) != 0;
+    info.WriteTime = sx.stx_mtime.tv_sec;
+    info.CreateTime = (sx.stx_mask & STATX_BTIME) ? (int64_t)sx.stx_btime.tv_sec : info.WriteTime;
+    if (!info.IsFolder) {
+        const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) Refuse(path, std::string("cannot read: ") + strerror(errno));
+        close(fd);
+        if (info.Size > 0xFFFFFFFFu)
+            Refuse(path, "larger than 4294967295 bytes, the most an archive member can hold");
+    }
+    return info;
+}
+
+class Walker {
+public:
+    explicit Walker(const WalkOptions& options) : options_(options) {}
+
+    void AddRoot(const std::string& path) {
+        const FileInfo info = Inspect(path);
+        if (info.IsFolder) {
+            WalkFolder(path, "");
+            return;
+        }
+        std::string base = path;
+        const size_t slash = base.find_last_of('/');
+        if (slash != std::string::npos) base = base.substr(slash + 1);
+        AddEntry(path, base, "", info);
+    }
+
+    std::vector<SourceEntry> Take() { return std::move(entries_); }
+
+private:
+    // namePrefix: the archive name of the folder with a trailing backslash, or empty at the
+    // top of a given folder.
+    void WalkFolder(const std::string& path, const std::string& namePrefix) {
+        DIR* dir = opendir(path.c_str());
+        if (!dir) Refuse(path, std::string("cannot read folder: ") + strerror(errno));
+        std::vector<std::string> names;
+        errno = 0;
+        while (struct dirent* d = readdir(dir)) {
+            if (!strcmp(d->d_name, ".") || !strcmp(d->d_name, "..")) continue;
+            names.push_back(d->d_name);
+        }
+        const int error = errno;
+        closedir(dir);
+        if (error) Refuse(path, std::string("cannot read folder: ") + strerror(error));
+        std::sort(names.begin(), names.end());
+        for (const std::string& name : names) {
+            const std::string child = JoinPath(path, name);
+            const FileInfo info = Inspect(child);
+            const std::string archiveName = AddEntry(child, name, namePrefix, info);
+            if (info.IsFolder) WalkFolder(child, archiveName + "\\");
+        }
+    }
+
+    // Validates and converts one entry; returns its archive name.
+    std::string AddEntry(const std::string& path, const std::string& component,
+                         const std::string& namePrefix, const FileInfo& info) {
+        const std::string why = CheckComponent(component);
+        if (!why.empty()) Refuse(path, why);
+        const std::string name = namePrefix + ConvertName(component, options_.CodePage, path);
+        if (name.size() > kMaxNameLength)
+            Refuse(path, "archive name longer than 259 characters: " + name.substr(0, 40) + "...");
+
+        // Windows compares names without regard to letter case: fold the converted name
+        // back through the code page.
+        std::string key;
+        for (char c : name) {
+            const uint32_t u = FoldCase(CodePageToUnicode(options_.CodePage, (uint8_t)c));
+            key += std::to_string(u);
+            key += ',';
+        }
+        auto seen = names_.find(key);
+        if (seen != names_.end()) {
+            const Seen& first = seen->second;
+            // The same folder under two given folders: one entry, contents merged.
+            if (info.IsFolder && first.IsFolder && first.Name == name) return name;
+            if (first.Name == name)
+                Refuse(path, "same archive name " + Quote(name) + " as " + Quote(first.Path));
+            Refuse(path, "archive name " + Quote(name) + " differs only in letter case from " +
+                             Quote(first.Name) + " of " + Quote(first.Path));
+        }
+        names_[key] = Seen{name, path, info.IsFolder};
+
+        SourceEntry e;
+        e.Name = name;
+        e.Path = path;
+        e.IsFolder = info.IsFolder;
+        e.Size = info.IsFolder ? 0 : info.Size;
+        e.Attributes = info.IsFolder ? 0x10 : (uint16_t)(0x20 | (info.Writable ? 0 : 0x01));
+        int64_t written = info.WriteTime, created = info.CreateTime;
+        if (options_.SourceDateEpoch >= 0) {
+            written = std::min(written, options_.SourceDateEpoch);
+            created = std::min(created, options_.SourceDateEpoch);
+        }
+        UnixTimeToDos(written, &e.WriteDate, &e.WriteTime);
+        UnixTimeToDos(created, &e.CreateDate, &e.CreateTime);
+        if (entries_.size() >= 0xFFFFFFFFu) Refuse(path, "too many entries for one archive");
+        entries_.push_back(std::move(e));
+        return name;
+    }
+
+    struct Seen {
+        std::string Name, Path;
+        bool IsFolder;
+    };
+
+    const WalkOptions& options_;
+    std::vector<SourceEntry> entries_;
+    std::map<std::string, Seen> names_;
+};
+
+}  // namespace
+
+std::string CheckComponent(const std::string& component) {
+    if (component.empty()) return "empty name";
+    for (unsigned char c : component) {
+        if (c < 0x20) return "name holds a control character";
+        if (strchr("<>:\"|?*\\", c)) return std::string("name holds the character ") + (char)c +
+                                           ", which Windows does not allow";
+    }
+    const char last = component.back();
+    if (last == '.' || last == ' ') return "name ends with a dot or a space";
+    // Device names are reserved with any extension, and with spaces before it.
+    std::string base = component.substr(0, component.find('.'));
+    while (!base.empty() && base.back() == ' ') base.pop_back();
+    base = UpperAscii(base);
+    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
+    bool reserved = false;
+    for (const char* d : kDevices) reserved = reserved || base == d;
+    if (base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+        base[3] >= '1' && base[3] <= '9')
+        reserved = true;
+    if (reserved) return "name " + base + " is reserved for a device on Windows";
+    return "";
+}
+
+std::string ConvertName(const std::string& utf8, int codePage, const std::string& path) {
+    std::vector<uint32_t> codePoints;
+    if (!DecodeUtf8(utf8, &codePoints)) Refuse(path, "name is not valid UTF-8");
+    std::string out;
+    for (uint32_t cp : codePoints) {
+        const int b = EncodeCodePoint(codePage, cp);
+        if (b < 0) {
+            char hex[16];
+            snprintf(hex, sizeof hex, "U+%04X", cp);
+            Refuse(path, std::string("name holds ") + hex + ", which code page " +
+                             std::to_string(codePage) + " cannot represent");
+        }
+        out += (char)b;
+    }
+    return out;
+}
+
+std::vector<SourceEntry> WalkSources(const std::vector<std::string>& paths,
+                                     const WalkOptions& options) {
+    if (!IsSupportedCodePage(options.CodePage))
+        throw PackError("code page " + std::to_string(options.CodePage) +
+                        " is not supported (supported: " + SupportedCodePages() + ")");
+    Walker walker(options);
+    for (const std::string& p : paths) walker.AddRoot(p);
+    return walker.Take();
+}
