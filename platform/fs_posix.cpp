@@ -163,9 +163,11 @@ FileHandle FsOpen(const char* path, uint32_t access) {
         Record(local);
         return kInvalidHandle;
     }
-    // Only files can be opened; Windows answers a folder with "access denied".
+    // Only files can be opened, and a read-only file only for reading; Windows answers
+    // both with "access denied", whoever asks.
     struct stat st;
-    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (fstat(fd, &st) == 0 &&
+        (S_ISDIR(st.st_mode) || (flags != O_RDONLY && S_ISREG(st.st_mode) && NoWriteBits(st.st_mode)))) {
         close(fd);
         State.LastSystemError = kErrorAccessDenied;
         return kInvalidHandle;
