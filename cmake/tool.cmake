@@ -5,15 +5,37 @@ if(pack_src)
   target_include_directories(qar_pack PUBLIC ${CMAKE_SOURCE_DIR})
 endif()
 
+# The commands live in a library (qar_tools) so that tests/tools can call them; `qar` is
+# main.cpp and the built-in stub on top.
 file(GLOB tool_src CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/*.cpp)
+list(REMOVE_ITEM tool_src ${CMAKE_SOURCE_DIR}/tools/main.cpp)
 if(tool_src)
-  add_executable(qar ${tool_src})
-  target_include_directories(qar PRIVATE ${CMAKE_SOURCE_DIR})
+  include(${CMAKE_SOURCE_DIR}/cmake/integrity.cmake)
+  add_library(qar_tools STATIC ${tool_src})
+  target_include_directories(qar_tools PUBLIC ${CMAKE_SOURCE_DIR})
   if(TARGET qar_pack)
-    target_link_libraries(qar PRIVATE qar_pack)
+    target_link_libraries(qar_tools PUBLIC qar_pack)
   endif()
   if(TARGET qar_ui)
-    target_link_libraries(qar PRIVATE qar_ui)
+    target_link_libraries(qar_tools PUBLIC qar_ui)
   endif()
-  target_link_libraries(qar PRIVATE ${QAR_CORE})
+  target_link_libraries(qar_tools PUBLIC qar_integrity ${QAR_CORE})
+  add_executable(qar ${CMAKE_SOURCE_DIR}/tools/main.cpp)
+  target_link_libraries(qar PRIVATE qar_tools)
+endif()
+
+# The installer stub carried inside `qar` for `qar sfx`, regenerated whenever it changes.
+if(TARGET qar_tools)
+  set(embedded_stub ${CMAKE_BINARY_DIR}/embedded_stub.cpp)
+  set(stub_depends ${CMAKE_SOURCE_DIR}/cmake/embed_stub.cmake)
+  if(QAR_STUB)
+    list(APPEND stub_depends ${QAR_STUB})
+  endif()
+  add_custom_command(OUTPUT ${embedded_stub}
+    COMMAND ${CMAKE_COMMAND} -DSTUB=${QAR_STUB} -DOUT=${embedded_stub}
+            -P ${CMAKE_SOURCE_DIR}/cmake/embed_stub.cmake
+    DEPENDS ${stub_depends} VERBATIM)
+  add_library(qar_embedded_stub STATIC ${embedded_stub})
+  target_include_directories(qar_embedded_stub PRIVATE ${CMAKE_SOURCE_DIR})
+  target_link_libraries(qar_tools PUBLIC qar_embedded_stub)
 endif()

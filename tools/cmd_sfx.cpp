@@ -1,9 +1,179 @@
-// Placeholder until the command is written; replaced by its implementation.
+// `qar sfx`: builds an installer, the stub followed by an archive, as one .exe.
+//
+//   qar sfx [pack options] -o OUT.exe PATH...     packs PATH... exactly as `qar pack` does
+//   qar sfx --archive FILE.qar -o OUT.exe         takes an existing archive
+//   --stub FILE                                   another stub than the one built in
+//
+// The copy of the stub gets its StubSize (its own length, where the archive begins) and the
+// integrity words that the stub checks at start-up. Nothing else varies, so the same stub
+// and the same archive always give the same bytes.
+#include <errno.h>
 #include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <string>
+#include <vector>
+
+#include "archive/records.h"
+#include "profile/profile.h"
+#include "startup/integrity.h"
 #include "tools/commands.h"
+#include "tools/embedded_stub.h"
+#include "tools/sfx_image.h"
 
-int CmdSfx(int, char**) {
-    fputs("qar: 'sfx' is not available in this build\n", stderr);
-    return 2;
+namespace {
+
+const char kSfxUsage[] =
+    "usage: qar sfx [pack options] -o OUT.exe PATH...\n"
+    "       qar sfx --archive FILE.qar -o OUT.exe\n"
+    "\n"
+    "  -o OUT.exe        the installer to write\n"
+    "  --archive FILE    use an existing archive instead of packing PATH...\n"
+    "  --stub FILE       use another installer stub than the one built into qar\n"
+    "\n"
+    "Pack options are those of `qar pack` (see `qar pack --help`).\n";
+
+struct SfxArgs {
+    std::string Output;
+    std::string Archive;
+    std::string Stub;
+    std::vector<std::string> PackArgs;   // everything else, handed to `qar pack`
+};
+
+bool ReadFile(const std::string& path, std::vector<uint8_t>* bytes) {
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f) return false;
+    bytes->clear();
+    uint8_t chunk[65536];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) bytes->insert(bytes->end(), chunk, chunk + n);
+    bool ok = !ferror(f);
+    fclose(f);
+    return ok;
+}
+
+// Returns 0, or the exit status of a usage error (already printed).
+int ParseArgs(int argc, char** argv, SfxArgs* args) {
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "-h" || a == "--help") {
+            fputs(kSfxUsage, stdout);
+            return -1;
+        }
+        std::string* target = a == "-o" ? &args->Output
+                            : a == "--archive" ? &args->Archive
+                            : a == "--stub" ? &args->Stub : nullptr;
+        if (!target) {
+            args->PackArgs.push_back(a);
+            continue;
+        }
+        if (i + 1 >= argc) {
+            fprintf(stderr, "qar sfx: %s needs a file name\n", a.c_str());
+            return 2;
+        }
+        *target = argv[++i];
+    }
+    if (args->Output.empty()) {
+        fprintf(stderr, "qar sfx: no output file (-o OUT.exe)\n\n%s", kSfxUsage);
+        return 2;
+    }
+    if (!args->Archive.empty() && !args->PackArgs.empty()) {
+        fprintf(stderr, "qar sfx: --archive takes no paths or pack options\n");
+        return 2;
+    }
+    if (args->Archive.empty() && args->PackArgs.empty()) {
+        fprintf(stderr, "qar sfx: nothing to pack\n\n%s", kSfxUsage);
+        return 2;
+    }
+    return 0;
+}
+
+bool LoadStub(const SfxArgs& args, std::vector<uint8_t>* stub) {
+    if (!args.Stub.empty()) {
+        if (ReadFile(args.Stub, stub)) return true;
+        fprintf(stderr, "qar sfx: cannot read stub %s: %s\n", args.Stub.c_str(), strerror(errno));
+        return false;
+    }
+    if (kEmbeddedStubSize == 0) {
+        fputs("qar sfx: this qar was built without the installer stub; give one with --stub\n",
+              stderr);
+        return false;
+    }
+    stub->assign(kEmbeddedStub, kEmbeddedStub + kEmbeddedStubSize);
+    return true;
+}
+
+// Packs PATH... with `qar pack` into archivePath.
+int PackInto(const SfxArgs& args, const std::string& archivePath) {
+    std::vector<std::string> packArgs = {"pack", "-o", archivePath};
+    packArgs.insert(packArgs.end(), args.PackArgs.begin(), args.PackArgs.end());
+    std::vector<char*> argv;
+    for (std::string& a : packArgs) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    return CmdPack((int)packArgs.size(), argv.data());
+}
+
+bool WriteAll(FILE* out, const std::vector<uint8_t>& bytes) {
+    return bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+}
+
+}  // namespace
+
+int CmdSfx(int argc, char** argv) {
+    SfxArgs args;
+    int status = ParseArgs(argc, argv, &args);
+    if (status) return status < 0 ? 0 : status;
+
+    std::vector<uint8_t> stub;
+    if (!LoadStub(args, &stub)) return 1;
+    std::string error;
+    if (!PrepareStubImage(&stub, &error)) {
+        fprintf(stderr, "qar sfx: %s: %s\n",
+                args.Stub.empty() ? "built-in stub" : args.Stub.c_str(), error.c_str());
+        return 1;
+    }
+
+    // The archive is packed (or copied) next to the output, then both are joined; nothing
+    // is left behind on any failure.
+    std::string archivePath = args.Archive;
+    std::string packed;
+    if (archivePath.empty()) {
+        packed = args.Output + ".qar-tmp";
+        status = PackInto(args, packed);
+        if (status) {
+            unlink(packed.c_str());
+            return status;
+        }
+        archivePath = packed;
+    }
+    std::vector<uint8_t> archive;
+    bool readOk = ReadFile(archivePath, &archive);
+    int readErrno = errno;
+    if (!packed.empty()) unlink(packed.c_str());
+    if (!readOk) {
+        fprintf(stderr, "qar sfx: cannot read %s: %s\n", archivePath.c_str(), strerror(readErrno));
+        return 1;
+    }
+    if (!CheckArchiveFits(stub.size(), archive, &error)) {
+        fprintf(stderr, "qar sfx: %s: %s\n", archivePath.c_str(), error.c_str());
+        return 1;
+    }
+
+    std::string temp = args.Output + ".tmp";
+    FILE* out = fopen(temp.c_str(), "wb");
+    if (!out) {
+        fprintf(stderr, "qar sfx: cannot create %s: %s\n", temp.c_str(), strerror(errno));
+        return 1;
+    }
+    bool ok = WriteAll(out, stub) && WriteAll(out, archive);
+    ok = (fclose(out) == 0) && ok;
+    if (ok) chmod(temp.c_str(), 0755);
+    if (!ok || rename(temp.c_str(), args.Output.c_str()) != 0) {
+        fprintf(stderr, "qar sfx: cannot write %s: %s\n", args.Output.c_str(), strerror(errno));
+        unlink(temp.c_str());
+        return 1;
+    }
+    return 0;
 }

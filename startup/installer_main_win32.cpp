@@ -1,0 +1,90 @@
+// InstallerMain: everything the installer does outside its main dialog, in order.
+#include <windows.h>
+
+#include "archive/records.h"
+#include "decode/crc32.h"
+#include "platform/errors.h"
+#include "platform/fs.h"
+#include "platform/text.h"
+#include "profile/profile.h"
+#include "profile/state.h"
+#include "startup/startup.h"
+#include "ui/dialogs.h"
+#include "ui/ui.h"
+
+namespace {
+
+// The base name of a module path: behind the last "\", else behind the last ":", else all.
+const char* BaseName(const char* path) {
+    const char* name = path;
+    const char* colon = 0;
+    for (const char* p = path; *p; ++p) {
+        if (*p == '\\') name = p + 1;
+        if (*p == ':') colon = p + 1;
+    }
+    if (name == path && colon) name = colon;
+    return name;
+}
+
+// Opens and checks the own file and reads the archive header. 0, 1 when the archive holds
+// no entries (already told), or an error code for the caller to report.
+int OpenArchive() {
+    State.ArchiveFile = FsOpen(State.MessageText, kGenericRead);
+    if (State.ArchiveFile == kInvalidHandle) return ErrOpen;
+    BuildCrcTable();
+    int result = VerifyOwnImage();
+    if (result < 0) return result;
+    if (FsSeek(State.ArchiveFile, 0, kFileEnd) == -1) return ErrSeek;
+    FsSeek(State.ArchiveFile, (int32_t)Profile.ArchiveBase, kFileBegin);
+    uint8_t header[kArchiveHeaderSize];
+    if (FsRead(State.ArchiveFile, header, kArchiveHeaderSize) != (int32_t)kArchiveHeaderSize)
+        return ErrRead;
+    ReadArchiveHeader(header, &State.Header);
+    if (State.Header.EntryCount == 0) {
+        ShowMessage(0, "Archive contains no files", kBoxOk);
+        return 1;
+    }
+    return 0;
+}
+
+// The dialogs' font: "Helv", regular, 6/8 of the vertical dialog base unit high.
+HFONT CreateDialogFont() {
+    int vertical = (short)HIWORD(GetDialogBaseUnits());
+    int height = -((vertical * 6) / 8);
+    return CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET,
+                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DRAFT_QUALITY,
+                       DEFAULT_PITCH | FF_SWISS, "Helv");
+}
+
+// The fallback destination stays unless it is missing and the probe folder exists.
+void ChooseDefaultDestination() {
+    if (FsGetAttributes(Profile.DestinationFolder) == -1 &&
+        FsGetAttributes(Profile.ProbeFolder) != -1) {
+        CopyText(Profile.DestinationFolder, sizeof Profile.DestinationFolder,
+                 Profile.PreferredFolder);
+    }
+}
+
+}  // namespace
+
+int InstallerMain(void* instance, void*, char*, int) {
+    State.ArchiveFile = kInvalidHandle;
+    DWORD length = GetModuleFileNameA((HMODULE)instance, State.MessageText, kMessageTextSize);
+    // A path cut at the buffer's end is unusable; opening it fails below with its message.
+    if (length >= kMessageTextSize) State.MessageText[kMessageTextSize - 1] = 0;
+    CopyText(State.ProgramName, sizeof State.ProgramName, BaseName(State.MessageText));
+
+    int result = OpenArchive();
+    if (result < 0) ReportError(0, result, 0, false);
+    if (result == 0) {
+        State.Instance = instance;
+        State.BackgroundBrush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
+        State.DialogFont = CreateDialogFont();
+        ChooseDefaultDestination();
+        DialogBoxParamA((HINSTANCE)instance, MAKEINTRESOURCEA(kMainDialog), 0, MainDialogProc, 0);
+        DeleteObject((HGDIOBJ)State.DialogFont);
+        DeleteObject((HGDIOBJ)State.BackgroundBrush);
+    }
+    if (State.ArchiveFile != kInvalidHandle) FsClose(State.ArchiveFile);
+    return 0;
+}

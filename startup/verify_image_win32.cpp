@@ -1,0 +1,54 @@
+// VerifyOwnImage: reads the executable image in front of the archive and compares it with
+// the integrity words that `qar sfx` wrote into the profile (see integrity.h).
+#include <windows.h>
+
+#include "platform/errors.h"
+#include "platform/fs.h"
+#include "profile/profile.h"
+#include "profile/state.h"
+#include "startup/integrity.h"
+#include "startup/startup.h"
+#include "ui/ui.h"
+
+// The linker's symbol for the first byte of our own image in memory.
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+namespace {
+
+const char kAlteredImage[] =
+    "This self-extractor has been modified. An error may have occurred during downloading, "
+    "or your compter may have a virus. Make sure your virus scanner is the latest version "
+    "and scan your computer for viruses. You will need to get a new copy of this file.";
+
+// True when the image read from the file carries the words computed over it. The profile is
+// located in the file through the section table, from its address in memory.
+bool ImageMatchesWords(uint8_t* image, uint32_t size) {
+    uint32_t rva = (uint32_t)((const uint8_t*)&Profile - (const uint8_t*)&__ImageBase);
+    int32_t profileOffset = ImageRvaToFileOffset(image, size, rva);
+    if (profileOffset < 0 || (uint32_t)profileOffset > size - kProfileSize) return false;
+    uint32_t words[2];
+    ComputeIntegrityWords(image, size, (uint32_t)profileOffset, words);
+    // The words in memory are those of the file: the loader maps the data section unchanged.
+    return words[0] == Profile.IntegrityWords[0] && words[1] == Profile.IntegrityWords[1];
+}
+
+}  // namespace
+
+int VerifyOwnImage() {
+    uint32_t size = Profile.StubSize;
+    // An image smaller than its own profile cannot be ours; it reads as altered below.
+    uint8_t* image = (uint8_t*)MemAlloc(size ? size : 1);
+    if (!image) return ErrNoMemory;
+    int result = 0;
+    if (FsSeek(State.ArchiveFile, 0, kFileBegin) != 0 ||
+        FsRead(State.ArchiveFile, image, size) != (int32_t)size) {
+        result = ErrRead;
+    } else if (size < kProfileSize || !ImageMatchesWords(image, size)) {
+        ShowMessage(0, kAlteredImage, kBoxWarning);
+        result = ErrSilent;
+    } else {
+        Profile.ArchiveBase = size;
+    }
+    MemFree(image);
+    return result;
+}

@@ -1,0 +1,75 @@
+#include "tools/sfx_image.h"
+
+#include <string.h>
+
+#include "archive/records.h"
+#include "profile/profile.h"
+#include "startup/integrity.h"
+
+namespace {
+
+// The offset of the profile in the stub: the one place where its constant anchor bytes
+// occur. -1 when they are missing, -2 when they occur more than once.
+int64_t FindProfile(const std::vector<uint8_t>& stub) {
+    const uint8_t* anchor = reinterpret_cast<const uint8_t*>(&Profile) + kProfileAnchorOffset;
+    int64_t found = -1;
+    if (stub.size() < kProfileSize) return -1;
+    for (size_t at = kProfileAnchorOffset; at + kProfileAnchorSize <= stub.size(); ++at) {
+        if (memcmp(stub.data() + at, anchor, kProfileAnchorSize) != 0) continue;
+        if (found >= 0) return -2;
+        found = (int64_t)(at - kProfileAnchorOffset);
+    }
+    if (found >= 0 && (uint64_t)found + kProfileSize > stub.size()) return -1;
+    return found;
+}
+
+}  // namespace
+
+bool PrepareStubImage(std::vector<uint8_t>* stub, std::string* error) {
+    std::vector<uint8_t>& image = *stub;
+    if (image.size() < 0x40 || image[0] != 'M' || image[1] != 'Z') {
+        *error = "not a Windows executable";
+        return false;
+    }
+    uint32_t pe = ReadLe32(&image[kPeHeaderPointer]);
+    if (pe > image.size() || image.size() - pe < kPeHeaderMinimum ||
+        memcmp(&image[pe], "PE\0\0", 4) != 0 || ReadLe16(&image[pe + 24]) != 0x10B) {
+        *error = "not a 32-bit Windows executable";
+        return false;
+    }
+    int64_t profile = FindProfile(image);
+    if (profile == -1) {
+        *error = "no installation profile found in it";
+        return false;
+    }
+    if (profile == -2) {
+        *error = "more than one installation profile found in it";
+        return false;
+    }
+    if (image.size() > 0x7FFFFFFFu) {
+        *error = "too large";
+        return false;
+    }
+    uint32_t size = (uint32_t)image.size();
+    WriteLe32(&image[profile + kProfileStubSizeOffset], size);
+    std::vector<uint8_t> scratch = image;
+    uint32_t words[2];
+    ComputeIntegrityWords(scratch.data(), size, (uint32_t)profile, words);
+    WriteLe32(&image[profile + kProfileIntegrityOffset], words[0]);
+    WriteLe32(&image[profile + kProfileIntegrityOffset + 4], words[1]);
+    return true;
+}
+
+bool CheckArchiveFits(uint64_t stubSize, const std::vector<uint8_t>& archive, std::string* error) {
+    if (archive.size() < kArchiveHeaderSize || memcmp(archive.data(), kArchiveMagic, 4) != 0) {
+        *error = "not a QAR archive";
+        return false;
+    }
+    // Every archive position is read as ArchiveBase plus an offset into a signed 32-bit
+    // file position.
+    if (stubSize + archive.size() > 0x7FFFFFFFu) {
+        *error = "too large for an installer (2 GiB at most)";
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,18 @@
+// The installer image that `qar sfx` writes in front of an archive.
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+// Turns a stub into the image of an installer: checks that it is a PE32 executable holding
+// exactly one installation profile, then sets the profile's StubSize to the stub's length and
+// its integrity words to those the stub checks at start-up. False, with the reason in error,
+// when the stub is unusable.
+bool PrepareStubImage(std::vector<uint8_t>* stub, std::string* error);
+
+// Checks that archive looks like a QAR archive (its magic and at least a whole header) and
+// that the installer of a stubSize-byte stub and this archive stays within the signed 32-bit
+// file positions that the extractor uses.
+bool CheckArchiveFits(uint64_t stubSize, const std::vector<uint8_t>& archive, std::string* error);
