@@ -1,0 +1,272 @@
+// Walking real folders: names, order, attributes and times, and every refusal, each of
+// which must name the offending path.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <iconv.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "archive/records.h"
+#include "pack/code_pages.h"
+#include "pack/source_tree.h"
+
+namespace {
+
+class TempTree {
+public:
+    TempTree() {
+        char pattern[] = "/tmp/qar-tree-XXXXXX";
+        root_ = mkdtemp(pattern);
+    }
+    ~TempTree() { system(("rm -rf '" + root_ + "'").c_str()); }
+    std::string Path(const std::string& relative) const { return root_ + "/" + relative; }
+    void Folder(const std::string& relative) const { mkdir(Path(relative).c_str(), 0755); }
+    void File(const std::string& relative, const std::string& content = "x") const {
+        std::ofstream(Path(relative), std::ios::binary) << content;
+    }
+    const std::string& Root() const { return root_; }
+
+private:
+    std::string root_;
+};
+
+std::vector<std::string> Names(const std::vector<SourceEntry>& entries) {
+    std::vector<std::string> names;
+    for (const SourceEntry& e : entries) names.push_back(e.Name + (e.IsFolder ? "/" : ""));
+    return names;
+}
+
+// Walks root alone and returns the refusal, or "" when it was accepted.
+std::string Refusal(const std::vector<std::string>& paths, int codePage = 1252) {
+    WalkOptions options;
+    options.CodePage = codePage;
+    try {
+        WalkSources(paths, options);
+    } catch (const PackError& e) {
+        return e.what();
+    }
+    return "";
+}
+
+}  // namespace
+
+TEST(SourceTree, NamesOrderAndMerging) {
+    TempTree t;
+    t.Folder("a");
+    t.Folder("a/sub");
+    t.Folder("a/sub/deep");
+    t.Folder("a/empty");
+    t.File("a/sub/z.txt");
+    t.File("a/sub/B.txt");
+    t.File("a/sub/deep/x");
+    t.File("a/top");
+    t.Folder("b");
+    t.Folder("b/sub");
+    t.File("b/sub/other");
+    t.File("lone.exe", "MZ");
+    const std::vector<SourceEntry> entries =
+        WalkSources({t.Path("a"), t.Path("lone.exe"), t.Path("b/")}, WalkOptions());
+    // Byte order (upper case before lower), folders before their contents, names relative to
+    // each given folder, a given file by its name; "sub" of b merges into "sub" of a.
+    const std::vector<std::string> expected = {
+        "empty/", "sub/", "sub\\B.txt", "sub\\deep/", "sub\\deep\\x", "sub\\z.txt", "top",
+        "lone.exe", "sub\\other",
+    };
+    EXPECT_EQ(Names(entries), expected);
+    EXPECT_EQ(entries[7].Path, t.Path("lone.exe"));
+    EXPECT_EQ(entries[7].Size, 2u);
+}
+
+TEST(SourceTree, AttributesAndTimes) {
+    setenv("TZ", "UTC", 1);
+    tzset();
+    TempTree t;
+    t.Folder("d");
+    t.File("d/ro", "abc");
+    t.File("d/rw", "abc");
+    chmod(t.Path("d/ro").c_str(), 0444);
+    // 2001-02-03 04:05:06 UTC
+    const time_t when = 981173106;
+    struct timespec times[2] = {{when, 0}, {when, 0}};
+    utimensat(AT_FDCWD, t.Path("d/rw").c_str(), times, 0);
+    WalkOptions options;
+    std::vector<SourceEntry> e = WalkSources({t.Root()}, options);
+    ASSERT_EQ(Names(e), (std::vector<std::string>{"d/", "d\\ro", "d\\rw"}));
+    EXPECT_EQ(e[0].Attributes, 0x10);
+    EXPECT_EQ(e[1].Attributes, 0x21);
+    EXPECT_EQ(e[2].Attributes, 0x20);
+    CivilTime c;
+    DosToCivil(e[2].WriteDate, e[2].WriteTime, &c);
+    EXPECT_EQ(c.Year, 2001);
+    EXPECT_EQ(c.Month, 2);
+    EXPECT_EQ(c.Day, 3);
+    EXPECT_EQ(c.Hour, 4);
+    EXPECT_EQ(c.Minute, 5);
+    EXPECT_EQ(c.Second, 6);
+    EXPECT_NE(e[2].CreateDate, 0);
+
+    // SOURCE_DATE_EPOCH caps later times and leaves earlier ones.
+    options.SourceDateEpoch = 946684800;   // 2000-01-01 00:00:00
+    e = WalkSources({t.Root()}, options);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(e[i].WriteDate, ((2000 - 1980) << 9) | (1 << 5) | 1) << i;
+        EXPECT_EQ(e[i].WriteTime, 0) << i;
+        EXPECT_EQ(e[i].CreateDate, e[i].WriteDate) << i;
+    }
+    options.SourceDateEpoch = 2000000000;
+    e = WalkSources({t.Root()}, options);
+    DosToCivil(e[2].WriteDate, e[2].WriteTime, &c);
+    EXPECT_EQ(c.Year, 2001);
+}
+
+TEST(SourceTree, RefusesNamesWindowsCannotHold) {
+    TempTree t;
+    const char* bad[] = {"a<b", "a>b", "a:b", "a\"b", "a|b", "a?b", "a*b", "a\\b", "tab\tx",
+                         "CON", "con.txt", "Nul", "aux.tar.gz", "PRN", "COM1", "lpt9.log",
+                         "NUL .txt", "dot.", "space "};
+    for (const char* name : bad) {
+        TempTree one;
+        one.File(name);
+        const std::string why = Refusal({one.Root()});
+        EXPECT_NE(why.find(one.Path(name)), std::string::npos) << name << ": " << why;
+    }
+    const char* good[] = {"COM10", "console", "LPT0", "CONx.txt", "a.b.c", ".hidden", "x y", "caf\xC3\xA9"};
+    for (const char* name : good) {
+        TempTree one;
+        one.File(name);
+        EXPECT_EQ(Refusal({one.Root()}), "") << name;
+    }
+    // A bad folder name is refused as well, before anything inside it.
+    t.Folder("trail.");
+    t.File("trail./inner");
+    EXPECT_NE(Refusal({t.Root()}).find(t.Path("trail.")), std::string::npos);
+}
+
+TEST(SourceTree, RefusesLinksCaseClashesAndLongNames) {
+    {
+        TempTree t;
+        t.File("target");
+        ASSERT_EQ(symlink("target", t.Path("link").c_str()), 0);
+        EXPECT_NE(Refusal({t.Root()}).find("symbolic link"), std::string::npos);
+        EXPECT_NE(Refusal({t.Path("link")}).find(t.Path("link")), std::string::npos);
+    }
+    {
+        TempTree t;
+        t.File("Readme");
+        t.File("README");
+        const std::string why = Refusal({t.Root()});
+        EXPECT_NE(why.find("letter case"), std::string::npos) << why;
+        EXPECT_NE(why.find(t.Path("Readme")), std::string::npos) << why;
+    }
+    {
+        TempTree t;   // letters beyond ASCII fold too: É and é
+        t.File("\xC3\x89t\xC3\xA9");
+        t.File("\xC3\xA9t\xC3\xA9");
+        EXPECT_NE(Refusal({t.Root()}).find("letter case"), std::string::npos);
+    }
+    {
+        TempTree t;   // the same file twice
+        t.File("f");
+        EXPECT_NE(Refusal({t.Path("f"), t.Path("f")}).find("same archive name"), std::string::npos);
+    }
+    {
+        TempTree t;   // 259 characters are fine, 260 are not
+        const std::string folder(200, 'd');
+        t.Folder(folder);
+        t.File(folder + "/" + std::string(58, 'f'));
+        EXPECT_EQ(Refusal({t.Root()}), "");
+        t.File(folder + "/" + std::string(59, 'g'));
+        EXPECT_NE(Refusal({t.Root()}).find("259"), std::string::npos);
+    }
+    {
+        TempTree t;
+        t.File("fifo-maker");
+        ASSERT_EQ(mkfifo(t.Path("pipe").c_str(), 0644), 0);
+        EXPECT_NE(Refusal({t.Root()}).find(t.Path("pipe")), std::string::npos);
+    }
+    EXPECT_NE(Refusal({"/nonexistent/qar/path"}).find("/nonexistent/qar/path"), std::string::npos);
+}
+
+TEST(SourceTree, UnreadableFilesAndFolders) {
+    if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
+    TempTree t;
+    t.File("secret");
+    chmod(t.Path("secret").c_str(), 0);
+    EXPECT_NE(Refusal({t.Root()}).find(t.Path("secret")), std::string::npos);
+    chmod(t.Path("secret").c_str(), 0644);
+    t.Folder("closed");
+    chmod(t.Path("closed").c_str(), 0);
+    EXPECT_NE(Refusal({t.Root()}).find(t.Path("closed")), std::string::npos);
+    chmod(t.Path("closed").c_str(), 0755);
+}
+
+TEST(SourceTree, CodePageConversion) {
+    TempTree t;
+    t.File("\xC5\x82\xC3\xB3" "d\xC5\xBA");   // "łódź": 1250 has it, 1252 does not
+    const std::string why = Refusal({t.Root()}, 1252);
+    EXPECT_NE(why.find("U+0142"), std::string::npos) << why;
+    WalkOptions options;
+    options.CodePage = 1250;
+    std::vector<SourceEntry> e = WalkSources({t.Root()}, options);
+    EXPECT_EQ(e.at(0).Name, "\xB3\xF3" "d\x9F");
+    EXPECT_NE(Refusal({t.Root()}, 437), "");
+    EXPECT_NE(Refusal({t.Root()}, 65001).find("not supported"), std::string::npos);
+
+    TempTree u;
+    u.File("\xCE\xA9mega\xE2\x82\xAC");   // Ω and €: 437 has Ω only, 1252 € only
+    EXPECT_NE(Refusal({u.Root()}, 437).find("U+20AC"), std::string::npos);
+    EXPECT_NE(Refusal({u.Root()}, 1252).find("U+03A9"), std::string::npos);
+
+    TempTree v;
+    v.File("bad\xC3(");   // invalid UTF-8
+    EXPECT_NE(Refusal({v.Root()}).find("UTF-8"), std::string::npos);
+    std::vector<uint32_t> cps;
+    EXPECT_FALSE(DecodeUtf8("\xC0\xAF", &cps));         // overlong '/'
+    EXPECT_FALSE(DecodeUtf8("\xED\xA0\x80", &cps));     // surrogate
+    EXPECT_FALSE(DecodeUtf8("\xF4\x90\x80\x80", &cps)); // above U+10FFFF
+    EXPECT_TRUE(DecodeUtf8("\xF0\x9F\x98\x80", &cps));
+    EXPECT_EQ(cps, std::vector<uint32_t>{0x1F600});
+}
+
+// The code-page tables against the C library's converter, byte by byte.
+TEST(SourceTree, CodePageTablesAgreeWithIconv) {
+    for (int cp : {1252, 1250, 437}) {
+        const std::string name = "CP" + std::to_string(cp);
+        iconv_t cd = iconv_open("UTF-32LE", name.c_str());
+        if (cd == (iconv_t)-1) GTEST_SKIP() << name << " not available";
+        for (int b = 0x80; b < 0x100; ++b) {
+            char in = (char)b;
+            uint8_t out[8] = {};
+            char* inp = &in;
+            char* outp = (char*)out;
+            size_t inLeft = 1, outLeft = sizeof out;
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+            const size_t r = iconv(cd, &inp, &inLeft, &outp, &outLeft);
+            const uint32_t mine = CodePageToUnicode(cp, (uint8_t)b);
+            if (r == (size_t)-1) {
+                EXPECT_EQ(mine, 0xFFFFu) << name << " byte " << b;
+                continue;
+            }
+            const uint32_t theirs = ReadLe32(out);
+            EXPECT_EQ(mine, theirs) << name << " byte " << b;
+            EXPECT_EQ(EncodeCodePoint(cp, theirs), b) << name << " byte " << b;
+        }
+        iconv_close(cd);
+    }
+}
+
+TEST(SourceTree, CaseFolding) {
+    EXPECT_EQ(FoldCase('a'), (uint32_t)'A');
+    EXPECT_EQ(FoldCase(0xE9), 0xC9u);    // é
+    EXPECT_EQ(FoldCase(0xF7), 0xF7u);    // ÷ is no letter
+    EXPECT_EQ(FoldCase(0xFF), 0x178u);   // ÿ
+    EXPECT_EQ(FoldCase(0x142), 0x141u);  // ł
+    EXPECT_EQ(FoldCase(0x13A), 0x139u);  // ĺ
+    EXPECT_EQ(FoldCase(0x17A), 0x179u);  // ź
+    EXPECT_EQ(FoldCase(0x161), 0x160u);  // š
+    EXPECT_EQ(FoldCase(0x3C9), 0x3A9u);  // ω
+    EXPECT_EQ(FoldCase(0x3C2), 0x3C2u);  // final sigma stays
+}
