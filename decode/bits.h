@@ -1,0 +1,40 @@
+// Bit-level reading of the InputBuffer, shared by the code-length reader and the LZ block
+// decoder. The stream is least significant bit first: the next bits are the little-endian
+// word at the input pointer shifted right by the bit offset (0..7). Decoders keep the
+// pointer and the offset in locals and write them back to State around refills.
+#pragma once
+
+#include <stdint.h>
+
+#include "profile/state.h"
+
+// The widest word a peek loads: 64 bits on 64-bit hosts (at least 57 valid bits after the
+// shift), 32 bits on the i686 stub (at least 25). Both targets are little-endian, so one
+// unaligned load gives the little-endian value; the buffer is padded so it never leaves it.
+typedef uintptr_t BitWord;
+const bool kWideBitWord = sizeof(BitWord) >= 8;
+
+inline BitWord PeekBits(const uint8_t* in, uint32_t offset) {
+    BitWord word;
+    __builtin_memcpy(&word, in, sizeof word);
+    return word >> offset;
+}
+
+inline void SkipBits(const uint8_t*& in, uint32_t& offset, uint32_t count) {
+    offset += count;
+    in += offset >> 3;
+    offset &= 7;
+}
+
+// End of the bytes that were read from the archive for the current block. While more of
+// the block is still in the file, the 8 bytes behind InputEnd hold it; otherwise InputEnd
+// is the end of the data itself.
+inline const uint8_t* InputDataLimit() {
+    return State.InputEnd + (State.BlockBytesLeft > 0 ? 8 : 0);
+}
+
+// True when the bits up to (in, offset) reach beyond limit: they were not read for this
+// block, so whatever was decoded from them must be discarded.
+inline bool PastData(const uint8_t* in, uint32_t offset, const uint8_t* limit) {
+    return in > limit || (in == limit && offset != 0);
+}

@@ -1,0 +1,91 @@
+// Canonical prefix codes from code lengths, and the two-level decode tables read by the
+// code-length reader and the LZ block decoder. Codes are stored bit-reversed because the
+// stream is read from the least significant bit up. A table is a primary array indexed by
+// the next k stream bits plus a tree of nodes for the codes longer than k bits.
+#include "decode/huffman.h"
+
+#include "platform/errors.h"
+
+namespace {
+const int kMaxCodeLength = 16;
+}
+
+void BuildCanonicalCodes(uint32_t* codes, const uint8_t* lengths, int n) {
+    uint32_t count[kMaxCodeLength + 1] = {0};
+    for (int s = n - 1; s >= 0; --s) {
+        if (lengths[s] > kMaxCodeLength) return;
+        ++count[lengths[s]];
+    }
+    count[0] = 0;
+    uint32_t next[kMaxCodeLength + 1];
+    uint32_t code = 0;
+    for (int length = 1; length <= kMaxCodeLength; ++length) {
+        code = (code + count[length - 1]) << 1;
+        next[length] = code;
+    }
+    for (int s = 0; s < n; ++s) {
+        int length = lengths[s];
+        if (length == 0) continue;
+        uint32_t c = next[length]++;
+        uint32_t reversed = 0;
+        for (int i = 0; i < length; ++i) {
+            reversed = (reversed << 1) | (c & 1);
+            c >>= 1;
+        }
+        codes[s] = reversed;
+    }
+}
+
+// Over-subscribed lengths can give a long code whose first k bits select a primary entry
+// that already holds a shorter code's symbol. The table has no place for it, so the build
+// stops there with ErrDamaged, as when the tree's nodes run out. Inside the tree such
+// codes simply take over the slots they meet; every node is taken only after the capacity
+// test, so nothing outside the primary table and the n nodes is ever written.
+int32_t BuildDecodeTable(int32_t* primary, DecodeNode* tree, const uint32_t* codes,
+                         const uint8_t* lengths, int k, int n) {
+    for (int i = 0; i < n; ++i) tree[i].Slot[0] = tree[i].Slot[1] = EmptyEntry;
+    int size = 1 << k;
+    for (int i = 0; i < size; ++i) primary[i] = EmptyEntry;
+    int nextNode = 1;
+    for (int s = 0; s < n; ++s) {
+        int length = lengths[s];
+        if (length == 0) continue;
+        uint32_t c = codes[s];
+        if (length <= k) {
+            for (uint32_t i = c & ((1u << length) - 1); i < (uint32_t)size; i += 1u << length)
+                primary[i] = s;
+            continue;
+        }
+        int32_t* entry = &primary[c & (size - 1)];
+        uint32_t rest = c >> k;
+        int levels = length - k - 1;
+        int32_t* slot;
+        if (*entry == EmptyEntry) {
+            if (nextNode == n) return ErrDamaged;
+            *entry = -nextNode;
+            slot = &tree[nextNode].Slot[rest & 1];
+            rest >>= 1;
+            ++nextNode;
+        } else if (*entry < 0) {
+            int32_t node = -*entry;
+            for (;;) {
+                slot = &tree[node].Slot[rest & 1];
+                rest >>= 1;
+                if (*slot < 0) break;
+                node = *slot;
+                --levels;
+            }
+        } else {
+            return ErrDamaged;   // the primary entry holds a shorter code
+        }
+        for (; levels != 0; --levels) {   // negative only for over-subscribed lengths
+            if (nextNode == n) return ErrDamaged;
+            *slot = nextNode;
+            slot = &tree[nextNode].Slot[rest & 1];
+            rest >>= 1;
+            ++nextNode;
+        }
+        *slot = -s;
+    }
+    return 0;
+}
