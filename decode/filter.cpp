@@ -1,0 +1,165 @@
+// Undoing the x86 call filters. The archiver replaced the operand behind every byte 0xE8 by
+// operand + its own position in the member (with a mirrored form for some 32-bit values);
+// these functions restore the operands, add every output byte to RunningCrc and write the
+// result. FilterAndWrite lets member extraction hand over a member in arbitrary stretches:
+// an 0xE8 whose operand has not fully arrived is held back in FilterCarry.
+#include "decode/filter.h"
+
+#include <string.h>
+
+#include "decode/crc32.h"
+#include "platform/errors.h"
+#include "profile/profile.h"
+#include "profile/state.h"
+
+namespace {
+
+enum : uint32_t {
+    kFilterBufferSize = 16384,
+    kChunk16 = 16381,   // a chunk plus the 2 operand bytes of an 0xE8 at its end fits the buffer
+    kChunk32 = 16379,   // the same with 4 operand bytes
+};
+
+// Position of the first 0xE8 in [p, end), or end. Reads 4 bytes at a time while at least 4
+// remain; a word holds an 0xE8 when (x ^ 0xE8E8E8E8) has a zero byte.
+inline const uint8_t* NextCall(const uint8_t* p, const uint8_t* end) {
+    while (end - p >= 4) {
+        uint32_t x = ((uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) |
+                      ((uint32_t)p[3] << 24)) ^ 0xE8E8E8E8u;
+        if (((x - 0x01010101u) & ~x & 0x80808080u) != 0) break;
+        p += 4;
+    }
+    while (p < end && *p != 0xE8) ++p;
+    return p;
+}
+
+// Restores one operand. pos is the member offset of the operand's first byte.
+inline uint32_t Restore16(uint32_t v, uint32_t pos) { return (v - pos) & 0xFFFF; }
+
+inline uint32_t Restore32(uint32_t v, uint32_t pos, uint32_t bound) {
+    int64_t sv = (int32_t)v;
+    if (sv < 0 && sv >= -(int64_t)pos) return bound - 1 - pos - v;
+    if (v < bound) return v - pos;
+    return v;
+}
+
+// The common body of both filters: width is 2 or 4. Returns the bytes consumed beyond
+// length (operand bytes of an 0xE8 among the last bytes), or a negative error code.
+int32_t CallFilter(FileHandle output, const uint8_t* data, int32_t length, uint32_t base,
+                   uint32_t bound, int width) {
+    if (length <= 0) return -length;
+    uint8_t* buffer = (uint8_t*)MemAlloc(kFilterBufferSize);
+    if (buffer == nullptr) return ErrNoMemory;
+    const uint32_t limit = width == 2 ? kChunk16 : kChunk32;
+    const uint8_t* p = data;
+    const uint8_t* end = data + length;
+    uint32_t crc = State.RunningCrc;
+    int32_t result = 0;
+    while (p < end) {
+        const uint8_t* chunkEnd = (uint32_t)(end - p) > limit ? p + limit : end;
+        uint8_t* o = buffer;
+        while (p < chunkEnd) {
+            const uint8_t* call = NextCall(p, chunkEnd);
+            uint32_t plain = (uint32_t)(call - p);
+            memcpy(o, p, plain);
+            o += plain;
+            p = call;
+            if (p == chunkEnd) break;
+            // The opcode itself, then its operand, which may lie up to width bytes behind
+            // chunkEnd (and behind end); callers guarantee those bytes exist.
+            *o++ = *p++;
+            uint32_t pos = base + (uint32_t)(p - data);
+            if (width == 2) {
+                uint32_t u = Restore16((uint32_t)p[0] | ((uint32_t)p[1] << 8), pos);
+                o[0] = (uint8_t)u;
+                o[1] = (uint8_t)(u >> 8);
+            } else {
+                uint32_t v = (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) |
+                             ((uint32_t)p[3] << 24);
+                uint32_t u = Restore32(v, pos, bound);
+                o[0] = (uint8_t)u;
+                o[1] = (uint8_t)(u >> 8);
+                o[2] = (uint8_t)(u >> 16);
+                o[3] = (uint8_t)(u >> 24);
+            }
+            p += width;
+            o += width;
+        }
+        uint32_t produced = (uint32_t)(o - buffer);
+        crc = Crc32(buffer, produced, crc);
+        if (Profile.CancelRequested) {
+            result = ErrCancelled;
+            break;
+        }
+        if (FsWrite(output, buffer, produced) < 0) {
+            result = ErrWrite;
+            break;
+        }
+    }
+    State.RunningCrc = crc;
+    MemFree(buffer);
+    return result < 0 ? result : (int32_t)(p - end);
+}
+
+int32_t RunFilter(FileHandle output, const uint8_t* data, int32_t length, uint32_t base,
+                  uint32_t bound) {
+    return State.FilterMode == 2 ? CallFilter16(output, data, length, base)
+                                 : CallFilter32(output, data, length, base, bound);
+}
+
+}  // namespace
+
+int32_t CallFilter16(FileHandle output, const uint8_t* data, int32_t length, uint32_t base) {
+    return CallFilter(output, data, length, base, 0, 2);
+}
+
+int32_t CallFilter32(FileHandle output, const uint8_t* data, int32_t length, uint32_t base,
+                     uint32_t bound) {
+    return CallFilter(output, data, length, base, bound, 4);
+}
+
+int32_t FilterAndWrite(FileHandle output, const uint8_t* data, int32_t length, uint32_t offset,
+                       uint32_t memberSize, bool final) {
+    const int32_t width = State.FilterMode;
+    uint8_t* carry = State.FilterCarry;
+    int32_t c = State.FilterCarryCount;
+    if (c > 0) {
+        // Complete the pending call from the front of data.
+        int32_t room = 8 - c;
+        int32_t n = room < length ? room : length;
+        memcpy(carry + c, data, (uint32_t)n);
+        if (room > length) {
+            data = carry;
+            length += c;
+            offset -= (uint32_t)c;
+        } else {
+            int32_t r = RunFilter(output, carry, c, offset - (uint32_t)c, memberSize);
+            if (r < 0) return r;
+            data += r;
+            length -= r;
+            offset += (uint32_t)r;
+        }
+    }
+
+    int32_t r = RunFilter(output, data, length - width, offset, memberSize);
+    if (r < 0) return r;
+    const uint8_t* s = length <= width ? data : data + (length - width) + r;
+    const uint8_t* end = data + length;
+
+    // The last bytes may start a call whose operand is still to come: hold them back unless
+    // the member ends here.
+    const uint8_t* t = s;
+    if (final) {
+        t = end;
+    } else {
+        while (t < end && *t != 0xE8) ++t;
+    }
+    if (t > s) {
+        State.RunningCrc = Crc32(s, (uint32_t)(t - s), State.RunningCrc);
+        if (FsWrite(output, s, (uint32_t)(t - s)) < 0) return ErrWrite;
+    }
+    int32_t left = (int32_t)(end - t);
+    State.FilterCarryCount = left;
+    if (left > 0) memmove(carry, t, (uint32_t)left);
+    return 0;
+}

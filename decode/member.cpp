@@ -1,0 +1,226 @@
+// Member extraction from solid streams. A member is a stretch of its stream's decoded bytes
+// behind an 11-byte LocalHeader and a variable part; the stream's blocks are decoded in order
+// into one history Window that stays open between calls, so that members taken in stream
+// order cost no decoding twice. Any member before the current block restarts its stream.
+#include "decode/member.h"
+
+#include <string.h>
+
+#include "archive/records.h"
+#include "decode/crc32.h"
+#include "decode/filter.h"
+#include "decode/input.h"
+#include "decode/lzdecode.h"
+#include "platform/errors.h"
+#include "profile/profile.h"
+#include "profile/state.h"
+
+namespace {
+
+enum : uint32_t {
+    kWindowSlack = 512,
+    kStoredHistoryLimit = 0x80000,   // history plus a stored block never exceed this
+    kHeaderBits = 45,
+    kWindowFieldBits = 5,
+};
+
+// Makes Window hold history + the current block. False when memory runs out.
+bool EnsureWindow(uint32_t history) {
+    uint32_t need = history + State.BlockDecodedSize;
+    if (need <= State.WindowCapacity) return true;
+    uint8_t* grown = (uint8_t*)MemRealloc(State.Window, need + kWindowSlack);
+    if (grown == nullptr) return false;
+    State.Window = grown;
+    State.WindowCapacity = need + kWindowSlack;
+    return true;
+}
+
+// Keeps only the last keep bytes of history, moved to the front of Window.
+void TrimHistory(uint32_t keep) {
+    if (State.HistoryLength <= keep) return;
+    memmove(State.Window, State.Window + (State.HistoryLength - keep), keep);
+    State.HistoryLength = keep;
+}
+
+void ConsumeBits(uint32_t n) {
+    uint32_t bits = (uint32_t)State.BitOffset + n;
+    State.InputPointer += bits >> 3;
+    State.BitOffset = (int32_t)(bits & 7);
+}
+
+void RestartStream(int32_t target) {
+    State.HistoryLength = 0;
+    State.BlockDecodedSize = 0;
+    State.BlockStreamOffset = 0;
+    State.LastBlockSeen = 0;
+    State.StreamStarted = 0;
+    State.BlockInProgress = 0;
+    State.StreamEnded = 0;
+    State.StreamPosition = target;
+    if (State.Window != nullptr) MemFree(State.Window);
+    State.Window = nullptr;
+    State.WindowCapacity = 0;
+    State.InputPointer = State.InputEnd = State.InputBuffer;
+    State.BitOffset = 0;
+    State.BlockBytesLeft = 0;
+}
+
+// Decodes the next block of the stream into Window behind the history. Returns 0, 1 when
+// the stream had already ended (nothing decoded), or a negative error code. On failure
+// BlockInProgress stays set, which refuses the stream until it is restarted.
+int32_t DecodeNextBlock() {
+    if (Profile.CancelRequested) return ErrCancelled;
+    if (State.BlockInProgress) return ErrDamaged;
+    // The stream's last block was decoded (in this call or an earlier one): whatever lies
+    // behind it in the file is not part of the stream.
+    if (State.StreamEnded) return 1;
+    State.BlockInProgress = 1;
+
+    int32_t r = RefillInput(true);
+    if (r < 0) return r;
+    State.HistoryLength += State.BlockDecodedSize;
+    State.BlockStreamOffset += State.BlockDecodedSize;
+
+    uint32_t head = ReadLe32(State.InputPointer);
+    uint32_t type = head & 0x0F;
+    if (type > 1) return ErrDamaged;
+    State.LastBlockSeen = (uint8_t)((head >> 4) & 1);
+    uint32_t decodedSize = (head >> 5) & 0xFFFFF;
+    State.BlockDecodedSize = decodedSize;
+    ConsumeBits(kHeaderBits);
+
+    if (State.Window == nullptr) {
+        State.WindowCapacity = decodedSize + kWindowSlack;
+        State.Window = (uint8_t*)MemAlloc(State.WindowCapacity);
+        if (State.Window == nullptr) {
+            State.WindowCapacity = 0;
+            return ErrNoMemory;
+        }
+    }
+
+    if (type == 1) {
+        if (State.StreamStarted) {
+            uint32_t bits = ReadLe16(State.InputPointer) >> State.BitOffset;
+            uint32_t windowClass = bits & 3;
+            if (windowClass == 3) windowClass = 2;
+            uint32_t size = Profile.WindowSizes[windowClass][(bits >> 2) & 7];
+            TrimHistory(size);
+            if (!EnsureWindow(State.HistoryLength)) return ErrNoMemory;
+        }
+        ConsumeBits(kWindowFieldBits);
+        r = DecodeLzBlock(State.Window, State.HistoryLength, decodedSize);
+        if (r < 0) return r;
+    } else {
+        if (!EnsureWindow(0)) return ErrNoMemory;
+        if (State.LastBlockSeen) {
+            State.HistoryLength = 0;   // nothing can refer back to the history any more
+        } else {
+            uint32_t keep = decodedSize < kStoredHistoryLimit ? kStoredHistoryLimit - decodedSize : 0;
+            uint32_t room = State.WindowCapacity - decodedSize;
+            TrimHistory(keep < room ? keep : room);
+        }
+        r = CopyStored(State.Window + State.HistoryLength, decodedSize);
+        if (r < 0) return r;
+    }
+    if ((uint32_t)r < decodedSize) {
+        // A block that decodes short ends its stream.
+        State.BlockDecodedSize = (uint32_t)r;
+        State.LastBlockSeen = 1;
+    }
+    if (State.LastBlockSeen) State.StreamEnded = 1;
+    State.NextBlockPosition = State.FilePosition;
+    State.BlockInProgress = 0;
+    State.StreamStarted = 1;
+    return 0;
+}
+
+}  // namespace
+
+int32_t ExtractMember(FileHandle output, uint32_t streamOffset, uint32_t memberOffset,
+                      uint32_t memberSize, uint8_t flags) {
+    State.RunningCrc = 0xFFFFFFFFu;
+    if (memberSize == 0) {
+        State.RunningCrc = 0;
+        return 0;
+    }
+    State.LastBlockSeen = 0;
+    State.FilterCarryCount = 0;
+    State.FilterMode = (flags & FlagCallFilter16) ? 2 : (flags & FlagCallFilter32) ? 4 : 0;
+
+    int32_t target = (int32_t)(Profile.ArchiveBase + streamOffset + kStreamMarkerSize);
+    if (target != State.StreamPosition || memberOffset < State.BlockStreamOffset) {
+        RestartStream(target);
+        int32_t position = FsSeek(State.ArchiveFile, target, kFileBegin);
+        if (position < 0) {
+            // Forget the stream so that the next member tries again.
+            State.StreamPosition = -1;
+            return ErrSeek;
+        }
+        State.FilePosition = position;
+    }
+
+    // What remains of this member: the LocalHeader bytes still to gather, the variable part
+    // still to pass over, and the member bytes still to write.
+    uint32_t offset = memberOffset;
+    uint32_t gathered = 0;
+    uint32_t variableLength = 0;
+    uint32_t passed = 0;
+    uint32_t remaining = memberSize;
+    uint32_t handed = 0;
+
+    while (remaining > 0) {
+        if (State.BlockInProgress) return ErrDamaged;
+        uint32_t blockEnd = State.BlockStreamOffset + State.BlockDecodedSize;
+        if (offset >= blockEnd) {
+            int32_t r = DecodeNextBlock();
+            if (r < 0) return r;
+            if (r > 0) break;   // the stream ended before the member did
+            continue;
+        }
+        uint32_t available = blockEnd - offset;
+        const uint8_t* bytes = State.Window + State.HistoryLength + (offset - State.BlockStreamOffset);
+        if (gathered < kLocalHeaderSize) {
+            uint32_t n = kLocalHeaderSize - gathered;
+            if (n > available) n = available;
+            memcpy(Profile.LocalHeaderScratch + gathered, bytes, n);
+            gathered += n;
+            offset += n;
+            if (gathered == kLocalHeaderSize) variableLength = ReadLe16(Profile.LocalHeaderScratch + 4);
+            continue;
+        }
+        if (passed < variableLength) {
+            uint32_t n = variableLength - passed;
+            if (n > available) n = available;
+            passed += n;
+            offset += n;
+            continue;
+        }
+        uint32_t n = available < remaining ? available : remaining;
+        if (State.FilterMode == 0) {
+            State.RunningCrc = Crc32(bytes, n, State.RunningCrc);
+            if (FsWrite(output, bytes, n) < 0) return ErrWrite;
+        } else {
+            int32_t r = FilterAndWrite(output, bytes, (int32_t)n, handed, memberSize, n == remaining);
+            if (r < 0) return r;
+            handed += n;
+        }
+        remaining -= n;
+        offset += n;
+    }
+    State.RunningCrc = ~State.RunningCrc;
+    return 0;
+}
+
+void ReleaseStream() {
+    if (State.Window != nullptr) MemFree(State.Window);
+    State.Window = nullptr;
+    State.WindowCapacity = 0;
+    State.StreamPosition = -1;
+    State.HistoryLength = 0;
+    State.BlockDecodedSize = 0;
+    State.BlockStreamOffset = 0;
+    State.StreamStarted = 0;
+    State.BlockInProgress = 0;
+    State.StreamEnded = 0;
+    State.LastBlockSeen = 0;
+}

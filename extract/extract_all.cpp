@@ -1,0 +1,237 @@
+// The extraction loop behind the Extract command: prepares the destination, walks the
+// directory entry by entry, makes folders, asks before replacing files, writes each member
+// with its time stamps, checks its CRC-32, applies its attributes and, unless the run was
+// cancelled or stopped, starts the installed program from the destination.
+#include "extract/extract.h"
+
+#include <string.h>
+
+#include "archive/directory.h"
+#include "archive/records.h"
+#include "decode/member.h"
+#include "extract/paths.h"
+#include "platform/errors.h"
+#include "platform/fs.h"
+#include "platform/text.h"
+#include "profile/profile.h"
+#include "profile/state.h"
+
+ExtractCounts LastRunCounts;
+
+namespace {
+
+enum : uint32_t {
+    kPathChars = 259,            // longest path, without its terminator
+    kDestinationBytes = 261,
+    kLongNameLength = 255,       // volumes below this take 8.3 names only
+};
+
+// Decoded directory bytes of the current block (one block at a time).
+uint8_t EntryBuffer[kEntryBufferSize];
+
+enum Outcome { kNextEntry, kStopRun };
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// "C:\" and a lone "\" name a root: they keep their backslash and get none added.
+bool IsRoot(const char* text, uint32_t length) {
+    return (length == 3 && text[1] == ':' && text[2] == '\\') || (length == 1 && text[0] == '\\');
+}
+
+// Copies the entry's name to the name position and checks it. The name must stay inside
+// the destination both as stored and after 8.3 shortening; otherwise the entry is damage.
+bool PlaceName(char* namePosition, const uint8_t* name, uint32_t length) {
+    if (FindByte(name, 0, length) != nullptr) return false;
+    memcpy(namePosition, name, length);
+    namePosition[length] = 0;
+    if (!IsContainedName(namePosition)) return false;
+    if (!Profile.UseShortNames) return true;
+    bool endsOpen = length == 0 || IsSeparator(namePosition[length - 1]);
+    MakeShortPath(namePosition);   // the prefix was shortened once before the loop
+    if (!IsContainedName(namePosition)) return false;
+    uint32_t shortLength = TextLength(namePosition);
+    bool shortOpen = shortLength == 0 || IsSeparator(namePosition[shortLength - 1]);
+    return endsOpen || !shortOpen;   // a component that shortened to nothing is refused
+}
+
+// Creates the output file, making its folders when the first attempt fails.
+FileHandle CreateOutput(char* path) {
+    FileHandle file = FsCreate(path, kAttrNormal);
+    if (file != kInvalidHandle) return file;
+    char* slash = FindLastChar(path, '\\');
+    if (slash == nullptr || slash <= path) return file;
+    *slash = 0;
+    int made = CreateFolderTree(path);
+    *slash = '\\';
+    if (made) file = FsCreate(path, 0);
+    return file;
+}
+
+Outcome ExtractFile(WindowHandle dialog, const DirectoryEntry& entry, char* path,
+                    const char* namePosition) {
+    if (!Profile.OverwriteWithoutPrompt) {
+        int32_t attributes = FsGetAttributes(path);
+        if (attributes != -1 && (attributes & kAttrFolder) == 0) {
+            int answer = AskOverwrite();
+            if (answer == kOverwriteNo) {
+                ++LastRunCounts.Skipped;
+                return kNextEntry;
+            }
+            if (answer == kOverwriteYesToAll) Profile.OverwriteWithoutPrompt = 1;
+        }
+    }
+    FormatText(State.MessageText, kMessageTextSize, "Extracting %s", namePosition);
+    SetControlText(dialog, kControlProgress, State.MessageText);
+
+    FileHandle file = CreateOutput(path);
+    if (file == kInvalidHandle) {
+        ++LastRunCounts.LeftOut;
+        return ReportError(dialog, ErrCreate, path, true) ? kStopRun : kNextEntry;
+    }
+
+    PumpMessages();
+    int32_t r = ExtractMember(file, entry.StreamOffset, entry.MemberOffset, entry.MemberSize,
+                              entry.Flags);
+    if (r < 0) {
+        ++LastRunCounts.Failed;
+        ReportError(dialog, r, path, false);
+        FsClose(file);
+        FsDelete(path);
+        return kStopRun;
+    }
+    FsSetTimes(file, entry.CreateDate, entry.CreateTime, entry.WriteDate, entry.WriteTime);
+    FsClose(file);
+    if (State.RunningCrc == entry.MemberCrc) {
+        FsSetAttributes(path, entry.Attributes & 7u);
+        ++LastRunCounts.Files;
+        return kNextEntry;
+    }
+    ++LastRunCounts.Failed;
+    FsDelete(path);
+    return ReportError(dialog, ErrCrc, path, true) ? kStopRun : kNextEntry;
+}
+
+void ReleaseRunBuffers() {
+    ReleaseStream();
+    MemFree(State.InputBuffer);
+    State.InputBuffer = nullptr;
+}
+
+}  // namespace
+
+int ExtractAll(WindowHandle dialog) {
+    memset(&LastRunCounts, 0, sizeof LastRunCounts);
+    char* path = Profile.DestinationFolder;
+    const uint8_t* terminator = FindByte((const uint8_t*)path, 0, kDestinationBytes);
+    uint32_t length = terminator != nullptr ? (uint32_t)((const char*)terminator - path) : kDestinationBytes;
+    if (terminator == nullptr) path[kDestinationBytes - 1] = 0;
+
+    // The destination text loses one trailing backslash, except a root's.
+    if (length >= 2 && path[length - 1] == '\\' && !IsRoot(path, length)) path[--length] = 0;
+
+    // 8.3 names on volumes without long names. When the volume cannot be asked, long names
+    // are kept: a name the volume refuses then fails visibly instead of being renamed.
+    uint32_t maxComponent = FsMaxComponentLength(path);
+    Profile.UseShortNames = (uint8_t)(maxComponent != 0 && maxComponent < kLongNameLength);
+    if (Profile.UseShortNames) {
+        // Shortened once here, so that the prefix, the names and the program path agree.
+        MakeShortPath(path);
+        length = TextLength(path);
+    }
+
+    int32_t end = FsSeek(State.ArchiveFile, 0, kFileEnd);
+    if (end < 0 || (uint32_t)end < Profile.ArchiveBase ||
+        (uint32_t)end - Profile.ArchiveBase < kArchiveHeaderSize) {
+        return ErrDamaged;
+    }
+
+    bool addSeparator = length > 0 && path[length - 1] != ':' && !IsRoot(path, length);
+    uint32_t prefixLength = length + (addSeparator ? 1 : 0);
+    if (prefixLength + TextLength(ProgramToRun) > kPathChars) {
+        // The program's path would not fit: no output path could be trusted to either.
+        State.LastSystemError = kErrorBadPathname;
+        ReportError(dialog, ErrCreateFolder, path, false);
+        return 0;
+    }
+    if (length > 0 && path[length - 1] != ':' && !CreateFolderTree(path)) {
+        ReportError(dialog, ErrCreateFolder, path, false);
+        return 0;
+    }
+
+    uint32_t directory = Profile.ArchiveBase + State.Header.DirectoryOffset;
+    FsSeek(State.ArchiveFile, (int32_t)directory, kFileBegin);
+    State.InputBuffer = (uint8_t*)MemAlloc(kInputBufferSize + kInputBufferSlack);
+    if (State.InputBuffer == nullptr) return ErrNoMemory;
+    memset(State.InputBuffer + kInputBufferSize, 0, kInputBufferSlack);
+    ReleaseStream();
+
+    if (addSeparator) path[length++] = '\\';
+    path[length] = 0;
+    char* namePosition = path + length;
+
+    State.EntryCursor = State.EntryEnd = EntryBuffer;
+    State.DirectoryPosition = State.FilePosition = (int32_t)directory;
+    FsSeek(State.ArchiveFile, (int32_t)directory, kFileBegin);
+    const uint32_t entryRoom = kPathChars - prefixLength;
+    int32_t result = 0;
+    bool refused = false;
+
+    for (uint32_t counter = 0; counter < State.Header.EntryCount && !Profile.CancelRequested;
+         ++counter, PumpMessages()) {
+        if (State.EntryEnd - State.EntryCursor < (int32_t)kEntryFixedSize) {
+            result = ReadDirectoryBlock(EntryBuffer);
+            if (result != 0) break;
+            if (State.EntryEnd - State.EntryCursor < (int32_t)kEntryFixedSize) {
+                result = ErrDamaged;
+                break;
+            }
+        }
+        DirectoryEntry entry;
+        ReadDirectoryEntry(State.EntryCursor, &entry);
+        State.EntryCursor += kEntryFixedSize;
+
+        // The name and the extra bytes behind it must lie within the decoded bytes.
+        uint32_t left = (uint32_t)(State.EntryEnd - State.EntryCursor);
+        uint32_t extra = (uint32_t)entry.ExtraLengthByte + entry.ExtraLengthWord;
+        if (left < entry.NameLength || left - entry.NameLength < extra) {
+            result = ErrDamaged;
+            break;
+        }
+        const uint8_t* name = State.EntryCursor;
+        State.EntryCursor += entry.NameLength + extra;
+        if (entry.NameLength > entryRoom) {
+            ++LastRunCounts.LeftOut;
+            continue;
+        }
+        if (!PlaceName(namePosition, name, entry.NameLength)) {
+            // A name that would leave the destination: nothing of it is written.
+            *namePosition = 0;
+            result = ErrDamaged;
+            refused = true;
+            break;
+        }
+
+        if (entry.Flags & FlagFolder) {
+            if (!CreateFolderTree(path)) {
+                ReportError(dialog, ErrCreateFolder, path, false);
+                ReleaseRunBuffers();
+                return 0;
+            }
+            FsSetAttributes(path, entry.Attributes & 7u);
+            ++LastRunCounts.Folders;
+            continue;
+        }
+        if (ExtractFile(dialog, entry, path, namePosition) == kStopRun) {
+            ReleaseRunBuffers();
+            return 0;
+        }
+    }
+
+    if (!Profile.CancelRequested && !refused) {
+        CopyText(namePosition, kDestinationBytes - (uint32_t)(namePosition - path), ProgramToRun);
+        FormatText(State.MessageText, kMessageTextSize, "\"%s\"", path);
+        StartProgram(State.MessageText);
+    }
+    ReleaseRunBuffers();
+    return result;
+}

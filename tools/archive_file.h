@@ -1,0 +1,46 @@
+// Opening a file for `qar list | test | extract`: a bare archive, or an installer whose
+// stub carries an InstallProfile that names where the archive behind it begins.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <functional>
+#include <string>
+
+#include "archive/records.h"
+
+// The offset of the InstallProfile inside a stub image, found by the constant bytes it
+// holds at kProfileAnchorOffset; -1 when the image holds none. Searching starts at from.
+long FindProfile(const uint8_t* image, size_t size, size_t from = 0);
+
+// The anchor bytes every profile carries (alphabet sizes, length offsets, signature).
+void ProfileAnchor(uint8_t anchor[30]);
+
+struct ArchiveFileInfo {
+    uint32_t Base = 0;           // file offset of the archive
+    bool Installer = false;      // the archive lies behind an installer stub
+    uint64_t FileSize = 0;
+    ArchiveHeader Header = {};
+};
+
+// Finds the archive in path. Returns true and fills info; otherwise false with a message
+// in error ("... holds neither a qar archive nor a qar installer").
+bool LocateArchive(const char* path, ArchiveFileInfo* info, std::string* error);
+
+// Locates the archive and makes it the core's archive: State.ArchiveFile, State.Header,
+// Profile.ArchiveBase. Prints the reason on standard error and returns false on failure.
+bool OpenArchiveForCore(const char* path, ArchiveFileInfo* info);
+void CloseArchiveForCore();
+
+// Walks the directory of the open archive the way the extraction loop does, calling visit
+// with each entry and its name (false from visit stops the walk). Returns 0, or the error
+// code that ended the walk (ErrDamaged for an entry that runs past its block).
+int32_t WalkDirectory(const std::function<bool(const DirectoryEntry&, const std::string&)>& visit);
+
+// Allocates and releases the InputBuffer for a run of the decoders outside ExtractAll.
+bool AllocateInput();
+void ReleaseInput();
+
+// Sets State.ProgramName, the default name in messages, to the base name of path.
+void SetProgramName(const char* path);
