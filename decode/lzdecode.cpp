@@ -100,22 +100,16 @@ inline const uint8_t* SafeEnd(const uint8_t* dataEnd) {
 
 // Copies a match of length bytes from distance back, byte after byte in effect, so that a
 // distance shorter than the length repeats the last distance bytes. room is the space left
-// up to the block's end; the part of the match beyond it is dropped.
+// up to the block's end; the part of the match beyond it is dropped. Nothing is written
+// behind the match: a later match of distance 0 leaves those window bytes as they were.
 inline uint32_t CopyMatch(uint8_t* out, uint32_t distance, uint32_t length, uint32_t room) {
-    const uint8_t* from = out - distance;
-    if (distance >= 8 && length + 8 <= room) {
-        // Whole words: each reads bytes written before it; the overrun stays inside room.
-        uint8_t* stop = out + length;
-        do {
-            memcpy(out, from, 8);
-            out += 8;
-            from += 8;
-        } while (out < stop);
-        return length;
-    }
     uint32_t n = length < room ? length : room;
-    if (distance != 0)   // distance 0 leaves the window bytes as they are
-        for (uint32_t i = 0; i < n; ++i) out[i] = from[i];
+    if (distance == 0) return n;
+    const uint8_t* from = out - distance;
+    uint32_t i = 0;
+    if (distance >= 8)   // whole words, each reading only bytes written before it
+        for (; i + 8 <= n; i += 8) memcpy(out + i, from + i, 8);
+    for (; i < n; ++i) out[i] = from[i];
     return n;
 }
 

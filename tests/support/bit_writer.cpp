@@ -203,6 +203,23 @@ void LengthSymbol(uint32_t length, uint32_t* symbol, uint32_t* extraBits, uint32
     throw std::invalid_argument("length out of range");
 }
 
+void PutBlockHeader(BitWriter& out, uint32_t type, bool last, uint32_t decodedSize,
+                    uint32_t blockSize, uint32_t windowBits) {
+    out.Put(type, 4);
+    out.Put(last ? 1 : 0, 1);
+    out.Put(decodedSize, 20);
+    out.Put(blockSize, 20);
+    out.Put(windowBits, 5);
+}
+
+void SetBlockSize(std::vector<uint8_t>& block, uint32_t blockSize) {
+    uint32_t word = block[3] | block[4] << 8 | block[5] << 16;
+    word = (word & ~(0xFFFFFu << 1)) | (blockSize & 0xFFFFF) << 1;
+    block[3] = (uint8_t)word;
+    block[4] = (uint8_t)(word >> 8);
+    block[5] = (uint8_t)(word >> 16);
+}
+
 LzBlockWriter::LzBlockWriter(BitWriter& out, uint32_t alphabets, const std::vector<uint8_t>& sets,
                              uint32_t endOffset)
     : out_(out), alphabets_(alphabets), setSize_(alphabets == 3 ? 372 : 344), sets_(sets) {

@@ -50,6 +50,12 @@ void DistanceSymbol(uint32_t distance, uint32_t* symbol, uint32_t* extraBits, ui
 // The symbol, extra-bit count and extra value of a match length 2..33026.
 void LengthSymbol(uint32_t length, uint32_t* symbol, uint32_t* extraBits, uint32_t* extra);
 
+// Writes the 45-bit BlockHeader and the 5 window bits (class, size index) that follow it.
+void PutBlockHeader(BitWriter& out, uint32_t type, bool last, uint32_t decodedSize,
+                    uint32_t blockSize, uint32_t windowBits = 0);
+// Sets the BlockSize field of a block that starts at block[0].
+void SetBlockSize(std::vector<uint8_t>& block, uint32_t blockSize);
+
 // Writes one compressed block body: the 8-bit header, the code lengths, then symbols.
 class LzBlockWriter {
 public:
