@@ -1,0 +1,208 @@
+// `qar pack` as a user runs it: options, refusals that leave no output behind, reproducible
+// archives, and round trips of real trees through `qar test` and `qar extract`.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kQar = std::string(QAR_BINARY_DIR) + "/qar";
+
+struct Result {
+    int Status;
+    std::string Output;   // stdout and stderr together
+};
+
+Result Qar(const std::string& args, const std::string& env = "") {
+    char log[] = "/tmp/qar-cli-log-XXXXXX";
+    const int fd = mkstemp(log);
+    close(fd);
+    const std::string command = env + " '" + kQar + "' " + args + " > " + log + " 2>&1 < /dev/null";
+    const int raw = system(command.c_str());
+    std::ifstream in(log, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    unlink(log);
+    return Result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, s.str()};
+}
+
+class Scratch {
+public:
+    Scratch() {
+        char pattern[] = "/tmp/qar-cli-XXXXXX";
+        root_ = mkdtemp(pattern);
+    }
+    ~Scratch() { fs::remove_all(root_); }
+    std::string operator()(const std::string& relative) const { return root_ + "/" + relative; }
+    void Write(const std::string& relative, const std::vector<uint8_t>& bytes) const {
+        fs::create_directories(fs::path((*this)(relative)).parent_path());
+        std::ofstream((*this)(relative), std::ios::binary)
+            .write((const char*)bytes.data(), (std::streamsize)bytes.size());
+    }
+    void Write(const std::string& relative, const std::string& text) const {
+        Write(relative, std::vector<uint8_t>(text.begin(), text.end()));
+    }
+    const std::string& Root() const { return root_; }
+
+private:
+    std::string root_;
+};
+
+std::vector<uint8_t> ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// Relative path -> content ("/" for folders).
+std::map<std::string, std::vector<uint8_t>> Snapshot(const std::string& root) {
+    std::map<std::string, std::vector<uint8_t>> out;
+    for (const auto& e : fs::recursive_directory_iterator(root)) {
+        const std::string rel = fs::relative(e.path(), root).string();
+        out[rel] = e.is_directory() ? std::vector<uint8_t>{'/'} : ReadAll(e.path().string());
+    }
+    return out;
+}
+
+std::vector<uint8_t> Random(size_t n, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> d(n);
+    for (auto& b : d) b = (uint8_t)rng();
+    return d;
+}
+
+// Files of every kind the packer meets: text, incompressible and highly repetitive data,
+// empty files and folders, x86 code (a real DLL when Wine's are installed, and a synthetic
+// image with dense calls), enough entries with long names for several directory blocks.
+void MakeTree(const Scratch& s) {
+    std::string text;
+    for (int i = 0; i < 4000; ++i) text += "line " + std::to_string(i * 7919 % 1000) + " of the tree\n";
+    s.Write("in/docs/readme.txt", text);
+    s.Write("in/data/random.bin", Random(300000, 1));
+    s.Write("in/data/zeros.bin", std::vector<uint8_t>(1500000, 0));
+    std::vector<uint8_t> pattern;
+    for (int i = 0; i < 200000; ++i) pattern.push_back((uint8_t)("abcabcabd"[i % 9]));
+    s.Write("in/data/pattern.bin", pattern);
+    s.Write("in/empty.txt", std::vector<uint8_t>());
+    fs::create_directories(s("in/no files/deeper"));
+    std::vector<uint8_t> image = Random(120000, 2);
+    image[0] = 'M';
+    image[1] = 'Z';
+    image[0x3C] = 0x80;
+    image[0x3D] = image[0x3E] = image[0x3F] = 0;
+    image[0x80] = 'P';
+    image[0x81] = 'E';
+    image[0x82] = image[0x83] = 0;
+    image[0x84] = 0x4C;
+    image[0x85] = 0x01;
+    for (size_t i = 0x400; i + 5 < image.size(); i += 11) {
+        image[i] = 0xE8;
+        const uint32_t target = (uint32_t)(i % 4096) * 16 - (uint32_t)i;
+        for (int k = 0; k < 4; ++k) image[i + 1 + k] = (uint8_t)(target >> (8 * k));
+    }
+    s.Write("in/bin/tool.exe", image);
+    const char* dll = "/usr/lib/i386-linux-gnu/wine/i386-windows/imm32.dll";
+    if (fs::exists(dll)) s.Write("in/bin/imm32.dll", ReadAll(dll));
+    for (int i = 0; i < 120; ++i)
+        s.Write("in/many/" + std::string(120, 'n') + std::to_string(i), std::to_string(i));
+}
+
+}  // namespace
+
+TEST(PackCli, UsageErrors) {
+    Scratch s;
+    s.Write("f", "x");
+    EXPECT_EQ(Qar("pack " + s("f")).Status, 2);                          // no -o
+    EXPECT_EQ(Qar("pack -o " + s("a.qar")).Status, 2);                   // nothing to pack
+    EXPECT_EQ(Qar("pack --filter x86 -o " + s("a.qar") + " " + s("f")).Status, 2);
+    EXPECT_EQ(Qar("pack --solid --stream-size 1M -o " + s("a.qar") + " " + s("f")).Status, 2);
+    EXPECT_EQ(Qar("pack --block-size 1048576 -o " + s("a.qar") + " " + s("f")).Status, 2);
+    EXPECT_EQ(Qar("pack --table-sets 64 -o " + s("a.qar") + " " + s("f")).Status, 2);
+    EXPECT_EQ(Qar("pack --bogus -o " + s("a.qar") + " " + s("f")).Status, 2);
+    const Result cp = Qar("pack --codepage 65001 -o " + s("a.qar") + " " + s("f"));
+    EXPECT_EQ(cp.Status, 1);
+    EXPECT_NE(cp.Output.find("65001"), std::string::npos);
+    EXPECT_FALSE(fs::exists(s("a.qar")));
+    EXPECT_EQ(Qar("pack --help").Status, 0);
+}
+
+TEST(PackCli, RefusalsLeaveNoOutputBehind) {
+    Scratch s;
+    s.Write("in/good.txt", "fine");
+    s.Write("in/sub/aux.c", "a device name");
+    s.Write("out/a.qar", "previous archive");
+    const Result r = Qar("pack -q -o " + s("out/a.qar") + " " + s("in"));
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Output.find(s("in/sub/aux.c")), std::string::npos) << r.Output;
+    EXPECT_EQ(ReadAll(s("out/a.qar")), std::vector<uint8_t>({'p', 'r', 'e', 'v', 'i', 'o', 'u', 's', ' ', 'a', 'r', 'c', 'h', 'i', 'v', 'e'}));
+    // Without the bad name the archive is written, and nothing else stays beside it.
+    fs::remove(s("in/sub/aux.c"));
+    fs::create_directories(s("out2"));
+    const Result ok = Qar("pack -q -o " + s("out2/b.qar") + " " + s("in"));
+    EXPECT_EQ(ok.Status, 0) << ok.Output;
+    EXPECT_EQ(ok.Output, "");   // nothing on a non-terminal
+    size_t files = 0;
+    for (const auto& e : fs::directory_iterator(s("out2"))) files += e.is_regular_file();
+    EXPECT_EQ(files, 1u);
+    const Result missingFolder = Qar("pack -o " + s("nowhere/c.qar") + " " + s("in"));
+    EXPECT_EQ(missingFolder.Status, 1);
+    EXPECT_NE(missingFolder.Output.find(s("nowhere/c.qar")), std::string::npos);
+}
+
+TEST(PackCli, SameInputSameBytes) {
+    Scratch s;
+    MakeTree(s);
+    const std::string env = "SOURCE_DATE_EPOCH=1600000000 TZ=UTC";
+    ASSERT_EQ(Qar("pack -o " + s("1.qar") + " " + s("in"), env).Status, 0);
+    // New modification times, all later than the epoch: the archive does not change.
+    const auto later = fs::file_time_type::clock::now();
+    for (const auto& e : fs::recursive_directory_iterator(s("in"))) fs::last_write_time(e.path(), later);
+    ASSERT_EQ(Qar("pack -o " + s("2.qar") + " " + s("in"), env).Status, 0);
+    EXPECT_EQ(ReadAll(s("1.qar")), ReadAll(s("2.qar")));
+    EXPECT_EQ(Qar("pack -o " + s("3.qar") + " " + s("in"), "SOURCE_DATE_EPOCH=soon").Status, 1);
+}
+
+// Every option set packs the tree so that `qar test` passes and `qar extract` gives back
+// exactly the input.
+TEST(PackCli, RoundTripsThroughTestAndExtract) {
+    Scratch s;
+    MakeTree(s);
+    const auto input = Snapshot(s("in"));
+    const char* optionSets[] = {
+        "",
+        "-1",
+        "-9",
+        "--solid",
+        "--stream-size 100K",
+        "--stored",
+        "--block-size 5000",
+        "--table-sets 1",
+        "--filter none",
+        "--filter x86-32",
+        "--filter x86-16",
+        "--codepage 437 -3",
+    };
+    int n = 0;
+    for (const char* options : optionSets) {
+        SCOPED_TRACE(options);
+        const std::string archive = s("a" + std::to_string(n) + ".qar");
+        const std::string out = s("out" + std::to_string(n++));
+        const Result pack = Qar("pack -q " + std::string(options) + " -o " + archive + " " + s("in"));
+        ASSERT_EQ(pack.Status, 0) << pack.Output;
+        const Result test = Qar("test " + archive);
+        EXPECT_EQ(test.Status, 0) << test.Output.substr(0, 600);
+        fs::create_directories(out);
+        const Result extract = Qar("extract -q -y " + archive + " -d " + out);
+        EXPECT_EQ(extract.Status, 0) << extract.Output.substr(0, 600);
+        EXPECT_TRUE(Snapshot(out) == input);
+    }
+}
