@@ -43,6 +43,16 @@ struct Reader {
         In = State.InputPointer;
         return r;
     }
+    // Consumes count bits; false, without moving, when they reach beyond the bytes read.
+    bool Skip(uint32_t count) {
+        const uint8_t* in = In;
+        uint32_t offset = Offset;
+        SkipBits(in, offset, count);
+        if (PastData(in, offset, InputDataLimit())) return false;
+        In = in;
+        Offset = offset;
+        return true;
+    }
 };
 
 // Reads the 21 code lengths of the code-length alphabet.
@@ -54,8 +64,7 @@ int32_t ReadClLengths(Reader& reader, uint8_t* lengths) {
         int32_t r = reader.Ensure();
         if (r < 0) return r;
         uint32_t v = (uint32_t)PeekBits(reader.In, reader.Offset) & 31;
-        SkipBits(reader.In, reader.Offset, 5);
-        if (PastData(reader.In, reader.Offset, InputDataLimit())) return ErrInputExhausted;
+        if (!reader.Skip(5)) return ErrInputExhausted;
         if (v >= 2) {
             lengths[i++] = (uint8_t)(v - 1);
             runWeight = 1;
@@ -104,8 +113,7 @@ int32_t ReadLengths(Reader& reader, uint8_t* sets, uint32_t setSize, uint32_t to
         if (r < 0) return r;
         int32_t symbol = LookupClSymbol(primary, tree, PeekBits(reader.In, reader.Offset));
         if (symbol < 0) return ErrDamaged;
-        SkipBits(reader.In, reader.Offset, clLengths[symbol]);
-        if (PastData(reader.In, reader.Offset, InputDataLimit())) return ErrInputExhausted;
+        if (!reader.Skip(clLengths[symbol])) return ErrInputExhausted;
         if (p >= setSize && sets[p - setSize] != 0) last = sets[p - setSize];
         if (symbol <= kMaxLength) {
             uint32_t length = last + (uint32_t)symbol;

@@ -1,0 +1,143 @@
+// Canonical codes and the two-level decode tables.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "decode/codelengths.h"
+#include "decode/huffman.h"
+#include "platform/errors.h"
+#include "tests/support/bit_writer.h"
+
+namespace {
+
+struct Table {
+    std::vector<int32_t> Primary;
+    std::vector<DecodeNode> Tree;
+    std::vector<uint32_t> Codes;
+    int32_t Result;
+};
+
+Table Build(const std::vector<uint8_t>& lengths, int k) {
+    int n = (int)lengths.size();
+    Table t;
+    t.Primary.assign(1u << k, 12345);
+    t.Tree.assign(n, DecodeNode{{12345, 12345}});
+    t.Codes.assign(n, 0xDEADBEEF);
+    BuildCanonicalCodes(t.Codes.data(), lengths.data(), n);
+    t.Result = BuildDecodeTable(t.Primary.data(), t.Tree.data(), t.Codes.data(), lengths.data(), k, n);
+    return t;
+}
+
+// The lookup a decoder performs: the symbol for the stream bits v, or -1 when not in the table.
+int Lookup(const Table& t, uint32_t v, int k) {
+    int32_t e = t.Primary[v & ((1u << k) - 1)];
+    if (e >= 0) return e;
+    if (e == EmptyEntry) return -1;
+    v >>= k;
+    int32_t node = -e;
+    for (;;) {
+        e = t.Tree[node].Slot[v & 1];
+        v >>= 1;
+        if (e <= 0) break;
+        node = e;
+    }
+    return e == EmptyEntry ? -1 : -e;
+}
+
+uint32_t Reverse(uint32_t code, int length) {
+    uint32_t r = 0;
+    for (int i = 0; i < length; ++i) r = (r << 1) | ((code >> i) & 1);
+    return r;
+}
+
+TEST(Huffman, SmallCodeAndItsTwoLevelTable) {
+    Table t = Build({2, 1, 3, 3}, 2);
+    EXPECT_EQ(t.Codes, (std::vector<uint32_t>{1, 0, 3, 7}));
+    EXPECT_EQ(t.Result, 0);
+    EXPECT_EQ(t.Primary, (std::vector<int32_t>{1, 0, 1, -1}));
+    EXPECT_EQ(t.Tree[1].Slot[0], -2);
+    EXPECT_EQ(t.Tree[1].Slot[1], -3);
+    // A symbol with length 0 keeps whatever its code word held.
+    Table z = Build({0, 1, 1}, 2);
+    EXPECT_EQ(z.Codes[0], 0xDEADBEEFu);
+}
+
+TEST(Huffman, DefaultLiteralCodesAndEveryCodeDecodesToItsSymbol) {
+    uint8_t set[344];
+    SetDefaultCodeLengths(set, 100000);
+    std::vector<uint8_t> lengths(set, set + 288);
+    Table t = Build(lengths, 9);
+    EXPECT_EQ(t.Codes[0], 0u);
+    EXPECT_EQ(t.Codes[287], 0x7FFu);
+    EXPECT_EQ(t.Result, 0);
+    // Each code, as it comes off the stream (followed by arbitrary bits), finds its symbol,
+    // both for one-access codes and for codes that walk the tree.
+    for (int s = 0; s < 288; ++s) {
+        if (lengths[s] == 0) continue;
+        for (uint32_t junk : {0u, 0xFFFFFFFFu, 0x5A5A5A5Au})
+            ASSERT_EQ(Lookup(t, t.Codes[s] | (junk << lengths[s]), 9), s) << s;
+    }
+    // The stored codes are the bit-reversed canonical codes of an independent builder.
+    std::vector<uint32_t> canonical = CanonicalCodes(lengths);
+    for (int s = 0; s < 288; ++s) {
+        if (lengths[s] != 0) {
+            EXPECT_EQ(t.Codes[s], Reverse(canonical[s], lengths[s])) << s;
+        }
+    }
+}
+
+TEST(Huffman, EdgeShapesOfTheTable) {
+    // A code exactly k long fills one entry; k + 1 takes one node and no deeper level.
+    Table t = Build({1, 2, 3, 4, 4}, 3);
+    EXPECT_EQ(t.Result, 0);
+    int direct = 0;
+    for (int32_t e : t.Primary) direct += e == 2;
+    EXPECT_EQ(direct, 1);
+    EXPECT_EQ(t.Primary[7], -1);
+    EXPECT_EQ(t.Tree[1].Slot[0], -3);
+    EXPECT_EQ(t.Tree[1].Slot[1], -4);
+    EXPECT_EQ(t.Tree[2].Slot[0], EmptyEntry);
+
+    // No codes at all: every entry is empty.
+    Table none = Build(std::vector<uint8_t>(21, 0), 6);
+    for (int32_t e : none.Primary) EXPECT_EQ(e, EmptyEntry);
+
+    // A single code of length 1 is 0: odd indexes stay empty.
+    std::vector<uint8_t> one(21, 0);
+    one[5] = 1;
+    Table single = Build(one, 6);
+    for (int i = 0; i < 64; ++i) EXPECT_EQ(single.Primary[i], i % 2 ? EmptyEntry : 5);
+
+    // An incomplete code leaves patterns without a code, in the primary table and in a tree slot.
+    Table incomplete = Build({1, 0, 0, 8}, 6);
+    EXPECT_EQ(Lookup(incomplete, 0, 6), 0);
+    EXPECT_EQ(Lookup(incomplete, 1 | 0x80, 6), -1);
+    EXPECT_EQ(Lookup(incomplete, Reverse(0x80, 8), 6), 3);
+}
+
+TEST(Huffman, ExhaustedTreeGivesDamagedAndLeavesLaterSymbolsOut) {
+    std::vector<uint8_t> lengths = {8, 9, 10, 11, 12, 12, 16, 0, 0, 0, 0, 0, 0, 0};
+    Table t = Build(lengths, 7);
+    EXPECT_EQ(t.Result, ErrDamaged);
+    for (int s = 0; s < 6; ++s) EXPECT_EQ(Lookup(t, t.Codes[s], 7), s) << s;
+    EXPECT_EQ(Lookup(t, t.Codes[6], 7), -1);
+
+    Table deep = Build(std::vector<uint8_t>(21, 16), 6);
+    EXPECT_EQ(deep.Result, ErrDamaged);
+}
+
+TEST(Huffman, OverSubscribedLengths) {
+    // Three codes of length 1: the third gets code 0 again and takes over its entries.
+    Table t = Build({1, 1, 1}, 6);
+    EXPECT_EQ(t.Result, 0);
+    EXPECT_EQ(t.Codes[2], 0u);
+    for (int i = 0; i < 64; ++i) EXPECT_EQ(t.Primary[i], i % 2 ? 1 : 2);
+
+    // A long code whose first k bits select an entry that holds a shorter code's symbol has
+    // no place: the build stops with ErrDamaged and leaves the shorter codes intact.
+    Table clash = Build({1, 1, 1, 7}, 6);
+    EXPECT_EQ(clash.Result, ErrDamaged);
+    for (int i = 0; i < 64; ++i) EXPECT_EQ(clash.Primary[i], i % 2 ? 1 : 2);
+}
+
+}  // namespace
