@@ -25,6 +25,7 @@ const int32_t kErrorFilenameTooLong = 206;
 const int32_t kErrorSharingViolation = 32;
 const int32_t kErrorNotSameDevice = 17;
 const int32_t kErrorInvalidFunction = 1;
+const int32_t kErrorWriteFault = 29;
 const int32_t kErrorReadFault = 30;
 const int32_t kErrorGenFailure = 31;
 
@@ -211,7 +212,7 @@ int32_t FsWrite(FileHandle handle, const void* buffer, uint32_t count) {
         r = write((int)handle, buffer, count);
     } while (r < 0 && errno == EINTR);
     if (r < 0) {
-        Record(nullptr);
+        State.LastSystemError = errno == EIO ? kErrorWriteFault : Win32Error(errno, nullptr, false);
         return -1;
     }
     // A file that takes only part of the bytes has run out of room.
