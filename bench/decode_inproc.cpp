@@ -6,9 +6,11 @@
 // --raw is the class's files concatenated (what the peers' streams decode to); --gzip and
 // --zstd are that concatenation compressed by the peers' tools; --qar is qar's archive of the
 // same files. Each decoder runs once untimed (its output is checked then) and N times timed.
-// Output, one line per decoder: "<name> <output bytes> <median s> <min s> <max s>", and for
-// qar also "qar-window <largest window bytes>". A decoder that fails prints
-// "<name> error <reason>" and makes the exit status 1.
+// Output, one line per decoder: "<name> <output bytes> <seconds of each run>", the runs
+// interleaved round by round; for qar also "qar-window <largest window bytes>" and
+// "qar-heap-peak <most heap bytes one whole extraction had in use>" (every allocation of
+// the core goes through malloc, counted exactly by heap_count.cpp). A decoder that fails
+// prints "<name> error <reason>" and makes the exit status 1.
 //
 // What qar's figure covers: the archive sits in a memory file (memfd) and is read through
 // the file-system layer in InputBuffer-sized reads; members go through ExtractMember (LZ
@@ -28,6 +30,7 @@
 #include <zlib.h>
 #include <zstd.h>
 
+#include "bench/heap_count.h"
 #include "bench/qar_decode.h"
 #include "bench/timing.h"
 #include "decode/crc32.h"
@@ -47,13 +50,6 @@ std::vector<uint8_t> ReadWhole(const std::string& path) {
     fclose(f);
     return bytes;
 }
-
-// One decoder: decodes into out (sized for the raw data plus one spare byte, so that an
-// overlong result shows) and returns the bytes produced, or an error text.
-struct Decoder {
-    const char* Name;
-    std::function<bool(std::vector<uint8_t>& out, size_t* produced, std::string* error)> Run;
-};
 
 bool InflateGzip(const std::vector<uint8_t>& in, std::vector<uint8_t>& out, size_t* produced,
                  std::string* error) {
@@ -118,59 +114,72 @@ std::string MemoryFile(const std::vector<uint8_t>& bytes) {
     return "/proc/self/fd/" + std::to_string(fd);
 }
 
-// Runs a decoder once to check it, then runs times timed. Returns false on any failure.
-bool Measure(const Decoder& d, const std::vector<uint8_t>& raw, int runs) {
-    std::vector<uint8_t> out(raw.size() + 1);
-    size_t produced = 0;
-    std::string error;
-    if (!d.Run(out, &produced, &error)) {
-        printf("%s error %s\n", d.Name, error.c_str());
-        return false;
-    }
-    if (produced != raw.size() || memcmp(out.data(), raw.data(), raw.size()) != 0) {
-        printf("%s error output differs from the raw data (%zu bytes, expected %zu)\n", d.Name,
-               produced, raw.size());
-        return false;
-    }
-    std::vector<double> seconds;
-    for (int i = 0; i < runs; ++i) {
-        double t0 = NowSeconds();
-        bool ok = d.Run(out, &produced, &error);
-        seconds.push_back(NowSeconds() - t0);
-        if (!ok) {
-            printf("%s error %s\n", d.Name, error.c_str());
+// One decoder. Check runs it once untimed and verifies its output; Run is one timed run.
+struct Decoder {
+    std::string Name;
+    std::function<bool(std::string* error)> Check;
+    std::function<bool(std::string* error)> Run;
+    uint64_t Bytes = 0;
+    std::vector<double> Times;
+    bool Failed = false;
+};
+
+// A peer: decodes into out (one spare byte, so that an overlong result shows).
+template <typename F>
+Decoder Peer(const char* name, const std::vector<uint8_t>& raw, std::vector<uint8_t>& out,
+             F decode) {
+    Decoder d;
+    d.Name = name;
+    d.Bytes = raw.size();
+    d.Run = [&out, decode](std::string* error) {
+        size_t produced = 0;
+        return decode(out, &produced, error);
+    };
+    d.Check = [&raw, &out, decode](std::string* error) {
+        size_t produced = 0;
+        memset(out.data(), 0, out.size());
+        if (!decode(out, &produced, error)) return false;
+        if (produced != raw.size() || memcmp(out.data(), raw.data(), raw.size()) != 0) {
+            *error = "output differs from the raw data (" + std::to_string(produced) +
+                     " bytes, expected " + std::to_string(raw.size()) + ")";
             return false;
         }
-    }
-    PrintSummary(d.Name, produced, Summarise(seconds));
-    return true;
+        return true;
+    };
+    return d;
 }
 
-bool MeasureQar(const std::string& archive, uint64_t rawSize, int runs) {
-    if (!QarDecodeLinked()) {
-        printf("qar error not linked in this build\n");
-        return false;
-    }
-    std::string path = MemoryFile(ReadWhole(archive));
-    QarDecodeResult first = DecodeQarArchive(path.c_str(), "/dev/null");
-    if (first.Error != 0 || first.CrcFailures != 0 || first.Bytes != rawSize) {
-        printf("qar error code %d, %u CRC failures, %llu bytes of %llu\n", first.Error,
-               first.CrcFailures, (unsigned long long)first.Bytes, (unsigned long long)rawSize);
-        return false;
-    }
-    std::vector<double> seconds;
-    for (int i = 0; i < runs; ++i) {
-        double t0 = NowSeconds();
-        QarDecodeResult r = DecodeQarArchive(path.c_str(), "/dev/null");
-        seconds.push_back(NowSeconds() - t0);
-        if (r.Error != 0 || r.CrcFailures != 0) {
-            printf("qar error code %d on a timed run\n", r.Error);
+Decoder Qar(const std::string& path, uint64_t rawSize) {
+    Decoder d;
+    d.Name = "qar";
+    d.Bytes = rawSize;
+    d.Check = [path, rawSize](std::string* error) {
+        if (!QarDecodeLinked()) {
+            *error = "not linked in this build";
             return false;
         }
-    }
-    PrintSummary("qar", first.Bytes, Summarise(seconds));
-    printf("qar-window %u\n", first.LargestWindow);
-    return true;
+        HeapResetPeak();
+        QarDecodeResult r = DecodeQarArchive(path.c_str(), "/dev/null");
+        uint64_t peak = HeapPeakGrowth();
+        if (r.Error != 0 || r.CrcFailures != 0 || r.Bytes != rawSize) {
+            *error = "code " + std::to_string(r.Error) + ", " + std::to_string(r.CrcFailures) +
+                     " CRC failures, " + std::to_string(r.Bytes) + " bytes of " +
+                     std::to_string(rawSize);
+            return false;
+        }
+        printf("qar-window %u\n", r.LargestWindow);
+        printf("qar-heap-peak %llu\n", (unsigned long long)peak);
+        return true;
+    };
+    d.Run = [path](std::string* error) {
+        QarDecodeResult r = DecodeQarArchive(path.c_str(), "/dev/null");
+        if (r.Error != 0 || r.CrcFailures != 0) {
+            *error = "code " + std::to_string(r.Error) + " on a timed run";
+            return false;
+        }
+        return true;
+    };
+    return d;
 }
 
 }  // namespace
@@ -191,7 +200,8 @@ int main(int argc, char** argv) {
         else if (a == "--qar") qar = v;
         else if (a == "--runs") runs = atoi(v);
         else {
-            fprintf(stderr, "usage: bench_inproc --raw FILE [--gzip F] [--zstd F] [--qar F] [--runs N]\n");
+            fprintf(stderr, "usage: bench_inproc --raw FILE [--gzip F] [--zstd F] [--qar F]"
+                            " [--runs N]\n");
             return 2;
         }
         ++i;
@@ -202,31 +212,58 @@ int main(int argc, char** argv) {
     }
     BuildCrcTable();
     std::vector<uint8_t> rawBytes = ReadWhole(raw);
-    bool ok = true;
+    std::vector<uint8_t> out(rawBytes.size() + 1);
+    std::vector<uint8_t> gzBytes = gz.empty() ? std::vector<uint8_t>() : ReadWhole(gz);
+    std::vector<uint8_t> zstBytes = zst.empty() ? std::vector<uint8_t>() : ReadWhole(zst);
+    libdeflate_decompressor* ld = libdeflate_alloc_decompressor();
+    ZSTD_DCtx* zd = ZSTD_createDCtx();
+    ZSTD_DCtx_setParameter(zd, ZSTD_d_windowLogMax, 31);   // frames made with --long
 
-    if (!qar.empty()) ok = MeasureQar(qar, rawBytes.size(), runs) && ok;
+    std::vector<Decoder> decoders;
+    if (!qar.empty()) decoders.push_back(Qar(MemoryFile(ReadWhole(qar)), rawBytes.size()));
+    typedef std::vector<uint8_t> Bytes;
     if (!gz.empty()) {
-        std::vector<uint8_t> in = ReadWhole(gz);
-        ok = Measure({"zlib", [&](std::vector<uint8_t>& out, size_t* n, std::string* e) {
-                          return InflateGzip(in, out, n, e);
-                      }},
-                     rawBytes, runs) && ok;
-        libdeflate_decompressor* d = libdeflate_alloc_decompressor();
-        ok = Measure({"libdeflate", [&](std::vector<uint8_t>& out, size_t* n, std::string* e) {
-                          return LibdeflateGzip(d, in, out, n, e);
-                      }},
-                     rawBytes, runs) && ok;
-        libdeflate_free_decompressor(d);
+        decoders.push_back(Peer("zlib", rawBytes, out, [&](Bytes& o, size_t* n, std::string* e) {
+            return InflateGzip(gzBytes, o, n, e);
+        }));
+        decoders.push_back(Peer("libdeflate", rawBytes, out,
+                                [&](Bytes& o, size_t* n, std::string* e) {
+                                    return LibdeflateGzip(ld, gzBytes, o, n, e);
+                                }));
     }
     if (!zst.empty()) {
-        std::vector<uint8_t> in = ReadWhole(zst);
-        ZSTD_DCtx* d = ZSTD_createDCtx();
-        ZSTD_DCtx_setParameter(d, ZSTD_d_windowLogMax, 31);   // frames made with --long
-        ok = Measure({"zstd", [&](std::vector<uint8_t>& out, size_t* n, std::string* e) {
-                          return ZstdDecompress(d, in, out, n, e);
-                      }},
-                     rawBytes, runs) && ok;
-        ZSTD_freeDCtx(d);
+        decoders.push_back(Peer("zstd", rawBytes, out, [&](Bytes& o, size_t* n, std::string* e) {
+            return ZstdDecompress(zd, zstBytes, o, n, e);
+        }));
     }
+
+    bool ok = true;
+    std::string error;
+    for (Decoder& d : decoders) {
+        if (!d.Check(&error)) {
+            printf("%s error %s\n", d.Name.c_str(), error.c_str());
+            d.Failed = true;
+            ok = false;
+        }
+    }
+    // Round by round, so that the machine's mood hits every decoder alike.
+    for (int i = 0; i < runs; ++i) {
+        for (Decoder& d : decoders) {
+            if (d.Failed) continue;
+            double t0 = NowSeconds();
+            bool good = d.Run(&error);
+            d.Times.push_back(NowSeconds() - t0);
+            if (!good) {
+                printf("%s error %s\n", d.Name.c_str(), error.c_str());
+                d.Failed = true;
+                ok = false;
+            }
+        }
+    }
+    for (const Decoder& d : decoders) {
+        if (!d.Failed) PrintTimes(d.Name.c_str(), d.Bytes, d.Times);
+    }
+    libdeflate_free_decompressor(ld);
+    ZSTD_freeDCtx(zd);
     return ok ? 0 : 1;
 }

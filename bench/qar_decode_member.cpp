@@ -68,7 +68,9 @@ QarDecodeResult WalkDirectory(FileHandle sink) {
         if (State.RunningCrc != entry.MemberCrc) ++result.CrcFailures;
         ++result.Members;
         result.Bytes += entry.MemberSize;
-        if (State.WindowCapacity > result.LargestWindow) result.LargestWindow = State.WindowCapacity;
+        if (State.WindowCapacity > result.LargestWindow) {
+            result.LargestWindow = State.WindowCapacity;
+        }
     }
     return result;
 }

@@ -1,12 +1,11 @@
-// Timing helpers shared by the benchmark programs: a monotonic clock and the summary of a
-// series of runs (median, min, max) in the one-line form that bench/run reads.
+// Timing helpers shared by the benchmark programs: a monotonic clock and the one-line form
+// in which bench/run reads a series of runs.
 #pragma once
 
 #include <stdint.h>
 #include <stdio.h>
 #include <time.h>
 
-#include <algorithm>
 #include <vector>
 
 inline double NowSeconds() {
@@ -15,19 +14,12 @@ inline double NowSeconds() {
     return ts.tv_sec + ts.tv_nsec * 1e-9;
 }
 
-struct RunSummary {
-    double Median, Min, Max;
-};
-
-inline RunSummary Summarise(std::vector<double> seconds) {
-    std::sort(seconds.begin(), seconds.end());
-    size_t n = seconds.size();
-    double median = n % 2 ? seconds[n / 2] : (seconds[n / 2 - 1] + seconds[n / 2]) / 2;
-    return {median, seconds.front(), seconds.back()};
-}
-
-// "<name> <bytes> <median s> <min s> <max s>": bytes is the output (or input) of one run.
-inline void PrintSummary(const char* name, uint64_t bytes, const RunSummary& s) {
-    printf("%s %llu %.6f %.6f %.6f\n", name, (unsigned long long)bytes, s.Median, s.Min, s.Max);
+// "<name> <bytes> <seconds of run 1> <seconds of run 2> ...": bytes is the output (or input)
+// of one run. The runs of all methods are interleaved round by round, so run i of each
+// method saw the same machine, and bench/run can take ratios round by round.
+inline void PrintTimes(const char* name, uint64_t bytes, const std::vector<double>& seconds) {
+    printf("%s %llu", name, (unsigned long long)bytes);
+    for (double s : seconds) printf(" %.6f", s);
+    printf("\n");
     fflush(stdout);
 }

@@ -15,7 +15,7 @@ else()
 endif()
 
 add_executable(bench_inproc EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/bench/decode_inproc.cpp
-               ${bench_qar_src})
+               ${CMAKE_SOURCE_DIR}/bench/heap_count.cpp ${bench_qar_src})
 add_executable(bench_crc EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/bench/crc_speed.cpp)
 foreach(t bench_inproc bench_crc)
   target_include_directories(${t} PRIVATE ${CMAKE_SOURCE_DIR})
