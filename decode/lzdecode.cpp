@@ -146,7 +146,10 @@ int32_t DecodeLzBlock(uint8_t* window, uint32_t start, uint32_t count) {
         uint32_t lastDistance = 0;
         uint32_t previousDistance = 0;
         uint32_t setsLeft = setCount != 0 ? setCount : 1;
-        const uint32_t* lengthOffsets = Profile.DistanceLengthOffsets;
+        // The profile record is packed: its words are read one by one, not through a pointer.
+        const uint32_t lengthOffsets[kDistanceAlphabets] = {Profile.DistanceLengthOffsets[0],
+                                                            Profile.DistanceLengthOffsets[1],
+                                                            Profile.DistanceLengthOffsets[2]};
         for (;;) {
             if (Profile.CancelRequested) {
                 Save(in, offset);
