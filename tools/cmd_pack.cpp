@@ -81,8 +81,13 @@ double Seconds() {
     return t.tv_sec + t.tv_nsec / 1e9;
 }
 
+// Redraws the progress line, at most ten times a second unless done.
 void ShowProgress(const PackProgress& p, double started, bool done) {
-    const double elapsed = Seconds() - started;
+    static double shown = 0;
+    const double now = Seconds();
+    if (!done && now - shown < 0.1) return;
+    shown = now;
+    const double elapsed = now - started;
     const double mb = p.BytesIn / 1048576.0;
     const double ratio = p.BytesIn ? 100.0 * p.BytesOut / p.BytesIn : 0.0;
     fprintf(stderr, "\r%llu/%llu files, %.1f MiB -> %.1f MiB (%.1f%%), %.1f MiB/s%s",
@@ -185,6 +190,18 @@ int CmdPack(int argc, char** argv) {
     if (entries.empty()) {
         fputs("qar pack: nothing to pack: the given folders are empty\n", stderr);
         return 1;
+    }
+    // An earlier archive lying among the inputs would be packed into its successor.
+    struct stat outInfo;
+    if (stat(out, &outInfo) == 0) {
+        for (const SourceEntry& e : entries) {
+            struct stat info;
+            if (!e.IsFolder && stat(e.Path.c_str(), &info) == 0 && info.st_dev == outInfo.st_dev &&
+                info.st_ino == outInfo.st_ino) {
+                fprintf(stderr, "qar pack: '%s': the output file is among the inputs\n", out);
+                return 1;
+            }
+        }
     }
 
     const bool showProgress = !quiet && isatty(2);

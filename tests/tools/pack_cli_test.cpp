@@ -153,6 +153,11 @@ TEST(PackCli, RefusalsLeaveNoOutputBehind) {
     size_t files = 0;
     for (const auto& e : fs::directory_iterator(s("out2"))) files += e.is_regular_file();
     EXPECT_EQ(files, 1u);
+    // The output may not be one of the inputs: an old archive would be packed into the new.
+    const Result inside = Qar("pack -q -o " + s("in/good.txt") + " " + s("in"));
+    EXPECT_EQ(inside.Status, 1);
+    EXPECT_NE(inside.Output.find("among the inputs"), std::string::npos) << inside.Output;
+    EXPECT_EQ(ReadAll(s("in/good.txt")), std::vector<uint8_t>({'f', 'i', 'n', 'e'}));
     const Result missingFolder = Qar("pack -o " + s("nowhere/c.qar") + " " + s("in"));
     EXPECT_EQ(missingFolder.Status, 1);
     EXPECT_NE(missingFolder.Output.find(s("nowhere/c.qar")), std::string::npos);
