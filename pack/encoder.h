@@ -12,6 +12,8 @@ struct EncodeOptions {
     uint32_t MaxBlockSize = 1048575; // decoded bytes per block, 1..1048575
     int MaxTableSets = 63;           // 1..63 TableSets per compressed block
     bool StoredOnly = false;         // write stored blocks only
+    int DistanceAlphabets = 0;       // 0: chosen by cost per block; 2 or 3 to force (tests)
+    bool AllowDefaultTables = true;  // may use the default TableSet where it is cheaper
 };
 
 // Encodes a whole stream (the bytes behind its StreamMarker). The last block has LastBlock

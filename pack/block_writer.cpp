@@ -1,0 +1,292 @@
+#include "pack/block_writer.h"
+
+#include <math.h>
+#include <string.h>
+
+#include <algorithm>
+
+#include "pack/bit_output.h"
+#include "pack/block_header.h"
+#include "pack/code_length_writer.h"
+#include "pack/huffman_codes.h"
+
+void CountSymbols(const Token* tokens, size_t count, int alphabets, SymbolCounts& counts) {
+    memset(&counts, 0, sizeof counts);
+    for (size_t i = 0; i < count; i++) {
+        const Token& t = tokens[i];
+        if (t.Length == 0) {
+            counts.Main[t.Literal]++;
+        } else {
+            counts.Main[LengthCode(t.Length).Symbol]++;
+            counts.Distance[DistanceAlphabetFor(t.Length, alphabets)][t.DistanceSymbol]++;
+        }
+    }
+}
+
+uint64_t ExtraBits(const Token* tokens, size_t count) {
+    uint64_t bits = 0;
+    for (size_t i = 0; i < count; i++) {
+        if (tokens[i].Length == 0) continue;
+        bits += LengthCode(tokens[i].Length).ExtraBits + DistanceExtraBits(tokens[i].DistanceSymbol);
+    }
+    return bits;
+}
+
+void BuildTableSet(const SymbolCounts& counts, int alphabets, uint8_t* set) {
+    memset(set, 0, 372);
+    BuildLimitedLengths(counts.Main, 288, kMaxCodeLength, set);
+    for (int a = 0; a < alphabets; a++) {
+        BuildLimitedLengths(counts.Distance[a], (int)kAlphabetSize[a], kMaxCodeLength,
+                            set + kAlphabetOffset[a]);
+    }
+}
+
+void DefaultTableSet(uint32_t endOffset, uint8_t* set) {
+    memset(set, 0, 372);
+    memset(set, 8, 244);
+    memset(set + 244, 9, 12);
+    memset(set + 257, 9, 4);
+    memset(set + 261, 10, 5);
+    memset(set + 266, 11, 22);
+    if (endOffset > 8192) {
+        memset(set + 288, 5, 22);
+        memset(set + 310, 6, 20);
+    } else {
+        memset(set + 288, 4, 4);
+        memset(set + 292, 5, 24);
+    }
+    memset(set + 330, 3, 2);
+    memset(set + 332, 4, 12);
+}
+
+namespace {
+
+const uint64_t kNoFit = UINT64_MAX;
+
+// Bits of the symbols counted, with the end-of-TableSet symbol when `closing`; kNoFit when
+// a used symbol has no code.
+uint64_t SymbolBits(const SymbolCounts& counts, const uint8_t* set, int alphabets, bool closing) {
+    uint64_t bits = 0;
+    for (int s = 0; s < 288; s++) {
+        uint32_t f = counts.Main[s] + (closing && s == 256 ? 1 : 0);
+        if (f == 0) continue;
+        if (set[s] == 0) return kNoFit;
+        bits += (uint64_t)f * set[s];
+    }
+    for (int a = 0; a < alphabets; a++) {
+        for (uint32_t s = 0; s < kAlphabetSize[a]; s++) {
+            uint32_t f = counts.Distance[a][s];
+            if (f == 0) continue;
+            uint8_t length = set[kAlphabetOffset[a] + s];
+            if (length == 0) return kNoFit;
+            bits += (uint64_t)f * length;
+        }
+    }
+    return bits;
+}
+
+double Entropy(const uint32_t* f, int n) {
+    double total = 0, sum = 0;
+    for (int i = 0; i < n; i++) total += f[i];
+    if (total == 0) return 0;
+    for (int i = 0; i < n; i++) {
+        if (f[i]) sum += f[i] * log2(total / f[i]);
+    }
+    return sum;
+}
+
+double EstimatedBits(const SymbolCounts& c, int alphabets) {
+    double bits = Entropy(c.Main, 288);
+    for (int a = 0; a < alphabets; a++) bits += Entropy(c.Distance[a], (int)kAlphabetSize[a]);
+    return bits;
+}
+
+void AddCounts(SymbolCounts& into, const SymbolCounts& from) {
+    for (int s = 0; s < 288; s++) into.Main[s] += from.Main[s];
+    for (int a = 0; a < 3; a++) {
+        for (int s = 0; s < 42; s++) into.Distance[a][s] += from.Distance[a][s];
+    }
+}
+
+// Splits the tokens into at most maxSets runs where separate codes pay for their tables:
+// starts from small pieces and merges the neighbours whose union costs least extra, as long
+// as a merge saves more than a table costs or there are too many pieces.
+std::vector<size_t> ChooseSetStarts(const Token* tokens, size_t count, int alphabets,
+                                    int maxSets, double tableBits) {
+    std::vector<size_t> starts = {0};
+    if (maxSets <= 1 || count < 2048) return starts;
+    size_t piece = std::max<size_t>(512, count / 256);
+    struct Segment {
+        size_t Start;
+        SymbolCounts Counts;
+        double Bits;
+    };
+    std::vector<Segment> segments;
+    for (size_t at = 0; at < count; at += piece) {
+        Segment s;
+        s.Start = at;
+        CountSymbols(tokens + at, std::min(piece, count - at), alphabets, s.Counts);
+        s.Bits = EstimatedBits(s.Counts, alphabets);
+        segments.push_back(s);
+    }
+    auto mergedBits = [&](size_t i) {
+        SymbolCounts both = segments[i].Counts;
+        AddCounts(both, segments[i + 1].Counts);
+        return EstimatedBits(both, alphabets);
+    };
+    std::vector<double> gain(segments.size(), 0);   // extra bits of merging i and i + 1
+    for (size_t i = 0; i + 1 < segments.size(); i++) {
+        gain[i] = mergedBits(i) - segments[i].Bits - segments[i + 1].Bits;
+    }
+    while (segments.size() > 1) {
+        size_t best = 0;
+        for (size_t i = 1; i + 1 < segments.size(); i++) {
+            if (gain[i] < gain[best]) best = i;
+        }
+        if (gain[best] > tableBits && segments.size() <= (size_t)maxSets) break;
+        AddCounts(segments[best].Counts, segments[best + 1].Counts);
+        segments[best].Bits = EstimatedBits(segments[best].Counts, alphabets);
+        segments.erase(segments.begin() + best + 1);
+        gain.erase(gain.begin() + best + 1);
+        if (best + 1 < segments.size()) {
+            gain[best] = mergedBits(best) - segments[best].Bits - segments[best + 1].Bits;
+        }
+        if (best > 0) {
+            gain[best - 1] = mergedBits(best - 1) - segments[best - 1].Bits - segments[best].Bits;
+        }
+    }
+    starts.clear();
+    for (const Segment& s : segments) starts.push_back(s.Start);
+    return starts;
+}
+
+struct Layout {
+    int Alphabets = 2;
+    std::vector<size_t> SetStarts;       // empty: the default TableSet
+    std::vector<uint8_t> Sets;           // u TableSets back to back
+    CodeLengthPlan Plan;
+    uint64_t Bits = kNoFit;              // body bits behind the 50 header bits
+};
+
+Layout PlanSets(const CompressedBlockInput& in, int alphabets, std::vector<size_t> starts,
+                uint64_t extra) {
+    Layout layout;
+    layout.Alphabets = alphabets;
+    layout.SetStarts = starts;
+    uint32_t size = TableSetSize(alphabets);
+    size_t sets = starts.size();
+    layout.Sets.assign(sets * size, 0);
+    uint64_t bits = 8 + extra;
+    for (size_t k = 0; k < sets; k++) {
+        size_t begin = starts[k];
+        size_t end = k + 1 < sets ? starts[k + 1] : in.TokenCount;
+        SymbolCounts counts;
+        CountSymbols(in.Tokens + begin, end - begin, alphabets, counts);
+        bool closing = k + 1 < sets;
+        if (closing) counts.Main[kEndOfTableSet]++;
+        uint8_t set[372];
+        BuildTableSet(counts, alphabets, set);
+        if (closing) counts.Main[kEndOfTableSet]--;
+        memcpy(&layout.Sets[k * size], set, size);
+        bits += SymbolBits(counts, set, alphabets, closing);
+    }
+    layout.Plan = PlanCodeLengths(layout.Sets.data(), size, (uint32_t)sets);
+    layout.Bits = bits + layout.Plan.Bits;
+    return layout;
+}
+
+Layout ChooseLayout(const CompressedBlockInput& in) {
+    uint64_t extra = ExtraBits(in.Tokens, in.TokenCount);
+    bool threeFit = true;
+    for (size_t i = 0; i < in.TokenCount; i++) {
+        if (in.Tokens[i].Length == 3 && in.Tokens[i].DistanceSymbol >= 28) threeFit = false;
+    }
+    std::vector<int> alphabetChoices;
+    if (in.ForceAlphabets == 2 || in.ForceAlphabets == 0) alphabetChoices.push_back(2);
+    if ((in.ForceAlphabets == 3 || in.ForceAlphabets == 0) && threeFit) alphabetChoices.push_back(3);
+    if (alphabetChoices.empty()) alphabetChoices.push_back(2);
+
+    Layout best;
+    if (in.AllowDefaultTables && in.ForceAlphabets != 3) {
+        uint8_t set[372];
+        DefaultTableSet(in.EndOffset, set);
+        SymbolCounts counts;
+        CountSymbols(in.Tokens, in.TokenCount, 2, counts);
+        uint64_t bits = SymbolBits(counts, set, 2, false);
+        if (bits != kNoFit) {
+            best.Alphabets = 2;
+            best.Bits = 8 + extra + bits;
+        }
+    }
+    int maxSets = std::min(std::max(in.MaxTableSets, 1), 63);
+    for (int alphabets : alphabetChoices) {
+        Layout single = PlanSets(in, alphabets, {0}, extra);
+        if (single.Bits < best.Bits) best = single;
+        if (maxSets > 1) {
+            double tableBits = std::max(200.0, 0.6 * (double)single.Plan.Bits);
+            std::vector<size_t> starts =
+                ChooseSetStarts(in.Tokens, in.TokenCount, alphabets, maxSets, tableBits);
+            if (starts.size() > 1) {
+                Layout split = PlanSets(in, alphabets, starts, extra);
+                if (split.Bits < best.Bits) best = split;
+            }
+        }
+    }
+    return best;
+}
+
+void WriteSymbols(BitOutput& bits, const Token* tokens, size_t count, const uint8_t* set,
+                  int alphabets, bool closing) {
+    uint32_t mainCodes[288];
+    uint32_t distanceCodes[3][42];
+    AssignCanonicalCodes(set, 288, mainCodes);
+    for (int a = 0; a < alphabets; a++) {
+        AssignCanonicalCodes(set + kAlphabetOffset[a], (int)kAlphabetSize[a], distanceCodes[a]);
+    }
+    for (size_t i = 0; i < count; i++) {
+        const Token& t = tokens[i];
+        if (t.Length == 0) {
+            bits.Put(mainCodes[t.Literal], set[t.Literal]);
+            continue;
+        }
+        SymbolCode length = LengthCode(t.Length);
+        bits.Put(mainCodes[length.Symbol], set[length.Symbol]);
+        bits.Put(length.Extra, length.ExtraBits);
+        int a = DistanceAlphabetFor(t.Length, alphabets);
+        uint8_t symbol = t.DistanceSymbol;
+        bits.Put(distanceCodes[a][symbol], set[kAlphabetOffset[a] + symbol]);
+        if (symbol >= 6) bits.Put(t.Distance - DistanceBase(symbol), (int)DistanceExtraBits(symbol));
+    }
+    if (closing) bits.Put(mainCodes[kEndOfTableSet], set[kEndOfTableSet]);
+}
+
+}  // namespace
+
+size_t WriteCompressedBlock(std::vector<uint8_t>& out, const CompressedBlockInput& in) {
+    Layout layout = ChooseLayout(in);
+    size_t start = out.size();
+    BitOutput bits(out);
+    PutBlockHeader(bits, kBlockCompressed, in.Last, in.DecodedSize);
+    bits.Put(in.WindowBits, 5);
+    size_t sets = layout.SetStarts.size();
+    bits.Put((uint32_t)layout.Alphabets, 2);
+    bits.Put((uint32_t)sets, 6);
+    if (sets == 0) {
+        uint8_t set[372];
+        DefaultTableSet(in.EndOffset, set);
+        WriteSymbols(bits, in.Tokens, in.TokenCount, set, 2, false);
+    } else {
+        WriteCodeLengths(bits, layout.Plan);
+        uint32_t size = TableSetSize(layout.Alphabets);
+        for (size_t k = 0; k < sets; k++) {
+            size_t begin = layout.SetStarts[k];
+            size_t end = k + 1 < sets ? layout.SetStarts[k + 1] : in.TokenCount;
+            WriteSymbols(bits, in.Tokens + begin, end - begin, &layout.Sets[k * size],
+                         layout.Alphabets, k + 1 < sets);
+        }
+    }
+    bits.AlignToByte();
+    size_t written = out.size() - start;
+    PatchBlockSize(out, start, (uint32_t)std::min<size_t>(written, 0xFFFFF));
+    return written;
+}

@@ -1,0 +1,131 @@
+#include "pack/match_finder.h"
+
+#include "pack/lz_symbols.h"
+
+namespace {
+
+const uint32_t kHashBits = 16;
+const uint32_t kWindowMask = (1u << kFinderWindowBits) - 1;
+const uint32_t kNone = UINT32_MAX;
+
+inline uint32_t Hash3(const uint8_t* p) {
+    uint32_t v = p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16;
+    return (v * 2654435761u) >> (32 - kHashBits);
+}
+
+}  // namespace
+
+ChainFinder::ChainFinder(const uint8_t* data, size_t size, uint32_t depth, uint32_t niceLength)
+    : data_(data), size_(size), depth_(depth), nice_(niceLength), head_(1u << kHashBits, kNone),
+      previous_(kWindowMask + 1, kNone) {}
+
+uint32_t ChainFinder::Hash(size_t pos) const { return Hash3(data_ + pos); }
+
+void ChainFinder::InsertBefore(size_t end) {
+    if (end + 2 > size_) end = size_ >= 2 ? size_ - 2 : 0;
+    for (; inserted_ < end; inserted_++) {
+        uint32_t h = Hash(inserted_);
+        previous_[inserted_ & kWindowMask] = head_[h];
+        head_[h] = (uint32_t)inserted_;
+    }
+}
+
+Match ChainFinder::Longest(size_t pos, size_t lowest, uint32_t maxLength) {
+    InsertBefore(pos);
+    Match best = {0, 0};
+    if (pos + 3 > size_ || maxLength < 3) return best;
+    uint32_t candidate = head_[Hash(pos)];
+    const uint8_t* here = data_ + pos;
+    uint32_t bestLength = 2;
+    size_t floor = pos > kMaxDistance ? pos - kMaxDistance : 0;
+    if (lowest > floor) floor = lowest;
+    for (uint32_t tries = depth_; tries > 0 && candidate != kNone; tries--) {
+        if (candidate < floor) break;
+        const uint8_t* there = data_ + candidate;
+        if (there[bestLength] == here[bestLength] && there[0] == here[0]) {
+            uint32_t length = CommonLength(here, there, maxLength);
+            if (length > bestLength) {
+                uint32_t distance = (uint32_t)(pos - candidate);
+                // A 3-byte match only pays when its distance stays short.
+                if (length > 3 || distance <= kMediumDistanceLimit) {
+                    bestLength = length;
+                    best = {length, distance};
+                    if (length >= nice_ || length == maxLength) break;
+                }
+            }
+        }
+        candidate = previous_[candidate & kWindowMask];
+    }
+    return best;
+}
+
+TreeFinder::TreeFinder(const uint8_t* data, size_t size, uint32_t cycles, uint32_t niceLength)
+    : data_(data), size_(size), cycles_(cycles), nice_(niceLength), head_(1u << kHashBits, kNone),
+      tree_(2 * (size_t)(kWindowMask + 1), kNone) {}
+
+size_t TreeFinder::Find(size_t pos, size_t lowest, uint32_t maxLength, Match* out) {
+    return Walk(pos, lowest, maxLength, out);
+}
+
+void TreeFinder::Skip(size_t pos, size_t lowest, uint32_t maxLength) {
+    Walk(pos, lowest, maxLength, nullptr);
+}
+
+// Inserts pos at the root of its bucket's tree, splitting the old tree into the parts that
+// sort below and above it, and records the longer matches met on the way.
+size_t TreeFinder::Walk(size_t pos, size_t lowest, uint32_t maxLength, Match* out) {
+    if (pos + 3 > size_) return 0;
+    uint32_t limit = maxLength < nice_ ? maxLength : nice_;
+    uint32_t h = Hash3(data_ + pos);
+    uint32_t candidate = head_[h];
+    head_[h] = (uint32_t)pos;
+    uint32_t* left = &tree_[2 * (pos & kWindowMask)];
+    uint32_t* right = left + 1;
+    size_t floor = pos > kMaxDistance ? pos - kMaxDistance : 0;
+    if (lowest > floor) floor = lowest;
+    if (limit < 3) {
+        *left = *right = kNone;
+        return 0;
+    }
+    const uint8_t* here = data_ + pos;
+    uint32_t leftLength = 0, rightLength = 0, bestLength = 2;
+    size_t count = 0;
+    for (uint32_t cycles = cycles_;; cycles--) {
+        if (candidate == kNone || candidate < floor || candidate >= pos || cycles == 0) {
+            *left = *right = kNone;
+            break;
+        }
+        uint32_t* pair = &tree_[2 * (candidate & kWindowMask)];
+        const uint8_t* there = data_ + candidate;
+        uint32_t length = leftLength < rightLength ? leftLength : rightLength;
+        length += CommonLength(here + length, there + length, limit - length);
+        if (length > bestLength) {
+            bestLength = length;
+            uint32_t distance = (uint32_t)(pos - candidate);
+            if (out) {
+                uint32_t full = length;
+                if (full == limit && limit < maxLength) {
+                    full += CommonLength(here + full, there + full, maxLength - full);
+                }
+                out[count++] = {full, distance};
+            }
+            if (length == limit) {
+                *left = pair[0];
+                *right = pair[1];
+                break;
+            }
+        }
+        if (there[length] < here[length]) {
+            *left = candidate;
+            left = pair + 1;
+            candidate = *left;
+            leftLength = length;
+        } else {
+            *right = candidate;
+            right = pair;
+            candidate = *right;
+            rightLength = length;
+        }
+    }
+    return count;
+}
