@@ -8,11 +8,19 @@ file(GLOB stub_rc CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/ui/*.rc)
 
 include(${CMAKE_SOURCE_DIR}/cmake/integrity.cmake)
 
+# With -fdata-sections this compiler places zero-initialised variables in .data, where they
+# take room in the file; without it they stay in .bss and cost nothing.
+foreach(lib ${QAR_CORE_LIBS} qar_ui)
+  if(TARGET ${lib})
+    target_compile_options(${lib} PRIVATE -fno-data-sections)
+  endif()
+endforeach()
+
 if(stub_src AND TARGET qar_ui)
   enable_language(RC)
   add_executable(stub WIN32 ${stub_src} ${stub_rc})
   target_include_directories(stub PRIVATE ${CMAKE_SOURCE_DIR})
-  target_compile_options(stub PRIVATE ${QAR_CORE_FLAGS} -Os -fno-stack-protector)
+  target_compile_options(stub PRIVATE ${QAR_CORE_FLAGS} -Os -fno-stack-protector -fno-data-sections)
   # The copy and clear routines must not be compiled back into calls to themselves.
   set_source_files_properties(${CMAKE_SOURCE_DIR}/startup/crt_win32.cpp PROPERTIES
     COMPILE_OPTIONS "-ffreestanding;-fno-tree-loop-distribute-patterns")
@@ -26,3 +34,11 @@ if(stub_src AND TARGET qar_ui)
   add_custom_command(TARGET stub POST_BUILD
     COMMAND sh -c "echo \"stub.exe: $(stat -c %s '$<TARGET_FILE:stub>') bytes\"" VERBATIM)
 endif()
+
+# The sample product of the demo and the end-to-end tests, and the test driver that works
+# an installer's dialogs under Wine. Both may use the C runtime; they are linked statically
+# so that they run from any folder.
+add_executable(tavlore WIN32 ${CMAKE_SOURCE_DIR}/samples/tavlore/tavlore.cpp)
+target_link_options(tavlore PRIVATE -static)
+add_executable(driver ${CMAKE_SOURCE_DIR}/tests/e2e/driver/driver.cpp)
+target_link_options(driver PRIVATE -static)

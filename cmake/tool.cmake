@@ -39,3 +39,9 @@ if(TARGET qar_tools)
   target_include_directories(qar_embedded_stub PRIVATE ${CMAKE_SOURCE_DIR})
   target_link_libraries(qar_tools PUBLIC qar_embedded_stub)
 endif()
+
+# A helper of the end-to-end tests (tests/e2e/run): archives that a Linux tree cannot give.
+if(TARGET qar_pack)
+  add_executable(e2e_make_archive ${CMAKE_SOURCE_DIR}/tests/e2e/make_archive.cpp)
+  target_link_libraries(e2e_make_archive PRIVATE qar_pack ${QAR_CORE})
+endif()

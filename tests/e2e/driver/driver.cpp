@@ -1,0 +1,383 @@
+// The end-to-end test driver: starts an installer, then carries out the commands given on
+// its command line one after another, reporting what it sees on standard output, one fact
+// per line, for tests/e2e/run to check. A command that cannot be carried out (a window
+// that never appears, a control that is missing) prints "error: ..." and ends the driver
+// with status 1; the installer is then killed.
+//
+//   driver INSTALLER.exe COMMAND...
+//
+//   wait-main | wait-prompt | wait-message   wait for that kind of window of the installer
+//                                            (up to 20 s) and make it the current window
+//   dump                                     print the current window: caption, style and
+//                                            every control (id, class, style, position in
+//                                            dialog units, text, check state, focus)
+//   set ID TEXT | check ID 0|1               change a control of the current window
+//   click ID                                 press a button (posted, so a long Extract
+//                                            does not block the driver)
+//   key VK                                   a key press to the current window's focus
+//   close                                    the close box (WM_SYSCOMMAND SC_CLOSE)
+//   shot FILE.bmp                            the current window's screen area as a bitmap
+//   sleep MS                                 wait
+//   watch-file PATH                          wait (up to 20 s) until PATH exists
+//   no-window MS                             check that no window of the installer shows up
+//                                            within MS milliseconds (prints "no-window")
+//   wait-exit                                wait for the installer to end; prints its code
+//   template ID...                           dump dialog resources of the installer file
+//   files PATH...                            attributes and time stamps of files (with "-"
+//                                            in place of the installer: nothing is started)
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+PROCESS_INFORMATION Installer;
+HWND Current;
+const DWORD kWaitMs = 20000;
+
+[[noreturn]] void Fail(const char* what, const char* detail = "") {
+    printf("error: %s %s\n", what, detail);
+    fflush(stdout);
+    if (Installer.hProcess) TerminateProcess(Installer.hProcess, 99);
+    exit(1);
+}
+
+// Prints a text in double quotes, line breaks as \n, quotes as \" and other unprintable
+// bytes as \xNN (backslashes stay as they are, so that paths read as on Windows).
+void PrintQuoted(const char* text) {
+    putchar('"');
+    for (const char* p = text; *p; ++p) {
+        if (*p == '\n') fputs("\\n", stdout);
+        else if (*p == '\r') fputs("\\r", stdout);
+        else if (*p == '"') fputs("\\\"", stdout);
+        else if ((unsigned char)*p < 0x20 || (unsigned char)*p >= 0x7F) printf("\\x%02X", (unsigned char)*p);
+        else putchar(*p);
+    }
+    putchar('"');
+}
+
+// WM_GETTEXT rather than GetWindowTextA, which does not ask controls of another process.
+std::string WindowText(HWND window) {
+    char text[1024] = "";
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, 5000, &result);
+    return text;
+}
+
+std::string ClassOf(HWND window) {
+    char name[64] = "";
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+// The kinds of top-level window the installer shows, told apart by their controls.
+enum Kind { kNone, kMain, kPrompt, kMessage };
+
+Kind KindOf(HWND window) {
+    if (ClassOf(window) != "#32770" || !IsWindowVisible(window)) return kNone;
+    if (GetDlgItem(window, 101) && GetDlgItem(window, 108)) return kMain;
+    if (GetDlgItem(window, 109) && GetDlgItem(window, 110)) return kPrompt;
+    return kMessage;
+}
+
+struct Search {
+    Kind Wanted;
+    HWND Found;
+};
+
+BOOL CALLBACK FindWindowOfKind(HWND window, LPARAM data) {
+    Search* search = (Search*)data;
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != Installer.dwProcessId) return TRUE;
+    Kind kind = KindOf(window);
+    if (kind == kNone || (search->Wanted != kNone && kind != search->Wanted)) return TRUE;
+    search->Found = window;
+    return FALSE;
+}
+
+HWND FindInstallerWindow(Kind kind) {
+    Search search = {kind, 0};
+    EnumWindows(FindWindowOfKind, (LPARAM)&search);
+    return search.Found;
+}
+
+void WaitFor(Kind kind, const char* name) {
+    for (DWORD waited = 0; waited < kWaitMs; waited += 50) {
+        HWND window = FindInstallerWindow(kind);
+        if (window) {
+            Current = window;
+            Sleep(150);   // let the dialog finish painting and setting its focus
+            printf("%s ", name);
+            PrintQuoted(WindowText(window).c_str());
+            putchar('\n');
+            return;
+        }
+        if (WaitForSingleObject(Installer.hProcess, 50) == WAIT_OBJECT_0) {
+            DWORD code = 0;
+            GetExitCodeProcess(Installer.hProcess, &code);
+            printf("error: installer ended (exit %lu) while waiting for %s\n", code, name);
+            exit(1);
+        }
+    }
+    Fail("timeout waiting for", name);
+}
+
+// Pixel rectangle of a child, relative to its dialog's client area, in dialog units.
+void PrintDialogUnits(HWND dialog, HWND control) {
+    RECT r;
+    GetWindowRect(control, &r);
+    MapWindowPoints(0, dialog, (POINT*)&r, 2);
+    LONG units = GetDialogBaseUnits();
+    int bx = LOWORD(units), by = HIWORD(units);
+    printf(" at=%ld,%ld,%ld,%ld", (r.left * 4 + bx / 2) / bx, (r.top * 8 + by / 2) / by,
+           ((r.right - r.left) * 4 + bx / 2) / bx, ((r.bottom - r.top) * 8 + by / 2) / by);
+}
+
+BOOL CALLBACK DumpControl(HWND control, LPARAM) {
+    HWND dialog = GetParent(control);
+    int id = (short)GetDlgCtrlID(control);
+    std::string cls = ClassOf(control);
+    LONG style = GetWindowLongA(control, GWL_STYLE);
+    printf("control %d class=%s style=%08lX", id, cls.c_str(), (unsigned long)style);
+    PrintDialogUnits(dialog, control);
+    printf(" text=");
+    PrintQuoted(WindowText(control).c_str());
+    if (!_stricmp(cls.c_str(), "Button") && (style & 0x0F) == BS_AUTOCHECKBOX)
+        printf(" checked=%ld", (long)SendMessageA(control, BM_GETCHECK, 0, 0));
+    if (!_stricmp(cls.c_str(), "Edit")) {
+        DWORD start = 0, end = 0;
+        SendMessageA(control, EM_GETSEL, (WPARAM)&start, (LPARAM)&end);
+        printf(" selection=%lu-%lu", start, end);
+    }
+    if (!_stricmp(cls.c_str(), "Static") && (style & 0x1F) == SS_ICON)
+        printf(" icon=%d", SendMessageA(control, STM_GETICON, 0, 0) ? 1 : 0);
+    putchar('\n');
+    return TRUE;
+}
+
+// The focus of another process's window: attach to its input state to ask.
+HWND FocusOf(HWND window) {
+    DWORD thread = GetWindowThreadProcessId(window, 0);
+    AttachThreadInput(GetCurrentThreadId(), thread, TRUE);
+    HWND focus = GetFocus();
+    AttachThreadInput(GetCurrentThreadId(), thread, FALSE);
+    return focus;
+}
+
+void Dump() {
+    printf("window style=%08lX", (unsigned long)GetWindowLongA(Current, GWL_STYLE));
+    printf(" caption=");
+    PrintQuoted(WindowText(Current).c_str());
+    putchar('\n');
+    EnumChildWindows(Current, DumpControl, 0);
+    HWND focus = FocusOf(Current);
+    if (focus) printf("focus %d\n", (short)GetDlgCtrlID(focus));
+}
+
+HWND Control(const char* id) {
+    HWND control = GetDlgItem(Current, atoi(id));
+    if (!control) Fail("no control", id);
+    return control;
+}
+
+// Saves the screen area of the current window as a 24-bit bitmap file.
+void Shot(const char* path) {
+    RECT r;
+    GetWindowRect(Current, &r);
+    int w = r.right - r.left, h = r.bottom - r.top;
+    HDC screen = GetDC(0);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    SelectObject(memory, old);
+    BITMAPINFOHEADER info = {};
+    info.biSize = sizeof info;
+    info.biWidth = w;
+    info.biHeight = h;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    int stride = (w * 3 + 3) & ~3;
+    std::vector<char> pixels(stride * h);
+    GetDIBits(memory, bitmap, 0, h, pixels.data(), (BITMAPINFO*)&info, DIB_RGB_COLORS);
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof info;
+    file.bfSize = file.bfOffBits + (DWORD)pixels.size();
+    FILE* out = fopen(path, "wb");
+    if (!out) Fail("cannot write", path);
+    fwrite(&file, sizeof file, 1, out);
+    fwrite(&info, sizeof info, 1, out);
+    fwrite(pixels.data(), 1, pixels.size(), out);
+    fclose(out);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(0, screen);
+    printf("shot %s %dx%d\n", path, w, h);
+}
+
+// Reads a resource string or ordinal of a dialog template; returns the position behind it.
+const WORD* TemplateName(const WORD* p, std::string* text) {
+    if (*p == 0xFFFF) {
+        *text = "#" + std::to_string(p[1]);
+        return p + 2;
+    }
+    text->clear();
+    while (*p) text->push_back((char)*p++);
+    return p + 1;
+}
+
+// Dumps a plain DLGTEMPLATE (no DIALOGEX) from the installer file's resources.
+void DumpTemplate(const char* installer, const char* id) {
+    HMODULE module = LoadLibraryExA(installer, 0, LOAD_LIBRARY_AS_DATAFILE);
+    if (!module) Fail("cannot load resources of", installer);
+    HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(atoi(id)), (LPCSTR)RT_DIALOG);
+    if (!found) Fail("no dialog resource", id);
+    const DLGTEMPLATE* t = (const DLGTEMPLATE*)LockResource(LoadResource(module, found));
+    printf("template %s style=%08lX at=%d,%d,%d,%d items=%d", id, (unsigned long)t->style, t->x,
+           t->y, t->cx, t->cy, t->cdit);
+    const WORD* p = (const WORD*)(t + 1);
+    std::string menu, cls, caption;
+    p = TemplateName(p, &menu);
+    p = TemplateName(p, &cls);
+    p = TemplateName(p, &caption);
+    printf(" menu=\"%s\" class=\"%s\" caption=\"%s\" font=%d\n", menu.c_str(), cls.c_str(),
+           caption.c_str(), (t->style & DS_SETFONT) ? 1 : 0);
+    for (int i = 0; i < t->cdit; ++i) {
+        p = (const WORD*)(((ULONG_PTR)p + 3) & ~(ULONG_PTR)3);   // items are DWORD-aligned
+        const DLGITEMTEMPLATE* item = (const DLGITEMTEMPLATE*)p;
+        p = (const WORD*)(item + 1);
+        std::string itemClass, text;
+        if (*p == 0xFFFF) {
+            static const char* kClasses[] = {"button", "edit", "static", "listbox", "scrollbar", "combobox"};
+            int atom = p[1] - 0x80;
+            itemClass = atom >= 0 && atom < 6 ? kClasses[atom] : "#" + std::to_string(p[1]);
+            p += 2;
+        } else {
+            p = TemplateName(p, &itemClass);
+        }
+        p = TemplateName(p, &text);
+        WORD extra = *p++;
+        p = (const WORD*)((const BYTE*)p + extra);
+        printf("item %d id=%d class=%s style=%08lX at=%d,%d,%d,%d text=\"%s\"\n", i + 1,
+               (short)item->id, itemClass.c_str(), (unsigned long)item->style, item->x, item->y,
+               item->cx, item->cy, text.c_str());
+    }
+    FreeLibrary(module);
+}
+
+// One line per path: its attributes and its creation and last-write times in local time.
+void DescribeFile(const char* path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) {
+        printf("file %s missing\n", path);
+        return;
+    }
+    char created[32], written[32];
+    const FILETIME* times[2] = {&data.ftCreationTime, &data.ftLastWriteTime};
+    char* texts[2] = {created, written};
+    for (int i = 0; i < 2; ++i) {
+        FILETIME local;
+        SYSTEMTIME t;
+        FileTimeToLocalFileTime(times[i], &local);
+        FileTimeToSystemTime(&local, &t);
+        snprintf(texts[i], 32, "%04d-%02d-%02d %02d:%02d:%02d", t.wYear, t.wMonth, t.wDay, t.wHour,
+                 t.wMinute, t.wSecond);
+    }
+    printf("file %s attributes=%02lX created=%s written=%s\n", path,
+           (unsigned long)(data.dwFileAttributes & 0xFF), created, written);
+}
+
+void Start(const char* installer) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    std::string line = std::string("\"") + installer + "\"";
+    if (!CreateProcessA(installer, &line[0], 0, 0, FALSE, 0, 0, 0, &startup, &Installer))
+        Fail("cannot start", installer);
+    WaitForInputIdle(Installer.hProcess, kWaitMs);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    setvbuf(stdout, 0, _IONBF, 0);
+    if (argc < 2) {
+        fputs("usage: driver INSTALLER.exe COMMAND...\n", stderr);
+        return 2;
+    }
+    const char* installer = argv[1];
+    int i = 2;
+    if (i < argc && !strcmp(argv[i], "template")) {
+        for (++i; i < argc; ++i) DumpTemplate(installer, argv[i]);
+        return 0;
+    }
+    if (i < argc && !strcmp(argv[i], "files")) {
+        for (++i; i < argc; ++i) DescribeFile(argv[i]);
+        return 0;
+    }
+    Start(installer);
+    for (; i < argc; ++i) {
+        std::string c = argv[i];
+        auto next = [&]() -> const char* {
+            if (i + 1 >= argc) Fail("missing argument of", c.c_str());
+            return argv[++i];
+        };
+        if (c == "wait-main") WaitFor(kMain, "main");
+        else if (c == "wait-prompt") WaitFor(kPrompt, "prompt");
+        else if (c == "wait-message") WaitFor(kMessage, "message");
+        else if (c == "dump") Dump();
+        else if (c == "set") {
+            HWND control = Control(next());
+            SendMessageA(control, WM_SETTEXT, 0, (LPARAM)next());
+        } else if (c == "check") {
+            HWND control = Control(next());
+            SendMessageA(control, BM_SETCHECK, atoi(next()) ? BST_CHECKED : BST_UNCHECKED, 0);
+        } else if (c == "click") {
+            const char* id = next();
+            // WM_COMMAND from the button, as a click makes it; posted, never waited for.
+            PostMessageA(Current, WM_COMMAND, MAKEWPARAM(atoi(id), BN_CLICKED), (LPARAM)Control(id));
+        } else if (c == "key") {
+            int vk = atoi(next());
+            HWND focus = FocusOf(Current);
+            PostMessageA(focus ? focus : Current, WM_KEYDOWN, vk, 0);
+            PostMessageA(focus ? focus : Current, WM_KEYUP, vk, 0xC0000000);
+        } else if (c == "close") {
+            PostMessageA(Current, WM_SYSCOMMAND, SC_CLOSE, 0);
+        } else if (c == "shot") {
+            Shot(next());
+        } else if (c == "sleep") {
+            Sleep(atoi(next()));
+        } else if (c == "watch-file") {
+            const char* path = next();
+            DWORD waited = 0;
+            while (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) {
+                if (waited >= kWaitMs) Fail("timeout waiting for file", path);
+                Sleep(20);
+                waited += 20;
+            }
+            printf("file %s\n", path);
+        } else if (c == "no-window") {
+            DWORD ms = atoi(next());
+            for (DWORD waited = 0; waited < ms; waited += 50) {
+                if (FindInstallerWindow(kNone)) Fail("a window appeared");
+                if (WaitForSingleObject(Installer.hProcess, 50) == WAIT_OBJECT_0) break;
+            }
+            printf("no-window\n");
+        } else if (c == "wait-exit") {
+            if (WaitForSingleObject(Installer.hProcess, kWaitMs) != WAIT_OBJECT_0)
+                Fail("installer did not end");
+            DWORD code = 0;
+            GetExitCodeProcess(Installer.hProcess, &code);
+            printf("exit %lu\n", code);
+        } else {
+            Fail("unknown command", c.c_str());
+        }
+    }
+    return 0;
+}
