@@ -1,12 +1,19 @@
 // The archive writer. Members are laid out stream by stream: each stream's decoded bytes
 // (LocalHeader, name, filtered data, DataCrc of every member) are assembled in memory,
-// compressed with EncodeStream and written behind a StreamMarker. The directory entries are
-// collected on the way and written at the end as directory blocks, each holding whole
-// entries; the header is patched last.
+// compressed with EncodeStream and written behind a StreamMarker. Streams are independent,
+// so several are compressed at once on worker threads and written in order; an entry's
+// StreamOffset is filled in when its stream is written. The directory entries are collected
+// on the way and written at the end as directory blocks, each holding whole entries; the
+// header is patched last.
 #include "pack/container.h"
 
 #include <errno.h>
 #include <string.h>
+
+#include <deque>
+#include <future>
+#include <memory>
+#include <thread>
 
 #include "archive/records.h"
 #include "decode/crc32.h"
@@ -103,6 +110,7 @@ public:
             }
         }
         FlushStream();
+        while (!pending_.empty()) WriteOldestStream();
 
         const uint64_t directoryOffset = written_;
         WriteDirectory();
@@ -170,25 +178,53 @@ private:
         streamInput_ += data.size();
         ++streamFiles_;
 
-        // The stream's offset is where its marker will stand: behind everything written so
-        // far, since streams are written whole when they are flushed.
-        AddEntry(e, (uint32_t)written_, memberOffset, (uint32_t)data.size(), crc, flags);
+        // StreamOffset is known once the streams before this one are written.
+        streamEntries_.push_back(directory_.size());
+        AddEntry(e, 0, memberOffset, (uint32_t)data.size(), crc, flags);
     }
 
+    // Hands the assembled stream to a worker; waits for the oldest ones while more than
+    // the allowed number are in flight.
     void FlushStream() {
         if (stream_.empty()) return;
-        const std::vector<uint8_t> encoded = EncodeStream(stream_.data(), stream_.size(), options_.Encode);
-        if (encoded.empty()) throw PackError("the compressor produced no stream");
-        Emit(kStreamMarker, kStreamMarkerSize);
-        Emit(encoded.data(), encoded.size());
-        progress_.FilesDone += streamFiles_;
-        progress_.BytesIn += streamInput_;
-        progress_.BytesOut = written_;
-        stream_.clear();
-        stream_.shrink_to_fit();
+        auto data = std::make_shared<std::vector<uint8_t>>(std::move(stream_));
+        stream_ = std::vector<uint8_t>();
+        const EncodeOptions encode = options_.Encode;
+        const unsigned threads = Threads();
+        PendingStream p;
+        p.Encoded = std::async(threads > 1 ? std::launch::async : std::launch::deferred,
+                               [data, encode] { return EncodeStream(data->data(), data->size(), encode); });
+        p.EntryPositions = std::move(streamEntries_);
+        streamEntries_.clear();
+        p.Files = streamFiles_;
+        p.Input = streamInput_;
+        pending_.push_back(std::move(p));
         streamInput_ = 0;
         streamFiles_ = 0;
+        // With workers, as many streams compress as there are threads while this thread
+        // assembles the next one; without, each stream is compressed right here.
+        const size_t limit = threads > 1 ? threads : 0;
+        while (pending_.size() > limit) WriteOldestStream();
+    }
+
+    void WriteOldestStream() {
+        PendingStream p = std::move(pending_.front());
+        pending_.pop_front();
+        const std::vector<uint8_t> encoded = p.Encoded.get();
+        if (encoded.empty()) throw PackError("the compressor produced no stream");
+        for (size_t position : p.EntryPositions) WriteLe32(&directory_[position + 4], (uint32_t)written_);
+        Emit(kStreamMarker, kStreamMarkerSize);
+        Emit(encoded.data(), encoded.size());
+        progress_.FilesDone += p.Files;
+        progress_.BytesIn += p.Input;
+        progress_.BytesOut = written_;
         if (options_.Progress) options_.Progress(progress_);
+    }
+
+    unsigned Threads() const {
+        if (options_.Threads > 0) return (unsigned)options_.Threads;
+        const unsigned n = std::thread::hardware_concurrency();
+        return n == 0 ? 1 : (n > 8 ? 8 : n);
     }
 
     void AddEntry(const SourceEntry& e, uint32_t streamOffset, uint32_t memberOffset,
@@ -239,8 +275,16 @@ private:
         }
     }
 
+    struct PendingStream {
+        std::future<std::vector<uint8_t>> Encoded;
+        std::vector<size_t> EntryPositions;   // where its entries start in directory_
+        uint64_t Files = 0, Input = 0;
+    };
+
     const PackOptions& options_;
     const ArchiveSink& sink_;
+    std::deque<PendingStream> pending_;
+    std::vector<size_t> streamEntries_;
     uint64_t written_ = 0;
     std::vector<uint8_t> stream_;
     uint64_t streamInput_ = 0;

@@ -51,6 +51,9 @@ struct PackOptions {
     // member bytes. 0: everything in one solid stream.
     uint64_t StreamSize = 16u << 20;
     FilterChoice Filter = FilterChoice::Auto;
+    // Streams compressed at the same time on worker threads (each holds one stream in
+    // memory). 0: one per processor, at most 8; 1: no worker threads.
+    int Threads = 0;
     uint16_t ArchiverWord = kArchiverWord;
     std::function<void(const PackProgress&)> Progress;   // called after each stream, may be empty
 };

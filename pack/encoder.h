@@ -16,6 +16,9 @@ struct EncodeOptions {
     bool AllowDefaultTables = true;  // may use the default TableSet where it is cheaper
 };
 
+// Both functions must be safe to call from several threads at once: the archive writer
+// compresses independent streams in parallel.
+//
 // Encodes a whole stream (the bytes behind its StreamMarker). The last block has LastBlock
 // set. Every block but the last decodes to at least 8 bytes of file.
 std::vector<uint8_t> EncodeStream(const uint8_t* data, size_t size, const EncodeOptions& options);

@@ -158,6 +158,11 @@ TEST(ContainerLayout, StreamsStartAfterTheConfiguredSize) {
     EXPECT_EQ(streams.size(), 4u);   // 2 + 2 + 2 + 1
     EXPECT_EQ(streams.front(), 42u);
     ExpectMembersMatch(a, in);
+    // Streams compressed on worker threads land in the same places.
+    for (int threads : {1, 3}) {
+        o.Threads = threads;
+        EXPECT_EQ(BuildArchive(in, o), a) << threads;
+    }
 
     o.StreamSize = 0;   // solid
     p = ParseStored(BuildArchive(in, o));
