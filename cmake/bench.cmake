@@ -26,3 +26,10 @@ foreach(t bench_inproc bench_crc)
   endif()
   target_link_libraries(${t} PRIVATE deflate zstd z)
 endforeach()
+
+# bench_decode: throughput of the block decoder on a few MB of generated text, beside zlib
+# and libdeflate (bench/decode_bench.cpp). Not a test.
+add_executable(bench_decode EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/bench/decode_bench.cpp)
+target_include_directories(bench_decode PRIVATE ${CMAKE_SOURCE_DIR})
+target_compile_options(bench_decode PRIVATE -O2)
+target_link_libraries(bench_decode PRIVATE qar_test_support ${QAR_CORE} deflate z)
