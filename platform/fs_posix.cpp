@@ -99,6 +99,26 @@ void Record(const char* path, bool folder = false) {
 
 bool NoWriteBits(mode_t mode) { return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
 
+// True when no folder on the way to path (each component but the last) is a symbolic link.
+// Files and folders are made, changed and deleted only through real folders: a link planted
+// inside the destination would otherwise lead the archive's entries outside it. The `qar`
+// tool resolves the links of the destination itself before a run.
+bool NoLinkOnTheWay(const char* local) {
+    char prefix[kPathLimit];
+    for (uint32_t i = 0; local[i] != 0; ++i) {
+        if (local[i] == '/' && i > 0) {
+            prefix[i] = 0;
+            struct stat st;
+            if (lstat(prefix, &st) == 0 && S_ISLNK(st.st_mode)) {
+                State.LastSystemError = kErrorAccessDenied;
+                return false;
+            }
+        }
+        prefix[i] = local[i];
+    }
+    return true;
+}
+
 // A DOS date/time as seconds since the epoch, taken as local time; false when the words do
 // not hold a valid moment (such a time stamp is left unset).
 bool DosToTimespec(uint16_t date, uint16_t time, struct timespec* out) {
@@ -131,7 +151,7 @@ void MemFree(void* block) { free(block); }
 FileHandle FsCreate(const char* path, uint32_t attributes) {
     State.LastSystemError = 0;
     char local[kPathLimit];
-    if (!LocalPath(path, local)) return kInvalidHandle;
+    if (!LocalPath(path, local) || !NoLinkOnTheWay(local)) return kInvalidHandle;
     // Windows refuses to replace a read-only file whoever asks; root would not be refused.
     struct stat st;
     if (lstat(local, &st) == 0 && S_ISREG(st.st_mode) && NoWriteBits(st.st_mode)) {
@@ -275,10 +295,15 @@ int32_t FsGetAttributes(const char* path) {
 int FsSetAttributes(const char* path, uint32_t attributes) {
     State.LastSystemError = 0;
     char local[kPathLimit];
-    if (!LocalPath(path, local)) return 0;
+    if (!LocalPath(path, local) || !NoLinkOnTheWay(local)) return 0;
     struct stat st;
-    if (stat(local, &st) != 0) {
+    if (lstat(local, &st) != 0) {
         Record(local);
+        return 0;
+    }
+    // A link is never followed: its target may lie anywhere.
+    if (S_ISLNK(st.st_mode)) {
+        State.LastSystemError = kErrorAccessDenied;
         return 0;
     }
     // Folders keep their permissions: a folder without write bits could take no files.
@@ -296,7 +321,7 @@ int FsSetAttributes(const char* path, uint32_t attributes) {
 
 int FsDelete(const char* path) {
     char local[kPathLimit];
-    if (!LocalPath(path, local)) return 0;
+    if (!LocalPath(path, local) || !NoLinkOnTheWay(local)) return 0;
     // Windows does not delete a read-only file.
     struct stat st;
     if (lstat(local, &st) == 0 && S_ISREG(st.st_mode) && NoWriteBits(st.st_mode)) {
@@ -312,7 +337,7 @@ int FsDelete(const char* path) {
 
 int FsMakeFolder(const char* path) {
     char local[kPathLimit];
-    if (!LocalPath(path, local)) return 0;
+    if (!LocalPath(path, local) || !NoLinkOnTheWay(local)) return 0;
     if (mkdir(local, 0777) != 0) {
         Record(local, true);
         return 0;
