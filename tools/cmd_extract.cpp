@@ -4,7 +4,9 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "extract/extract.h"
 #include "platform/errors.h"
@@ -56,6 +58,14 @@ int CmdExtract(int argc, char** argv) {
     if (file == nullptr) {
         fputs(kExtractUsage, stderr);
         return 2;
+    }
+    // Links in the destination itself are the user's choice and are resolved here: while
+    // extracting, the file-system layer goes through no link, so that none planted inside
+    // the destination can lead an entry outside it.
+    if (!folder.empty()) {
+        std::error_code ec;
+        std::filesystem::path resolved = std::filesystem::weakly_canonical(folder, ec);
+        if (!ec) folder = resolved.string();
     }
     // The core separates path components with backslashes on every platform.
     for (char& c : folder) {
