@@ -18,6 +18,28 @@ const char kExtensionDropSet[] = " :*?\"<>|/";
 
 bool Dropped(const char* set, char c) { return c != 0 && FindChar(set, c) != nullptr; }
 
+char Upper(char c) { return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c; }
+
+// True when the component [first, end) names a device on Windows: CON, PRN, AUX, NUL, COM1
+// to COM9, LPT1 to LPT9, CONIN$ or CONOUT$, in any case, with any extension and with spaces
+// before it. Such a name opens the device in every folder instead of a file.
+bool IsDeviceName(const char* first, const char* end) {
+    const char* stop = first;
+    while (stop < end && *stop != '.') ++stop;
+    while (stop > first && stop[-1] == ' ') --stop;
+    char base[8];
+    uint32_t n = (uint32_t)(stop - first);
+    if (n < 3 || n > 7) return false;
+    for (uint32_t i = 0; i < n; ++i) base[i] = Upper(first[i]);
+    base[n] = 0;
+    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    for (const char* device : kDevices) {
+        if (CompareBytes(base, device, n + 1) == 0) return true;
+    }
+    return n == 4 && (CompareBytes(base, "COM", 3) == 0 || CompareBytes(base, "LPT", 3) == 0) &&
+           base[3] >= '1' && base[3] <= '9';
+}
+
 }  // namespace
 
 char* FindChar(const char* text, char c) {
@@ -142,7 +164,7 @@ bool IsContainedName(const char* name) {
     const char* component = name;
     for (const char* p = name;; ++p) {
         char c = *p;
-        if (c == ':') return false;
+        if (c == ':' || (c > 0 && c < 32)) return false;   // streams, drives, control characters
         if (c != 0 && c != '\\' && c != '/') continue;
         if (p == component) {
             // An empty component may only end the name (one closing separator, or an empty
@@ -154,6 +176,9 @@ bool IsContainedName(const char* name) {
             if (*q != '.' && *q != ' ') onlyDots = false;
         }
         if (onlyDots) return false;
+        // Windows drops a final full stop or space, so such a name would alias another one.
+        if (p[-1] == '.' || p[-1] == ' ') return false;
+        if (IsDeviceName(component, p)) return false;
         if (c == 0) return true;
         component = p + 1;
     }

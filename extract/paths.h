@@ -8,8 +8,9 @@ char* ShortenComponent(char* output, const char* first, const char* end);
 int CreateFolderTree(const char* path);
 // True when name, placed under a folder, names something inside that folder: no drive
 // prefix or colon, no leading separator, no empty inner component, and no component made
-// only of full stops and spaces (".." and the names Windows reads as it). Both slashes
-// count as separators.
+// only of full stops and spaces (".." and the names Windows reads as it). Nor may it alias
+// something other than its own file: no control characters, no component ending in a full
+// stop or a space, no device name (CON, NUL, COM1, ...). Both slashes count as separators.
 bool IsContainedName(const char* name);
 
 char* FindChar(const char* text, char c);
