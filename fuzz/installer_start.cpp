@@ -1,0 +1,82 @@
+// The installer's start-up path on a hostile file: the stub's integrity words over an image
+// whose PE header and section table are arbitrary, the search for the profile and the
+// archive behind a stub (as `qar list | test | extract` do it), and the header read that
+// start-up makes at the archive's base.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "archive/records.h"
+#include "decode/crc32.h"
+#include "fuzz/support/fuzz_archive.h"
+#include "platform/fs.h"
+#include "profile/profile.h"
+#include "profile/state.h"
+#include "startup/integrity.h"
+#include "tools/archive_file.h"
+
+namespace {
+
+int FileOf(const uint8_t* data, size_t size) {
+    static int fd = -1;
+    if (fd < 0) fd = memfd_create("qar-fuzz-installer", 0);
+    FuzzCheck(fd >= 0, "memfd_create");
+    FuzzCheck(ftruncate(fd, 0) == 0 && pwrite(fd, data, size, 0) == (ssize_t)size, "memfd write");
+    return fd;
+}
+
+// The image check: the first four bytes are the profile's address in memory, the rest the
+// image read from the file.
+void CheckImage(const uint8_t* data, size_t size) {
+    if (size < 4) return;
+    uint32_t rva = ReadLe32(data);
+    std::vector<uint8_t> image(data + 4, data + size);
+    uint32_t n = (uint32_t)image.size();
+    int32_t at = ImageRvaToFileOffset(image.data(), n, rva);
+    FuzzCheck(at < 0 || (uint32_t)at < n, "the profile's offset lies inside the image");
+    if (at < 0 || n < kProfileSize || (uint32_t)at > n - kProfileSize) return;
+    uint32_t words[2];
+    ComputeIntegrityWords(image.data(), n, (uint32_t)at, words);
+    FuzzCheck(words[1] == (words[0] ^ n), "the second word binds the length");
+    for (int i = 0; i < 8; ++i) {
+        FuzzCheck(image[(uint32_t)at + kProfileIntegrityOffset + i] == 0, "integrity words cleared");
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static bool ready = (BuildCrcTable(), true);
+    (void)ready;
+    CheckImage(data, size);
+
+    int fd = FileOf(data, size);
+    std::string path = "/proc/self/fd/" + std::to_string(fd);
+    ArchiveFileInfo info;
+    std::string error;
+    if (!LocateArchive(path.c_str(), &info, &error)) {
+        FuzzCheck(!error.empty(), "a file without an archive is explained");
+        return 0;
+    }
+    FuzzCheck(info.FileSize == size, "the file size is the input's");
+    FuzzCheck((uint64_t)info.Base + kArchiveHeaderSize <= size, "the header lies inside the file");
+    FuzzCheck(info.Header.DirectoryOffset >= kArchiveHeaderSize &&
+              (uint64_t)info.Base + info.Header.DirectoryOffset <= size,
+              "the directory starts behind the header and inside the file");
+
+    // Start-up's own read of the header, through the file-system layer.
+    uint8_t header[kArchiveHeaderSize];
+    FuzzCheck(FsSeek(fd, (int32_t)info.Base, kFileBegin) == (int32_t)info.Base, "seek to the base");
+    FuzzCheck(FsRead(fd, header, kArchiveHeaderSize) == (int32_t)kArchiveHeaderSize, "header read");
+    ArchiveHeader read;
+    ReadArchiveHeader(header, &read);
+    FuzzCheck(read.DirectoryOffset == info.Header.DirectoryOffset &&
+              read.EntryCount == info.Header.EntryCount,
+              "start-up reads the header that was found");
+    return 0;
+}

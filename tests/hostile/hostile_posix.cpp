@@ -1,0 +1,235 @@
+// Hostile ground on Linux: symbolic links planted inside the destination, a full file system,
+// a read-only one, a folder the user may not write, a file that cannot be replaced; and the
+// hostile names again, through the `qar extract` command.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "decode/crc32.h"
+#include "extract/extract.h"
+#include "platform/errors.h"
+#include "profile/profile.h"
+#include "profile/state.h"
+#include "tests/support/archive_builder.h"
+#include "tests/support/fake_ui.h"
+
+using namespace qartest;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kQar = std::string(QAR_BINARY_DIR) + "/qar";
+const Bytes kPayload = {'p', 'a', 'y', 'l', 'o', 'a', 'd'};
+const Bytes kTarget = {'t', 'a', 'r', 'g', 'e', 't'};
+
+struct Command {
+    int Status;
+    std::string Err;
+};
+
+// Runs a shell command, capturing its standard error.
+Command Shell(const std::string& command, const std::string& errFile) {
+    int raw = system((command + " >/dev/null 2>" + errFile).c_str());
+    std::ifstream in(errFile);
+    std::stringstream s;
+    s << in.rdbuf();
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, s.str()};
+}
+
+class Hostile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        BuildCrcTable();
+        root_ = MakeTempFolder("hostile");
+        dest_ = root_ + "/dest";
+        outside_ = root_ + "/outside";
+        fs::create_directories(dest_);
+        fs::create_directories(outside_);
+        Profile.OverwriteWithoutPrompt = 1;
+        TheFakeUi.Reset();
+    }
+    void TearDown() override {
+        UnloadArchive();
+        TheFakeUi.Reset();
+        if (!mount_.empty()) umount2(mount_.c_str(), MNT_DETACH);
+        RemoveTree(root_);
+    }
+
+    int Extract(ArchiveBuilder& b, const std::string& destination) {
+        EXPECT_TRUE(LoadArchive(b.Build(), root_));
+        memset(Profile.DestinationFolder, 0, sizeof Profile.DestinationFolder);
+        strncpy(Profile.DestinationFolder, CorePath(destination).c_str(), sizeof Profile.DestinationFolder - 1);
+        return ExtractAll(nullptr);
+    }
+
+    // Mounts a small tmpfs at root/name; false when this system does not let us.
+    bool MountSmall(const std::string& name, const char* options) {
+        std::string at = root_ + "/" + name;
+        fs::create_directories(at);
+        if (mount("tmpfs", at.c_str(), "tmpfs", 0, options) != 0) return false;
+        mount_ = at;
+        return true;
+    }
+
+    std::string Messages() const {
+        std::string all;
+        for (auto& m : TheFakeUi.Messages) all += m.Text + "|";
+        return all;
+    }
+
+    std::string root_, dest_, outside_, mount_;
+};
+
+// A folder link inside the destination that points outside it: neither files nor folders
+// are made through it, and nothing outside changes.
+TEST_F(Hostile, FolderLinkInsideTheDestinationIsNotFollowed) {
+    ASSERT_EQ(symlink(outside_.c_str(), (dest_ + "/sub").c_str()), 0);
+    for (int shape = 0; shape < 3; ++shape) {
+        SCOPED_TRACE(shape);
+        ArchiveBuilder b;
+        if (shape == 0) b.AddFile("sub\\x.txt", kPayload);
+        if (shape == 1) b.AddFolder("sub\\made");
+        if (shape == 2) b.AddFile("sub\\deeper\\y.txt", kPayload);
+        TheFakeUi.Reset();
+        Extract(b, dest_);
+        EXPECT_TRUE(fs::is_empty(outside_)) << fs::directory_iterator(outside_)->path();
+        EXPECT_FALSE(TheFakeUi.Messages.empty()) << "the entry cannot pass for extracted";
+        UnloadArchive();
+        RemoveTree(outside_);
+        fs::create_directories(outside_);
+    }
+}
+
+// A link planted where a file is to be written (or replaced): the target keeps its bytes.
+TEST_F(Hostile, FileLinkInsideTheDestinationIsNotFollowed) {
+    std::string target = outside_ + "/target";
+    WriteWholeFile(target, kTarget);
+    ASSERT_EQ(symlink(target.c_str(), (dest_ + "/x.txt").c_str()), 0);
+    ArchiveBuilder b;
+    b.AddFile("x.txt", kPayload);
+    Extract(b, dest_);
+    EXPECT_EQ(ReadWholeFile(target), kTarget);
+    // A link to a file made a folder entry must not hand its attributes to the target.
+    ASSERT_EQ(symlink(target.c_str(), (dest_ + "/folder").c_str()), 0);
+    UnloadArchive();
+    ArchiveBuilder f;
+    size_t i = f.AddFolder("folder");
+    f.Layout();
+    f.Entries[i].Fields.Attributes = 0x01;   // read-only
+    EXPECT_TRUE(LoadArchive(f.Write(), root_));
+    memset(Profile.DestinationFolder, 0, sizeof Profile.DestinationFolder);
+    strncpy(Profile.DestinationFolder, CorePath(dest_).c_str(), sizeof Profile.DestinationFolder - 1);
+    ExtractAll(nullptr);
+    struct stat st;
+    ASSERT_EQ(stat(target.c_str(), &st), 0);
+    EXPECT_NE(st.st_mode & S_IWUSR, 0u) << "the link's target was made read-only";
+    EXPECT_EQ(ReadWholeFile(target), kTarget);
+}
+
+// A destination on a full file system: "Cannot write ...\nDisk full", and the partial file
+// is gone.
+TEST_F(Hostile, FullFileSystemReportsDiskFullAndLeavesNoPartialFile) {
+    if (!MountSmall("full", "size=64k")) GTEST_SKIP() << "cannot mount a tmpfs here";
+    ArchiveBuilder b;
+    b.AddFile("small.txt", kPayload);
+    b.AddFile("big.bin", RandomBytes(256 * 1024, 5));
+    EXPECT_EQ(Extract(b, mount_ + "/dest"), 0);
+    ASSERT_EQ(TheFakeUi.Messages.size(), 1u) << Messages();
+    const std::string& text = TheFakeUi.Messages[0].Text;
+    EXPECT_EQ(text.rfind("Cannot write ", 0), 0u) << text;
+    EXPECT_NE(text.find("big.bin\nDisk full"), std::string::npos) << text;
+    EXPECT_FALSE(fs::exists(mount_ + "/dest/big.bin"));
+    EXPECT_EQ(ReadWholeFile(mount_ + "/dest/small.txt"), kPayload);
+}
+
+// The same through `qar extract`, with a file-size limit standing in for the full disk (it
+// needs no mount): the command fails, says "Disk full" and leaves no partial file.
+TEST_F(Hostile, FileSizeLimitThroughTheToolReportsDiskFull) {
+    ArchiveBuilder b;
+    b.AddFile("big.bin", RandomBytes(256 * 1024, 6));
+    WriteWholeFile(root_ + "/big.qar", b.Build());
+    Command c = Shell("bash -c \"trap '' XFSZ; ulimit -f 64; exec " + kQar + " extract -q -y " +
+                          root_ + "/big.qar -d " + dest_ + "\"",
+                      root_ + "/err.txt");
+    EXPECT_NE(c.Status, 0);
+    EXPECT_NE(c.Err.find("Cannot write "), std::string::npos) << c.Err;
+    EXPECT_NE(c.Err.find("\nDisk full"), std::string::npos) << c.Err;
+    EXPECT_FALSE(fs::exists(dest_ + "/big.bin"));
+}
+
+// A read-only file system: the file cannot be created, the message says why, nothing is made.
+TEST_F(Hostile, ReadOnlyFileSystemIsReportedAsWriteProtected) {
+    if (!MountSmall("ro", "size=64k")) GTEST_SKIP() << "cannot mount a tmpfs here";
+    ASSERT_EQ(mount("tmpfs", mount_.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=64k"), 0);
+    ArchiveBuilder b;
+    b.AddFile("a.txt", kPayload);
+    EXPECT_EQ(Extract(b, mount_), 0);
+    ASSERT_EQ(TheFakeUi.Messages.size(), 1u) << Messages();
+    EXPECT_EQ(TheFakeUi.Messages[0].Text, "Cannot create " + CorePath(mount_) + "\\a.txt\nDisk is write protected");
+    EXPECT_TRUE(fs::is_empty(mount_));
+}
+
+// A folder the user may not write to, through `qar extract` run as an unprivileged user:
+// "Cannot create ...\nAccess denied", and nothing is made.
+TEST_F(Hostile, FolderWithoutWriteAccessIsReportedAsAccessDenied) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to switch to an unprivileged user";
+    ArchiveBuilder b;
+    b.AddFile("a.txt", kPayload);
+    b.AddFile("sub\\b.txt", kPayload);
+    WriteWholeFile(root_ + "/ro.qar", b.Build());
+    chmod(root_.c_str(), 0755);
+    chmod((root_ + "/ro.qar").c_str(), 0644);
+    chmod(dest_.c_str(), 0555);
+    Command c = Shell("setpriv --reuid=65534 --regid=65534 --clear-groups " + kQar +
+                          " extract -q -y " + root_ + "/ro.qar -d " + dest_ + " </dev/null",
+                      root_ + "/err.txt");
+    EXPECT_NE(c.Status, 0);
+    EXPECT_NE(c.Err.find("Cannot create " + CorePath(dest_) + "\\a.txt\nAccess denied"), std::string::npos)
+        << c.Err;
+    EXPECT_TRUE(fs::is_empty(dest_));
+}
+
+// An existing file that cannot be replaced (read-only): its message, and it keeps its bytes.
+TEST_F(Hostile, FileThatCannotBeReplacedKeepsItsBytes) {
+    std::string existing = dest_ + "/a.txt";
+    WriteWholeFile(existing, kTarget);
+    chmod(existing.c_str(), 0444);
+    ArchiveBuilder b;
+    b.AddFile("a.txt", kPayload);
+    Extract(b, dest_);
+    ASSERT_EQ(TheFakeUi.Messages.size(), 1u) << Messages();
+    EXPECT_EQ(TheFakeUi.Messages[0].Text, "Cannot create " + CorePath(existing) + "\nAccess denied");
+    EXPECT_EQ(ReadWholeFile(existing), kTarget);
+}
+
+// The hostile names through the command: it fails with the damage message and writes
+// nothing outside the destination.
+TEST_F(Hostile, HostileNamesThroughTheTool) {
+    for (const char* name : {"..\\x", "a\\..\\..\\x", "\\x", "C:x", "x:stream", "NUL", "x."}) {
+        SCOPED_TRACE(name);
+        ArchiveBuilder b;
+        b.AddFile(name, kPayload);
+        WriteWholeFile(root_ + "/names.qar", b.Build());
+        std::string inner = dest_ + "/in";
+        Command c = Shell(kQar + " extract -q -y " + root_ + "/names.qar -d " + inner, root_ + "/err.txt");
+        EXPECT_EQ(c.Status, 1);
+        EXPECT_NE(c.Err.find("Archive data is damaged"), std::string::npos) << c.Err;
+        EXPECT_FALSE(fs::exists(dest_ + "/x"));
+        EXPECT_FALSE(fs::exists(root_ + "/x"));
+        EXPECT_TRUE(fs::is_empty(outside_));
+        RemoveTree(inner);
+    }
+}
+
+}  // namespace
