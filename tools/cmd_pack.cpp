@@ -30,6 +30,7 @@ const char kPackUsage[] =
     "  --stream-size N     start a new stream after N member bytes (default 16M; K, M, G)\n"
     "  --filter MODE       call filter: auto (x86 PE files), none, x86-32, x86-16 (default auto)\n"
     "  --codepage N        ANSI code page of the names: 1252 (default), 1250, 437\n"
+    "  --threads N         streams compressed at once (default: one per processor)\n"
     "  -q                  no progress line\n"
     "  --block-size N      largest decoded block, 1..1048575 (testing)\n"
     "  --stored            stored blocks only (testing)\n"
@@ -147,6 +148,11 @@ int CmdPack(int argc, char** argv) {
             long n;
             if (!v || !ParseInt(v, 1, 65535, &n)) return Usage("--codepage needs a number");
             walk.CodePage = (int)n;
+        } else if (!strcmp(a, "--threads")) {
+            const char* v = next(a);
+            long n;
+            if (!v || !ParseInt(v, 1, 64, &n)) return Usage("--threads needs 1..64");
+            options.Threads = (int)n;
         } else if (!strcmp(a, "--block-size")) {
             const char* v = next(a);
             long n;
