@@ -18,7 +18,7 @@ namespace {
 
 enum : uint32_t {
     kHeaderBytes = 7,     // the BlockHeader and the 5 window bits end in byte 6
-    kPadBytes = 16,
+    kPadBytes = 32,     // zeroed behind the bytes read, as RefillInput does
 };
 
 static_assert(kDirectoryBlockMaxBytes + kPadBytes <= kInputBufferSize + kInputBufferSlack,

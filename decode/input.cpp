@@ -19,7 +19,7 @@ enum : uint32_t {
     kHeaderBytes = 6,       // the 45-bit BlockHeader lies in the first 6 bytes
     kCarryBytes = 8,        // bytes kept valid behind InputEnd while the block goes on
     kMaxFillBytes = 61432,  // data bytes the buffer holds at most
-    kPadBytes = 16,         // zeroed behind the data so that peeks never see stale bytes
+    kPadBytes = 32,         // zeroed behind the data so that peeks never see stale bytes
 };
 
 static_assert(kMaxFillBytes + kPadBytes <= kInputBufferSize + kInputBufferSlack,

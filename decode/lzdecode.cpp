@@ -86,16 +86,63 @@ __attribute__((noinline)) int32_t LookupLong(int32_t e, BitWord v, uint32_t k,
 
 inline uint32_t LowBits(BitWord v, uint32_t count) { return (uint32_t)v & ((1u << count) - 1); }
 
+// The symbol loop reads through a bit buffer: Count bits not yet consumed, the next one at bit
+// 0 of Buffer, and Next the first byte not yet loaded, so that the position reached is Next
+// minus Count bits. Bits above Count in Buffer already hold the bytes from Next on; a fill
+// ORs the same bits in again, which is why it needs no branch.
+struct BitReader {
+    const uint8_t* Next;
+    BitWord Buffer;
+    uint32_t Count;
+};
+
+const uint32_t kWordBits = sizeof(BitWord) * 8;
+
+// Tops the buffer up to at least kWordBits - 8 bits (56 or 24).
+inline void Fill(BitReader& b) {
+    b.Buffer |= PeekBits(b.Next, 0) << b.Count;
+    b.Next += (kWordBits - 1 - b.Count) >> 3;
+    b.Count |= kWordBits - 8;
+}
+
+inline void Drop(BitReader& b, uint32_t n) {
+    b.Buffer >>= n;
+    b.Count -= n;
+}
+
+inline BitReader LoadReader() {
+    BitReader b = {State.InputPointer, 0, 0};
+    Fill(b);
+    Drop(b, (uint32_t)State.BitOffset);
+    return b;
+}
+
+inline void SaveReader(const BitReader& b) {
+    State.InputPointer = const_cast<uint8_t*>(b.Next) - ((b.Count + 7) >> 3);
+    State.BitOffset = (int32_t)((0u - b.Count) & 7);
+}
+
+// True when the position lies at or behind limit (a byte boundary).
+inline bool Reached(const BitReader& b, const uint8_t* limit) {
+    return (intptr_t)(b.Next - limit) * 8 >= (intptr_t)b.Count;
+}
+
+// True when the position lies behind limit: the bits consumed were not all read.
+inline bool PastEnd(const BitReader& b, const uint8_t* limit) {
+    return (intptr_t)(b.Next - limit) * 8 > (intptr_t)b.Count;
+}
+
 inline void Save(const uint8_t* in, uint32_t offset) {
     State.InputPointer = const_cast<uint8_t*>(in);
     State.BitOffset = (int32_t)offset;
 }
 
-// Below this pointer a whole literal or match (at most 65 bits behind up to 7 used ones)
-// lies within the bytes read, so neither the refill test nor the end-of-data test can fire.
+// Below this load pointer a whole literal or match (at most 65 bits behind up to 7 used
+// ones) lies within the bytes read, so neither the refill test nor the end-of-data test can
+// fire.
 inline const uint8_t* SafeEnd(const uint8_t* dataEnd) {
-    return dataEnd - State.InputBuffer > (intptr_t)kCarryBytes ? dataEnd - kCarryBytes
-                                                              : State.InputBuffer;
+    return dataEnd - State.InputBuffer > (intptr_t)kCarryBytes + 1 ? dataEnd - kCarryBytes - 1
+                                                                  : State.InputBuffer;
 }
 
 // Copies a match of length bytes from distance back, byte after byte in effect, so that a
@@ -104,12 +151,26 @@ inline const uint8_t* SafeEnd(const uint8_t* dataEnd) {
 // behind the match: a later match of distance 0 leaves those window bytes as they were.
 inline uint32_t CopyMatch(uint8_t* out, uint32_t distance, uint32_t length, uint32_t room) {
     uint32_t n = length < room ? length : room;
-    if (distance == 0) return n;
     const uint8_t* from = out - distance;
-    uint32_t i = 0;
-    if (distance >= 8)   // whole words, each reading only bytes written before it
-        for (; i + 8 <= n; i += 8) memcpy(out + i, from + i, 8);
-    for (; i < n; ++i) out[i] = from[i];
+    if (distance >= 8) {
+        // Whole words, each reading only bytes written before it; the last word is placed to
+        // end exactly at the match's end, rewriting some bytes with the values they have.
+        if (n >= 8) {
+            uint32_t i = 0;
+            do {
+                memcpy(out + i, from + i, 8);
+                i += 8;
+            } while (i + 8 <= n);
+            if (i < n) memcpy(out + n - 8, from + n - 8, 8);
+        } else if (n >= 4) {
+            memcpy(out, from, 4);
+            memcpy(out + n - 4, from + n - 4, 4);
+        } else {
+            for (uint32_t i = 0; i < n; ++i) out[i] = from[i];
+        }
+    } else if (distance != 0) {   // distance 0 leaves the window bytes as they are
+        for (uint32_t i = 0; i < n; ++i) out[i] = from[i];
+    }
     return n;
 }
 
@@ -141,8 +202,6 @@ int32_t DecodeLzBlock(uint8_t* window, uint32_t start, uint32_t count) {
             MemFree(storage);
             return r;
         }
-        in = State.InputPointer;
-        offset = (uint32_t)State.BitOffset;
         uint32_t lastDistance = 0;
         uint32_t previousDistance = 0;
         uint32_t setsLeft = setCount != 0 ? setCount : 1;
@@ -150,9 +209,10 @@ int32_t DecodeLzBlock(uint8_t* window, uint32_t start, uint32_t count) {
         const uint32_t lengthOffsets[kDistanceAlphabets] = {Profile.DistanceLengthOffsets[0],
                                                             Profile.DistanceLengthOffsets[1],
                                                             Profile.DistanceLengthOffsets[2]};
+        BitReader b = LoadReader();
         for (;;) {
             if (Profile.CancelRequested) {
-                Save(in, offset);
+                SaveReader(b);
                 MemFree(storage);
                 return ErrCancelled;
             }
@@ -167,14 +227,14 @@ int32_t DecodeLzBlock(uint8_t* window, uint32_t start, uint32_t count) {
             const uint8_t* safeEnd = SafeEnd(dataEnd);
             bool nextSet = false;
             while (o < end) {
-                // Near the end of the buffered input: refill, or check each symbol against
-                // the end of the data before using it.
+                // Near the end of the buffered input: refill when the position has reached
+                // InputEnd, otherwise check each symbol against the end of the data.
                 bool tail = false;
-                if (in >= safeEnd) {
-                    if (in >= inputEnd) {
-                        Save(in, offset);
+                if (b.Next >= safeEnd) {
+                    if (Reached(b, inputEnd)) {
+                        SaveReader(b);
                         r = RefillInput(false);
-                        in = State.InputPointer;
+                        b = LoadReader();
                         if (r < 0) break;
                         inputEnd = State.InputEnd;
                         dataEnd = InputDataLimit();
@@ -183,50 +243,46 @@ int32_t DecodeLzBlock(uint8_t* window, uint32_t start, uint32_t count) {
                     }
                     tail = true;
                 }
-                BitWord v = PeekBits(in, offset);
-                int32_t e = t->Literal[v & ((1 << kLiteralBits) - 1)];
+                BitReader mark = b;   // where the block ends if this symbol was not read whole
+                Fill(b);
+                int32_t e = t->Literal[b.Buffer & ((1 << kLiteralBits) - 1)];
                 if (e < 0) {
-                    e = LookupLong(e, v, kLiteralBits, t->LiteralTree, lengths);
+                    e = LookupLong(e, b.Buffer, kLiteralBits, t->LiteralTree, lengths);
                     if (e < 0) break;
                 }
+                Drop(b, (uint32_t)e >> 16);
                 uint32_t symbol = (uint32_t)e & 0xFFFF;
-                uint32_t codeLength = (uint32_t)e >> 16;
                 if (symbol < kEndOfSet) {
-                    SkipBits(in, offset, codeLength);
-                    if (tail && PastData(in, offset, dataEnd)) break;
+                    if (tail && PastEnd(b, dataEnd)) {
+                        b = mark;
+                        break;
+                    }
                     window[o++] = (uint8_t)symbol;
                     continue;
                 }
                 if (symbol == kEndOfSet) {
-                    SkipBits(in, offset, codeLength);
-                    nextSet = !(tail && PastData(in, offset, dataEnd));
+                    if (tail && PastEnd(b, dataEnd)) b = mark;
+                    else nextSet = true;
                     break;
                 }
                 symbol -= kFirstLengthSymbol;
                 uint32_t extra = kLengthExtra[symbol];
-                uint32_t length = kLengthBase[symbol];
-                if (kWideBitWord) {
-                    length += LowBits(v >> codeLength, extra);
-                    SkipBits(in, offset, codeLength + extra);
-                } else {
-                    SkipBits(in, offset, codeLength);
-                    length += LowBits(PeekBits(in, offset), extra);
-                    SkipBits(in, offset, extra);
-                }
+                if (!kWideBitWord) Fill(b);
+                uint32_t length = kLengthBase[symbol] + LowBits(b.Buffer, extra);
+                Drop(b, extra);
 
                 uint32_t a = length == 2 ? 1 : (length == 3 && alphabets == 3) ? 2 : 0;
-                v = PeekBits(in, offset);
-                e = t->Distance[a][v & ((1 << kDistanceBits) - 1)];
+                Fill(b);
+                e = t->Distance[a][b.Buffer & ((1 << kDistanceBits) - 1)];
                 if (e < 0) {
-                    e = LookupLong(e, v, kDistanceBits, t->DistanceTree[a],
+                    e = LookupLong(e, b.Buffer, kDistanceBits, t->DistanceTree[a],
                                    lengths + lengthOffsets[a]);
                     if (e < 0) break;
                 }
+                Drop(b, (uint32_t)e >> 16);
                 symbol = (uint32_t)e & 0xFFFF;
-                codeLength = (uint32_t)e >> 16;
                 uint32_t distance;
                 if (symbol < 6) {
-                    SkipBits(in, offset, codeLength);
                     if (symbol == 0) {
                         distance = lastDistance;
                     } else if (symbol == 1) {
@@ -239,24 +295,24 @@ int32_t DecodeLzBlock(uint8_t* window, uint32_t start, uint32_t count) {
                 } else {
                     // Symbol 6 + 2j has base 2^(j+2) + 1, 7 + 2j has 3 * 2^(j+1) + 1; j + 1 extra bits.
                     uint32_t j = (symbol - 6) >> 1;
-                    distance = ((2 + (symbol & 1)) << (j + 1)) + 1;
-                    if (kWideBitWord) {
-                        distance += LowBits(v >> codeLength, j + 1);
-                        SkipBits(in, offset, codeLength + j + 1);
-                    } else {
-                        SkipBits(in, offset, codeLength);
-                        distance += LowBits(PeekBits(in, offset), j + 1);
-                        SkipBits(in, offset, j + 1);
-                    }
+                    if (!kWideBitWord) Fill(b);
+                    distance = ((2 + (symbol & 1)) << (j + 1)) + 1 + LowBits(b.Buffer, j + 1);
+                    Drop(b, j + 1);
                     previousDistance = lastDistance;
                     lastDistance = distance;
                 }
-                if (tail && PastData(in, offset, dataEnd)) break;
+                if (tail && PastEnd(b, dataEnd)) {
+                    b = mark;
+                    break;
+                }
                 if (distance > o) continue;   // reaches in front of the window: dropped
                 o += CopyMatch(window + o, distance, length, end - o);
             }
             if (!nextSet) break;
         }
+        SaveReader(b);
+        in = State.InputPointer;
+        offset = (uint32_t)State.BitOffset;
         MemFree(storage);
     }
 finish:

@@ -13,7 +13,7 @@ struct DecodeNode {
 
 enum : uint32_t {
     kInputBufferSize = 61440,    // data area of the InputBuffer
-    kInputBufferSlack = 16,      // padding behind it so that no peek of a damaged block leaves it
+    kInputBufferSlack = 32,      // padding behind it so that no peek of a damaged block leaves it
     kEntryBufferSize = 8192,
     kMessageTextSize = 400,      // holds the longest message with a 259-character path uncut
     kProgramNameSize = 260,

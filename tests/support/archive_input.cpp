@@ -46,7 +46,7 @@ void ArchiveInput::LoadBlock(const std::vector<uint8_t>& bytes, uint32_t bitOffs
     memset(State.InputBuffer, 0xA5, kInputBufferSize + kInputBufferSlack);
     memcpy(State.InputBuffer, bytes.data(), bytes.size());
     // As RefillInput leaves a block read to its end: no stale bytes right behind it.
-    memset(State.InputBuffer + bytes.size(), 0, 16);
+    memset(State.InputBuffer + bytes.size(), 0, 32);
     State.InputPointer = State.InputBuffer;
     State.BitOffset = (int32_t)bitOffset;
     State.InputEnd = State.InputDataEnd = State.InputBuffer + bytes.size();
