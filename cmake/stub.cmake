@@ -1,6 +1,7 @@
 # The Windows installer stub: its own entry point, no C runtime start-up, and only KERNEL32,
 # USER32 and GDI32. Everything here aims at a small image: size-optimised code without
-# unwind tables, unused functions and data dropped, no base relocations (the image always
+# unwind tables, optimised across files at link time, unused functions dropped, read-only
+# data folded into the code section (cmake/stub.ld), no base relocations (the image always
 # loads at its preferred address), no time stamp (the same sources give the same bytes,
 # which keeps installers reproducible), symbols stripped.
 file(GLOB stub_src CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/startup/*.cpp)
@@ -8,11 +9,16 @@ file(GLOB stub_rc CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/ui/*.rc)
 
 include(${CMAKE_SOURCE_DIR}/cmake/integrity.cmake)
 
-# With -fdata-sections this compiler places zero-initialised variables in .data, where they
-# take room in the file; without it they stay in .bss and cost nothing.
+# Flags of everything that goes into the stub:
+# - no -fdata-sections: with it this compiler places zero-initialised variables in .data,
+#   where they take room in the file; without it they stay in .bss and cost nothing;
+# - link-time optimisation across the core (fat objects, so that the unit tests, which link
+#   the same libraries without it, still find plain code);
+# - no compiler identification string in every object.
+set(QAR_STUB_FLAGS -fno-data-sections -flto -ffat-lto-objects -fno-ident)
 foreach(lib ${QAR_CORE_LIBS} qar_ui)
   if(TARGET ${lib})
-    target_compile_options(${lib} PRIVATE -fno-data-sections)
+    target_compile_options(${lib} PRIVATE ${QAR_STUB_FLAGS})
   endif()
 endforeach()
 
@@ -20,17 +26,19 @@ if(stub_src AND TARGET qar_ui)
   enable_language(RC)
   add_executable(stub WIN32 ${stub_src} ${stub_rc})
   target_include_directories(stub PRIVATE ${CMAKE_SOURCE_DIR})
-  target_compile_options(stub PRIVATE ${QAR_CORE_FLAGS} -Os -fno-stack-protector -fno-data-sections)
+  target_compile_options(stub PRIVATE ${QAR_CORE_FLAGS} ${QAR_STUB_FLAGS} -Os -fno-stack-protector)
   # The copy and clear routines must not be compiled back into calls to themselves.
   set_source_files_properties(${CMAKE_SOURCE_DIR}/startup/crt_win32.cpp PROPERTIES
-    COMPILE_OPTIONS "-ffreestanding;-fno-tree-loop-distribute-patterns")
-  target_link_options(stub PRIVATE -nostdlib -nostartfiles -Wl,-e,_StubEntry -s
+    COMPILE_OPTIONS "-ffreestanding;-fno-tree-loop-distribute-patterns;-fno-lto")
+  target_link_options(stub PRIVATE -Os -flto -nostdlib -nostartfiles -Wl,-e,_StubEntry -s
+                      -Wl,-T,${CMAKE_SOURCE_DIR}/cmake/stub.ld
                       -Wl,--gc-sections -Wl,--disable-reloc-section -Wl,--disable-dynamicbase
                       -Wl,--nxcompat -Wl,--no-insert-timestamp -Wl,--build-id=none
                       -Wl,--file-alignment,512 -Wl,--section-alignment,4096)
   # The dialogs and the core call each other, so they are searched as one group.
   target_link_libraries(stub PRIVATE "$<LINK_GROUP:RESCAN,qar_ui,${core_list}>"
                         kernel32 user32 gdi32 gcc)
+  set_property(TARGET stub APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/stub.ld)
   add_custom_command(TARGET stub POST_BUILD
     COMMAND sh -c "echo \"stub.exe: $(stat -c %s '$<TARGET_FILE:stub>') bytes\"" VERBATIM)
 endif()
