@@ -129,34 +129,41 @@ std::vector<size_t> ChooseSetStarts(const Token* tokens, size_t count, int alpha
         s.Bits = EstimatedBits(s.Counts, alphabets);
         segments.push_back(s);
     }
+    // The pieces form a list; merging keeps the left piece and unlinks the right one.
+    size_t n = segments.size();
+    std::vector<size_t> next(n), previous(n);
+    std::vector<double> gain(n, 0);   // extra bits of merging a piece with its right neighbour
+    for (size_t i = 0; i < n; i++) {
+        next[i] = i + 1;
+        previous[i] = i - 1;   // wraps for the first piece, which has none
+    }
     auto mergedBits = [&](size_t i) {
         SymbolCounts both = segments[i].Counts;
-        AddCounts(both, segments[i + 1].Counts);
+        AddCounts(both, segments[next[i]].Counts);
         return EstimatedBits(both, alphabets);
     };
-    std::vector<double> gain(segments.size(), 0);   // extra bits of merging i and i + 1
-    for (size_t i = 0; i + 1 < segments.size(); i++) {
-        gain[i] = mergedBits(i) - segments[i].Bits - segments[i + 1].Bits;
-    }
-    while (segments.size() > 1) {
-        size_t best = 0;
-        for (size_t i = 1; i + 1 < segments.size(); i++) {
-            if (gain[i] < gain[best]) best = i;
+    auto updateGain = [&](size_t i) {
+        if (next[i] < n) gain[i] = mergedBits(i) - segments[i].Bits - segments[next[i]].Bits;
+    };
+    for (size_t i = 0; i + 1 < n; i++) updateGain(i);
+    size_t alive = n;
+    while (alive > 1) {
+        size_t best = n;
+        for (size_t i = 0; i < n; i = next[i]) {
+            if (next[i] < n && (best == n || gain[i] < gain[best])) best = i;
         }
-        if (gain[best] > tableBits && segments.size() <= (size_t)maxSets) break;
-        AddCounts(segments[best].Counts, segments[best + 1].Counts);
+        if (gain[best] > tableBits && alive <= (size_t)maxSets) break;
+        size_t right = next[best];
+        AddCounts(segments[best].Counts, segments[right].Counts);
         segments[best].Bits = EstimatedBits(segments[best].Counts, alphabets);
-        segments.erase(segments.begin() + best + 1);
-        gain.erase(gain.begin() + best + 1);
-        if (best + 1 < segments.size()) {
-            gain[best] = mergedBits(best) - segments[best].Bits - segments[best + 1].Bits;
-        }
-        if (best > 0) {
-            gain[best - 1] = mergedBits(best - 1) - segments[best - 1].Bits - segments[best].Bits;
-        }
+        next[best] = next[right];
+        if (next[right] < n) previous[next[right]] = best;
+        alive--;
+        updateGain(best);
+        if (best > 0) updateGain(previous[best]);
     }
     starts.clear();
-    for (const Segment& s : segments) starts.push_back(s.Start);
+    for (size_t i = 0; i < n; i = next[i]) starts.push_back(segments[i].Start);
     return starts;
 }
 
@@ -167,6 +174,8 @@ struct Layout {
     CodeLengthPlan Plan;
     uint64_t Bits = kNoFit;              // body bits behind the 50 header bits
 };
+
+int CodeLengthRounds(int level) { return level <= 3 ? 1 : level <= 6 ? 2 : 3; }
 
 Layout PlanSets(const CompressedBlockInput& in, int alphabets, std::vector<size_t> starts,
                 uint64_t extra) {
@@ -190,7 +199,7 @@ Layout PlanSets(const CompressedBlockInput& in, int alphabets, std::vector<size_
         memcpy(&layout.Sets[k * size], set, size);
         bits += SymbolBits(counts, set, alphabets, closing);
     }
-    layout.Plan = PlanCodeLengths(layout.Sets.data(), size, (uint32_t)sets);
+    layout.Plan = PlanCodeLengths(layout.Sets.data(), size, (uint32_t)sets, CodeLengthRounds(in.Level));
     layout.Bits = bits + layout.Plan.Bits;
     return layout;
 }
@@ -205,6 +214,19 @@ Layout ChooseLayout(const CompressedBlockInput& in) {
     if (in.ForceAlphabets == 2 || in.ForceAlphabets == 0) alphabetChoices.push_back(2);
     if ((in.ForceAlphabets == 3 || in.ForceAlphabets == 0) && threeFit) alphabetChoices.push_back(3);
     if (alphabetChoices.empty()) alphabetChoices.push_back(2);
+    if (alphabetChoices.size() == 2 && in.Level <= 6) {
+        // Fast levels: decide by the symbol bits of one code, the third alphabet's lengths
+        // costing about three bits each.
+        uint64_t bits[2];
+        for (int k = 0; k < 2; k++) {
+            SymbolCounts counts;
+            CountSymbols(in.Tokens, in.TokenCount, 2 + k, counts);
+            uint8_t set[372];
+            BuildTableSet(counts, 2 + k, set);
+            bits[k] = SymbolBits(counts, set, 2 + k, false) + (k ? 28 * 3 : 0);
+        }
+        alphabetChoices = {bits[1] < bits[0] ? 3 : 2};
+    }
 
     Layout best;
     if (in.AllowDefaultTables && in.ForceAlphabets != 3) {

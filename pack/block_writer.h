@@ -35,6 +35,7 @@ struct CompressedBlockInput {
     int MaxTableSets;         // 1..63
     int ForceAlphabets;       // 0: choose, or 2 or 3
     bool AllowDefaultTables;
+    int Level;                // 1..9: how much effort goes into the choices
 };
 
 // Appends the whole compressed block to out. Returns its size in bytes.

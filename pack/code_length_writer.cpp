@@ -21,15 +21,6 @@ void RunDigits(uint32_t count, std::vector<uint8_t>& digits) {
     }
 }
 
-uint32_t RunCost(uint32_t count, uint32_t one, uint32_t two) {
-    uint32_t cost = 0;
-    while (count > 0) {
-        if (count & 1) { cost += one; count = (count - 1) / 2; }
-        else { cost += two; count = (count - 2) / 2; }
-    }
-    return cost;
-}
-
 // Counts worth trying for a run of at most `longest`: short ones, the whole run, and counts
 // whose digits are all ones or all twos (the cheapest of their digit count).
 void RunCandidates(uint32_t longest, std::vector<uint32_t>& out) {
@@ -47,7 +38,10 @@ struct RunCosts {
     std::vector<uint32_t> Overshoot;
 
     RunCosts(uint32_t limit, uint32_t one, uint32_t two) : Cost(2 * limit + 3), Overshoot(2 * limit + 3) {
-        for (uint32_t c = 0; c < Cost.size(); c++) Cost[c] = RunCost(c, one, two);
+        Cost[0] = 0;
+        for (uint32_t c = 1; c < Cost.size(); c++) {
+            Cost[c] = (c & 1) ? one + Cost[(c - 1) / 2] : two + Cost[(c - 2) / 2];
+        }
         uint32_t best = (uint32_t)Cost.size() - 1;
         for (uint32_t c = (uint32_t)Cost.size(); c-- > 1;) {
             if (Cost[c] <= Cost[best]) best = c;
@@ -68,24 +62,36 @@ struct Step {
 // Shortest symbol sequence for the lengths under the given per-symbol costs. States are
 // (position, last value, kind of the previous step); two runs of one kind may not follow one
 // another, since the reader would add their counts together.
+struct Workspace {
+    std::vector<uint32_t> ZeroRun;
+    std::vector<uint32_t> RepeatRun;
+    std::vector<uint32_t> Best;
+    std::vector<Step> Back;
+};
+
 std::vector<uint8_t> ParseLengths(const uint8_t* lengths, uint32_t setSize, uint32_t total,
-                                  const uint32_t* cost) {
+                                  const uint32_t* cost, Workspace& work) {
     const uint32_t kStates = 17 * 3;
     auto index = [&](uint32_t p, uint32_t last, uint32_t kind) { return (p * 17 + last) * 3 + kind; };
     auto predicted = [&](uint32_t p, uint32_t last) {
         return (p >= setSize && lengths[p - setSize] != 0) ? lengths[p - setSize] : last;
     };
 
-    std::vector<uint32_t> zeroRun(total + 1, 0);
-    for (uint32_t p = total; p-- > 0;) zeroRun[p] = lengths[p] == 0 ? zeroRun[p + 1] + 1 : 0;
-    // repeatRun[p][v]: positions a repeat run starting at p covers when `last` is v.
-    std::vector<uint32_t> repeatRun((size_t)(total + 1) * 17, 0);
-    for (uint32_t p = total; p-- > 0;) {
-        for (uint32_t v = 0; v < 17; v++) {
-            uint32_t pred = predicted(p, v);
-            repeatRun[(size_t)p * 17 + v] =
-                lengths[p] == pred ? repeatRun[(size_t)(p + 1) * 17 + pred] + 1 : 0;
+    std::vector<uint32_t>& zeroRun = work.ZeroRun;
+    std::vector<uint32_t>& repeatRun = work.RepeatRun;
+    if (zeroRun.empty()) {
+        zeroRun.assign(total + 1, 0);
+        for (uint32_t p = total; p-- > 0;) zeroRun[p] = lengths[p] == 0 ? zeroRun[p + 1] + 1 : 0;
+        // repeatRun[p][v]: positions a repeat run starting at p covers when `last` is v.
+        repeatRun.assign((size_t)(total + 1) * 17, 0);
+        for (uint32_t p = total; p-- > 0;) {
+            for (uint32_t v = 0; v < 17; v++) {
+                uint32_t pred = predicted(p, v);
+                repeatRun[(size_t)p * 17 + v] =
+                    lengths[p] == pred ? repeatRun[(size_t)(p + 1) * 17 + pred] + 1 : 0;
+            }
         }
+        work.Back.resize((size_t)(total + 1) * kStates);
     }
 
     RunCosts zeroCosts(total, cost[17], cost[18]);
@@ -104,15 +110,18 @@ std::vector<uint8_t> ParseLengths(const uint8_t* lengths, uint32_t setSize, uint
         }
         return last;
     };
-    std::vector<uint32_t> best((size_t)(total + 1) * kStates, kInfinite);
-    std::vector<Step> back((size_t)(total + 1) * kStates);
+    std::vector<uint32_t>& best = work.Best;
+    best.assign((size_t)(total + 1) * kStates, kInfinite);
+    std::vector<Step>& back = work.Back;
     best[index(0, 0, kSymbol)] = 0;
     std::vector<uint32_t> candidates;
     auto relax = [&](uint32_t to, uint32_t value, uint32_t from, uint32_t count, uint8_t kind) {
         if (value < best[to]) { best[to] = value; back[to] = {from, count, kind}; }
     };
 
+    std::vector<uint32_t> zeroCandidates;
     for (uint32_t p = 0; p < total; p++) {
+        if (zeroRun[p] > 0) RunCandidates(zeroRun[p], zeroCandidates);
         for (uint32_t v = 0; v < 17; v++) {
             for (uint32_t k = 0; k < 3; k++) {
                 uint32_t here = index(p, v, k);
@@ -122,9 +131,7 @@ std::vector<uint8_t> ParseLengths(const uint8_t* lengths, uint32_t setSize, uint
                 uint32_t symbol = (lengths[p] + 17 - pred) % 17;
                 relax(index(p + 1, lengths[p], kSymbol), c0 + cost[symbol], here, 1, kSymbol);
                 if (k != kZeroRun && zeroRun[p] > 0) {
-                    uint32_t longest = zeroRun[p];
-                    RunCandidates(longest, candidates);
-                    for (uint32_t c : candidates) {
+                    for (uint32_t c : zeroCandidates) {
                         uint32_t count = zeroCosts.CountFor(c, p + c == total);
                         relax(index(p + c, lastAfterZeroRun(p, v, count), kZeroRun),
                               c0 + zeroCosts.Cost[count], here, c, kZeroRun);
@@ -216,7 +223,8 @@ uint32_t FieldBits(const uint8_t* codeLengths, std::vector<uint32_t>* fields) {
 
 }  // namespace
 
-CodeLengthPlan PlanCodeLengths(const uint8_t* lengths, uint32_t setSize, uint32_t count) {
+CodeLengthPlan PlanCodeLengths(const uint8_t* lengths, uint32_t setSize, uint32_t count,
+                               int rounds) {
     uint32_t total = setSize * count;
     // First guess: repeating the prediction and runs are cheap, other symbols dear.
     uint32_t cost[21];
@@ -225,9 +233,10 @@ CodeLengthPlan PlanCodeLengths(const uint8_t* lengths, uint32_t setSize, uint32_
 
     CodeLengthPlan best;
     best.Bits = UINT64_MAX;
-    for (int round = 0; round < 4; round++) {
+    Workspace work;
+    for (int round = 0; round < rounds; round++) {
         CodeLengthPlan plan;
-        plan.Symbols = ParseLengths(lengths, setSize, total, cost);
+        plan.Symbols = ParseLengths(lengths, setSize, total, cost, work);
         uint32_t frequencies[21] = {};
         for (uint8_t s : plan.Symbols) frequencies[s]++;
         BuildLimitedLengths(frequencies, 21, 16, plan.CodeLengths);

@@ -17,5 +17,7 @@ struct CodeLengthPlan {
 };
 
 // lengths: count TableSets of setSize lengths each, back to back (count >= 1).
-CodeLengthPlan PlanCodeLengths(const uint8_t* lengths, uint32_t setSize, uint32_t count);
+// rounds: how often the choice is re-made with the code the previous choice gave (1..3).
+CodeLengthPlan PlanCodeLengths(const uint8_t* lengths, uint32_t setSize, uint32_t count,
+                               int rounds = 3);
 void WriteCodeLengths(BitOutput& bits, const CodeLengthPlan& plan);

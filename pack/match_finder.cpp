@@ -13,45 +13,60 @@ inline uint32_t Hash3(const uint8_t* p) {
     return (v * 2654435761u) >> (32 - kHashBits);
 }
 
+const uint32_t kChainHashBits = 17;
+
+inline uint32_t Hash4(const uint8_t* p) {
+    uint32_t v;
+    __builtin_memcpy(&v, p, 4);
+    return (v * 2654435761u) >> (32 - kChainHashBits);
+}
+
 }  // namespace
 
 ChainFinder::ChainFinder(const uint8_t* data, size_t size, uint32_t depth, uint32_t niceLength)
-    : data_(data), size_(size), depth_(depth), nice_(niceLength), head_(1u << kHashBits, kNone),
-      previous_(kWindowMask + 1, kNone) {}
-
-uint32_t ChainFinder::Hash(size_t pos) const { return Hash3(data_ + pos); }
+    : data_(data), size_(size), depth_(depth), nice_(niceLength), head_(1u << kChainHashBits, kNone),
+      head3_(1u << kHashBits, kNone), previous_(kWindowMask + 1, kNone) {}
 
 void ChainFinder::InsertBefore(size_t end) {
-    if (end + 2 > size_) end = size_ >= 2 ? size_ - 2 : 0;
+    if (end + 4 > size_) end = size_ >= 4 ? size_ - 4 : 0;
     for (; inserted_ < end; inserted_++) {
-        uint32_t h = Hash(inserted_);
+        uint32_t h = Hash4(data_ + inserted_);
         previous_[inserted_ & kWindowMask] = head_[h];
         head_[h] = (uint32_t)inserted_;
+        head3_[Hash3(data_ + inserted_)] = (uint32_t)inserted_;
     }
 }
 
+// Chains link positions with the same 4-byte hash; 3-byte matches come from a table of the
+// latest position of each 3-byte hash, and only count within 8192 bytes.
 Match ChainFinder::Longest(size_t pos, size_t lowest, uint32_t maxLength) {
     InsertBefore(pos);
     Match best = {0, 0};
-    if (pos + 3 > size_ || maxLength < 3) return best;
-    uint32_t candidate = head_[Hash(pos)];
+    if (pos + 4 > size_ || maxLength < 3) return best;
     const uint8_t* here = data_ + pos;
-    uint32_t bestLength = 2;
     size_t floor = pos > kMaxDistance ? pos - kMaxDistance : 0;
     if (lowest > floor) floor = lowest;
+    uint32_t bestLength = 2;
+    uint32_t near = head3_[Hash3(here)];
+    if (near != kNone && near >= floor && near < pos && pos - near <= kMediumDistanceLimit) {
+        uint32_t length = CommonLength(here, data_ + near, maxLength);
+        if (length >= 3) {
+            bestLength = length;
+            best = {length, (uint32_t)(pos - near)};
+            if (length >= nice_ || length == maxLength) return best;
+        }
+    }
+    if (maxLength < 4) return best;
+    uint32_t candidate = head_[Hash4(here)];
     for (uint32_t tries = depth_; tries > 0 && candidate != kNone; tries--) {
-        if (candidate < floor) break;
+        if (candidate < floor || candidate >= pos) break;
         const uint8_t* there = data_ + candidate;
-        if (there[bestLength] == here[bestLength] && there[0] == here[0]) {
+        if (there[bestLength] == here[bestLength]) {
             uint32_t length = CommonLength(here, there, maxLength);
-            if (length > bestLength) {
-                uint32_t distance = (uint32_t)(pos - candidate);
-                // A 3-byte match only pays when its distance stays short.
-                if (length > 3 || distance <= kMediumDistanceLimit) {
-                    bestLength = length;
-                    best = {length, distance};
-                    if (length >= nice_ || length == maxLength) break;
-                }
+            if (length > bestLength && length >= 4) {
+                bestLength = length;
+                best = {length, (uint32_t)(pos - candidate)};
+                if (length >= nice_ || length == maxLength) break;
             }
         }
         candidate = previous_[candidate & kWindowMask];

@@ -32,7 +32,7 @@ enum : uint32_t {
     kFinderWindowBits = 21,   // cyclic tables cover 2 MB, more than the largest distance
 };
 
-// Hash chains over 3-byte prefixes, for the lazy parser.
+// Hash chains over 4-byte prefixes and a table of recent 3-byte prefixes, for the lazy parser.
 class ChainFinder {
 public:
     ChainFinder(const uint8_t* data, size_t size, uint32_t depth, uint32_t niceLength);
@@ -43,13 +43,12 @@ public:
     void InsertBefore(size_t end);
 
 private:
-    uint32_t Hash(size_t pos) const;
-
     const uint8_t* data_;
     size_t size_;
     uint32_t depth_, nice_;
     size_t inserted_ = 0;   // positions below this are in the chains
     std::vector<uint32_t> head_;
+    std::vector<uint32_t> head3_;
     std::vector<uint32_t> previous_;
 };
 

@@ -41,12 +41,12 @@ struct LazySettings {
 
 LazySettings SettingsFor(int level) {
     switch (level) {
-        case 1: return {4, 16, false, false};
-        case 2: return {8, 24, true, false};
-        case 3: return {12, 32, true, true};
-        case 4: return {24, 64, true, true};
-        case 5: return {48, 128, true, true};
-        default: return {96, 192, true, true};
+        case 1: return {2, 16, false, false};
+        case 2: return {4, 24, true, false};
+        case 3: return {8, 32, true, true};
+        case 4: return {12, 48, true, true};
+        case 5: return {20, 96, true, true};
+        default: return {32, 128, true, true};
     }
 }
 

@@ -30,6 +30,7 @@ CompressedBlockInput BlockInput(const ParsedBlock& parsed, uint32_t size, bool l
     input.MaxTableSets = options.MaxTableSets;
     input.ForceAlphabets = options.DistanceAlphabets;
     input.AllowDefaultTables = options.AllowDefaultTables;
+    input.Level = LevelOf(options);
     return input;
 }
 
