@@ -24,9 +24,9 @@ enum : uint32_t {
     kWindowFieldBits = 5,
 };
 
-// Makes Window hold history + the current block. False when memory runs out.
-bool EnsureWindow(uint32_t history) {
-    uint32_t need = history + State.BlockDecodedSize;
+// Makes Window hold history + a block of blockSize bytes. False when memory runs out.
+bool EnsureWindow(uint32_t history, uint32_t blockSize) {
+    uint32_t need = history + blockSize;
     if (need <= State.WindowCapacity) return true;
     uint8_t* grown = (uint8_t*)MemRealloc(State.Window, need + kWindowSlack);
     if (grown == nullptr) return false;
@@ -78,15 +78,17 @@ int32_t DecodeNextBlock() {
 
     int32_t r = RefillInput(true);
     if (r < 0) return r;
+    // The block decoded last becomes history. Until this block is decoded the window holds
+    // no current block, so that history and block fit the window at every step.
     State.HistoryLength += State.BlockDecodedSize;
     State.BlockStreamOffset += State.BlockDecodedSize;
+    State.BlockDecodedSize = 0;
 
     uint32_t head = ReadLe32(State.InputPointer);
     uint32_t type = head & 0x0F;
     if (type > 1) return ErrDamaged;
     State.LastBlockSeen = (uint8_t)((head >> 4) & 1);
     uint32_t decodedSize = (head >> 5) & 0xFFFFF;
-    State.BlockDecodedSize = decodedSize;
     ConsumeBits(kHeaderBits);
 
     if (State.Window == nullptr) {
@@ -105,13 +107,14 @@ int32_t DecodeNextBlock() {
             if (windowClass == 3) windowClass = 2;
             uint32_t size = Profile.WindowSizes[windowClass][(bits >> 2) & 7];
             TrimHistory(size);
-            if (!EnsureWindow(State.HistoryLength)) return ErrNoMemory;
+            if (!EnsureWindow(State.HistoryLength, decodedSize)) return ErrNoMemory;
         }
         ConsumeBits(kWindowFieldBits);
+        State.BlockDecodedSize = decodedSize;
         r = DecodeLzBlock(State.Window, State.HistoryLength, decodedSize);
         if (r < 0) return r;
     } else {
-        if (!EnsureWindow(0)) return ErrNoMemory;
+        if (!EnsureWindow(0, decodedSize)) return ErrNoMemory;
         if (State.LastBlockSeen) {
             State.HistoryLength = 0;   // nothing can refer back to the history any more
         } else {
@@ -119,6 +122,7 @@ int32_t DecodeNextBlock() {
             uint32_t room = State.WindowCapacity - decodedSize;
             TrimHistory(keep < room ? keep : room);
         }
+        State.BlockDecodedSize = decodedSize;
         r = CopyStored(State.Window + State.HistoryLength, decodedSize);
         if (r < 0) return r;
     }

@@ -13,6 +13,7 @@ enum ConsoleOverwrite : uint8_t {
 struct ConsoleSettings {
     ConsoleOverwrite Overwrite;
     bool Quiet;          // no progress lines
+    bool Silent;         // no message lines either, and every question answers OK (fuzzing)
 };
 
 struct ConsoleRecord {

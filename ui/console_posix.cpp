@@ -31,6 +31,7 @@ bool Interactive() { return isatty(STDIN_FILENO) != 0; }
 
 int ShowMessage(WindowHandle, const char* text, uint32_t style) {
     ++TheConsoleRecord.MessagesShown;
+    if (TheConsoleSettings.Silent) return kAnswerOk;
     fprintf(stderr, "qar: %s\n", text);
     if ((style & 0x0F) != kBoxOkCancel) return kAnswerOk;
     if (!Interactive()) {
