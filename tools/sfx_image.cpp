@@ -5,21 +5,17 @@
 #include "archive/records.h"
 #include "profile/profile.h"
 #include "startup/integrity.h"
+#include "tools/archive_file.h"
 
 namespace {
 
 // The offset of the profile in the stub: the one place where its constant anchor bytes
-// occur. -1 when they are missing, -2 when they occur more than once.
-int64_t FindProfile(const std::vector<uint8_t>& stub) {
-    const uint8_t* anchor = reinterpret_cast<const uint8_t*>(&Profile) + kProfileAnchorOffset;
-    int64_t found = -1;
-    if (stub.size() < kProfileSize) return -1;
-    for (size_t at = kProfileAnchorOffset; at + kProfileAnchorSize <= stub.size(); ++at) {
-        if (memcmp(stub.data() + at, anchor, kProfileAnchorSize) != 0) continue;
-        if (found >= 0) return -2;
-        found = (int64_t)(at - kProfileAnchorOffset);
-    }
-    if (found >= 0 && (uint64_t)found + kProfileSize > stub.size()) return -1;
+// occur. -1 when they are missing, -2 when they occur more than once (patching either copy
+// could leave the stub reading the other).
+int64_t FindOnlyProfile(const std::vector<uint8_t>& stub) {
+    long found = FindProfile(stub.data(), stub.size());
+    if (found < 0) return -1;
+    if (FindProfile(stub.data(), stub.size(), (size_t)found + 1) >= 0) return -2;
     return found;
 }
 
@@ -37,7 +33,7 @@ bool PrepareStubImage(std::vector<uint8_t>* stub, std::string* error) {
         *error = "not a 32-bit Windows executable";
         return false;
     }
-    int64_t profile = FindProfile(image);
+    int64_t profile = FindOnlyProfile(image);
     if (profile == -1) {
         *error = "no installation profile found in it";
         return false;

@@ -1,0 +1,208 @@
+// Building installers: the stub image that `qar sfx` prepares passes the check the stub makes
+// at start-up, any other change of a byte fails it while the fields that code signing
+// rewrites do not count, unusable stubs and archives are refused, and `qar sfx` writes the
+// stub and the archive as one file or nothing at all.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "archive/records.h"
+#include "decode/crc32.h"
+#include "profile/profile.h"
+#include "startup/integrity.h"
+#include "tools/sfx_image.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A small PE32 image laid out as the linker lays out the stub: headers, then one data
+// section at file offset 0x200 (RVA 0x1000) holding the profile at RVA 0x1100.
+const uint32_t kPe = 0x80;
+const uint32_t kSectionFile = 0x200, kSectionRva = 0x1000, kSectionSize = 0x400;
+const uint32_t kProfileRva = 0x1100, kProfileFile = 0x300;
+
+std::vector<uint8_t> FakeStub() {
+    std::vector<uint8_t> image(kSectionFile + kSectionSize, 0);
+    image[0] = 'M';
+    image[1] = 'Z';
+    WriteLe32(&image[kPeHeaderPointer], kPe);
+    memcpy(&image[kPe], "PE\0\0", 4);
+    WriteLe16(&image[kPe + 4], 0x14C);       // i386
+    WriteLe16(&image[kPe + 6], 1);           // one section
+    WriteLe16(&image[kPe + 20], 224);        // PE32 optional header size
+    WriteLe16(&image[kPe + 24], 0x10B);
+    const uint32_t section = kPe + 24 + 224;
+    memcpy(&image[section], ".data", 5);
+    WriteLe32(&image[section + 8], kSectionSize);
+    WriteLe32(&image[section + 12], kSectionRva);
+    WriteLe32(&image[section + 16], kSectionSize);
+    WriteLe32(&image[section + 20], kSectionFile);
+    memcpy(&image[kProfileFile], &Profile, kProfileSize);
+    for (uint32_t i = kProfileFile + kProfileSize; i < image.size(); ++i) image[i] = (uint8_t)(i * 7);
+    return image;
+}
+
+// The check the stub makes on its own image: find the profile through the section table from
+// its address, recompute the words, compare them with the stored ones.
+bool StubAccepts(const std::vector<uint8_t>& image) {
+    int32_t at = ImageRvaToFileOffset(image.data(), (uint32_t)image.size(), kProfileRva);
+    if (at < 0) return false;
+    uint32_t size = ReadLe32(&image[at + kProfileStubSizeOffset]);
+    if (size != image.size()) return false;
+    std::vector<uint8_t> copy = image;
+    uint32_t words[2];
+    ComputeIntegrityWords(copy.data(), size, (uint32_t)at, words);
+    return words[0] == ReadLe32(&image[at + kProfileIntegrityOffset]) &&
+           words[1] == ReadLe32(&image[at + kProfileIntegrityOffset + 4]);
+}
+
+std::vector<uint8_t> Prepared() {
+    std::vector<uint8_t> image = FakeStub();
+    std::string error;
+    EXPECT_TRUE(PrepareStubImage(&image, &error)) << error;
+    return image;
+}
+
+class Sfx : public ::testing::Test {
+protected:
+    void SetUp() override { BuildCrcTable(); }
+};
+
+TEST_F(Sfx, PreparedImageCarriesItsSizeAndPassesTheStubsCheck) {
+    std::vector<uint8_t> image = Prepared();
+    EXPECT_EQ(ReadLe32(&image[kProfileFile + kProfileStubSizeOffset]), image.size());
+    EXPECT_TRUE(StubAccepts(image));
+    EXPECT_FALSE(StubAccepts(FakeStub())) << "an unprepared stub must not pass";
+}
+
+TEST_F(Sfx, EveryChangedByteFailsExceptTheSigningFields) {
+    const std::vector<uint8_t> image = Prepared();
+    std::vector<bool> exempt(image.size(), false);
+    for (uint32_t i = 0; i < 4; ++i) exempt[kPe + kPeChecksumField + i] = true;
+    for (uint32_t i = 0; i < 8; ++i) exempt[kPe + kPeCertificateEntry + i] = true;
+    std::vector<uint8_t> changed = image;
+    for (size_t i = 0; i < image.size(); ++i) {
+        changed[i] ^= 0x5A;
+        // The integrity words themselves fail too: the stored words no longer match.
+        EXPECT_EQ(StubAccepts(changed), (bool)exempt[i]) << "byte " << i;
+        changed[i] = image[i];
+    }
+}
+
+TEST_F(Sfx, SigningFieldsRewrittenTogetherStillPass) {
+    std::vector<uint8_t> image = Prepared();
+    WriteLe32(&image[kPe + kPeChecksumField], 0x0001F00D);
+    WriteLe32(&image[kPe + kPeCertificateEntry], (uint32_t)image.size() + 4096);
+    WriteLe32(&image[kPe + kPeCertificateEntry + 4], 0x5E8);
+    EXPECT_TRUE(StubAccepts(image));
+}
+
+TEST_F(Sfx, UnusableStubsAreRefused) {
+    std::string error;
+    std::vector<uint8_t> image = FakeStub();
+    image[0] = 'X';
+    EXPECT_FALSE(PrepareStubImage(&image, &error));
+
+    image = FakeStub();
+    WriteLe16(&image[kPe + 24], 0x20B);   // a 64-bit image
+    EXPECT_FALSE(PrepareStubImage(&image, &error));
+
+    image = FakeStub();
+    WriteLe32(&image[kPeHeaderPointer], (uint32_t)image.size() - 8);   // header past the end
+    EXPECT_FALSE(PrepareStubImage(&image, &error));
+
+    image = FakeStub();
+    memset(&image[kProfileFile], 0, kProfileSize);
+    EXPECT_FALSE(PrepareStubImage(&image, &error));
+    EXPECT_NE(error.find("no installation profile"), std::string::npos);
+
+    image = FakeStub();
+    image.resize(image.size() + kProfileSize);
+    memcpy(&image[image.size() - kProfileSize], &Profile, kProfileSize);
+    EXPECT_FALSE(PrepareStubImage(&image, &error));
+    EXPECT_NE(error.find("more than one"), std::string::npos);
+}
+
+TEST_F(Sfx, SectionTableLookupStaysInsideTheImage) {
+    std::vector<uint8_t> image = FakeStub();
+    EXPECT_EQ(ImageRvaToFileOffset(image.data(), (uint32_t)image.size(), kProfileRva), (int32_t)kProfileFile);
+    EXPECT_EQ(ImageRvaToFileOffset(image.data(), (uint32_t)image.size(), kSectionRva + kSectionSize), -1);
+    EXPECT_EQ(ImageRvaToFileOffset(image.data(), (uint32_t)image.size(), 0x10), -1);
+    // A section whose raw data lies beyond the file, and a section count past the table.
+    WriteLe32(&image[kPe + 24 + 224 + 20], 0xFFFFFF00u);
+    EXPECT_EQ(ImageRvaToFileOffset(image.data(), (uint32_t)image.size(), kProfileRva), -1);
+    image = FakeStub();
+    WriteLe16(&image[kPe + 6], 0xFFFF);
+    EXPECT_EQ(ImageRvaToFileOffset(image.data(), (uint32_t)image.size(), kSectionRva + kSectionSize + 5), -1);
+}
+
+TEST_F(Sfx, ArchivesAreCheckedBeforeTheyAreJoined) {
+    std::string error;
+    std::vector<uint8_t> archive(kArchiveHeaderSize, 0);
+    memcpy(archive.data(), kArchiveMagic, 4);
+    EXPECT_TRUE(CheckArchiveFits(20000, archive, &error));
+    EXPECT_FALSE(CheckArchiveFits(0x7FFFFFFFu - 10, archive, &error));
+    archive[0] = 'X';
+    EXPECT_FALSE(CheckArchiveFits(20000, archive, &error));
+    archive.assign(kArchiveMagic, kArchiveMagic + 4);
+    EXPECT_FALSE(CheckArchiveFits(20000, archive, &error));
+}
+
+// `qar sfx` run as a user runs it.
+int RunQar(const std::string& args) {
+    const std::string command = "'" + std::string(QAR_BINARY_DIR) + "/qar' " + args + " >/dev/null 2>&1";
+    const int raw = system(command.c_str());
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+std::vector<uint8_t> ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream(path, std::ios::binary).write((const char*)bytes.data(), (std::streamsize)bytes.size());
+}
+
+TEST_F(Sfx, CommandJoinsStubAndArchiveOrWritesNothing) {
+    char pattern[] = "/tmp/qar-sfx-XXXXXX";
+    const std::string dir = mkdtemp(pattern);
+    const std::string stub = dir + "/stub.exe", out = dir + "/setup.exe";
+    WriteAll(stub, FakeStub());
+    fs::create_directories(dir + "/tree/sub");
+    std::ofstream(dir + "/tree/sub/a.txt") << "alpha\n";
+    ASSERT_EQ(RunQar("pack -q -o '" + dir + "/a.qar' '" + dir + "/tree'"), 0);
+
+    ASSERT_EQ(RunQar("sfx --stub '" + stub + "' --archive '" + dir + "/a.qar' -o '" + out + "'"), 0);
+    std::vector<uint8_t> setup = ReadAll(out), archive = ReadAll(dir + "/a.qar");
+    const size_t stubSize = FakeStub().size();
+    ASSERT_EQ(setup.size(), stubSize + archive.size());
+    EXPECT_TRUE(std::equal(archive.begin(), archive.end(), setup.begin() + stubSize));
+    EXPECT_TRUE(StubAccepts(std::vector<uint8_t>(setup.begin(), setup.begin() + stubSize)));
+
+    // Packing the tree directly gives the same installer as packing first.
+    ASSERT_EQ(RunQar("sfx -q --stub '" + stub + "' -o '" + dir + "/direct.exe' '" + dir + "/tree'"), 0);
+    EXPECT_EQ(ReadAll(dir + "/direct.exe"), setup);
+
+    // Refusals leave no output behind.
+    fs::remove(out);
+    WriteAll(dir + "/junk.qar", std::vector<uint8_t>(100, 'j'));
+    EXPECT_NE(RunQar("sfx --stub '" + stub + "' --archive '" + dir + "/junk.qar' -o '" + out + "'"), 0);
+    EXPECT_NE(RunQar("sfx --stub '" + dir + "/junk.qar' --archive '" + dir + "/a.qar' -o '" + out + "'"), 0);
+    EXPECT_NE(RunQar("sfx -q --stub '" + stub + "' -o '" + out + "' '" + dir + "/missing'"), 0);
+    EXPECT_NE(RunQar("sfx --stub '" + stub + "' --archive '" + dir + "/a.qar'"), 0);
+    EXPECT_FALSE(fs::exists(out));
+    for (const auto& entry : fs::directory_iterator(dir))
+        EXPECT_EQ(entry.path().string().find(".tmp"), std::string::npos) << entry.path();
+    fs::remove_all(dir);
+}
+
+}  // namespace
