@@ -34,7 +34,7 @@ void OnInterrupt(int) { Profile.CancelRequested = 1; }
 int CmdExtract(int argc, char** argv) {
     const char* file = nullptr;
     std::string folder;
-    TheConsoleSettings = ConsoleSettings{kConsoleAsk, false};
+    TheConsoleSettings = ConsoleSettings{kConsoleAsk, false, false};
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
         if (!strcmp(a, "-d") && i + 1 < argc) {

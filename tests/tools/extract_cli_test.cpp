@@ -1,0 +1,220 @@
+// `qar list | test | extract` as a user runs them, on archives from the test builder and,
+// for round trips of real trees, from `qar pack`.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "profile/profile.h"
+#include "tests/support/archive_builder.h"
+
+using namespace qartest;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kQar = std::string(QAR_BINARY_DIR) + "/qar";
+
+struct Result {
+    int Status;
+    std::string Out;   // standard output
+    std::string Err;   // standard error
+};
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Runs qar with args (words separated by spaces, each single-quoted by the caller when
+// needed), stdin from /dev/null unless input is given.
+Result Qar(const std::string& args, const std::string& cwd = "") {
+    char out[] = "/tmp/qar-xcli-out-XXXXXX", err[] = "/tmp/qar-xcli-err-XXXXXX";
+    close(mkstemp(out));
+    close(mkstemp(err));
+    std::string command = (cwd.empty() ? "" : "cd '" + cwd + "' && ") + "'" + kQar + "' " + args +
+                          " >" + out + " 2>" + err + " </dev/null";
+    int raw = system(command.c_str());
+    Result r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(out), Slurp(err)};
+    unlink(out);
+    unlink(err);
+    return r;
+}
+
+class ExtractCli : public ::testing::Test {
+protected:
+    void SetUp() override { root_ = MakeTempFolder("xcli"); }
+    void TearDown() override { RemoveTree(root_); }
+    std::string P(const std::string& relative) const { return root_ + "/" + relative; }
+    std::string Q(const std::string& relative) const { return "'" + P(relative) + "'"; }
+    std::string root_;
+};
+
+ArchiveBuilder SampleArchive() {
+    ArchiveBuilder b;
+    b.AddFolder("docs");
+    b.AddFile("docs\\read me.txt", RandomBytes(3000, 1));
+    b.AddFile("setup.exe", CodeLikeBytes(9000, 2), FlagCallFilter32);
+    b.AddFile("old.com", CodeLikeBytes(700, 3), FlagCallFilter16, 1);
+    b.AddFile("empty", Bytes());
+    return b;
+}
+
+TEST_F(ExtractCli, ListShowsEveryEntryAndTotals) {
+    ArchiveBuilder b = SampleArchive();
+    WriteWholeFile(P("a.qar"), b.Build());
+    Result r = Qar("list " + Q("a.qar"));
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    std::istringstream lines(r.Out);
+    std::map<std::string, std::string> byName;
+    for (std::string line; std::getline(lines, line);) {
+        for (const auto& e : b.Entries) {
+            if (line.size() > e.Name.size() && line.compare(line.size() - e.Name.size(), e.Name.size(), e.Name) == 0 &&
+                line[line.size() - e.Name.size() - 1] == ' ') {
+                byName[e.Name] = line;
+            }
+        }
+    }
+    ASSERT_EQ(byName.size(), b.Entries.size()) << r.Out;
+    EXPECT_NE(byName["docs"].find("folder"), std::string::npos);
+    EXPECT_NE(byName["setup.exe"].find(" 9000 "), std::string::npos);
+    EXPECT_NE(byName["setup.exe"].find("call32"), std::string::npos);
+    EXPECT_NE(byName["old.com"].find("call16"), std::string::npos);
+    EXPECT_NE(byName["docs\\read me.txt"].find("2000-03-14 15:09:26"), std::string::npos);
+    EXPECT_NE(r.Out.find("12700  4 files, 1 folders"), std::string::npos) << r.Out;
+}
+
+TEST_F(ExtractCli, TestPassesIntactArchivesAndFindsEveryBitFlip) {
+    ArchiveBuilder b;
+    b.AddFile("first.bin", RandomBytes(100, 4));
+    size_t target = b.AddFile("target.bin", RandomBytes(24, 5));
+    b.AddFile("last.bin", RandomBytes(100, 6));
+    Bytes archive = b.Build();
+    WriteWholeFile(P("a.qar"), archive);
+    Result ok = Qar("test " + Q("a.qar"));
+    EXPECT_EQ(ok.Status, 0) << ok.Err;
+    EXPECT_NE(ok.Out.find("3 of 3 files intact"), std::string::npos) << ok.Out;
+    EXPECT_NE(ok.Out.find("MB/s"), std::string::npos);
+
+    // The member's data bytes within the single stored block of the stream.
+    size_t data = b.StreamOffsets[0] + 6 + 6 + b.Entries[target].Fields.MemberOffset + 11 +
+                  b.Entries[target].Name.size();
+    for (size_t bit = 0; bit < 24 * 8; ++bit) {
+        Bytes flipped = archive;
+        flipped[data + bit / 8] ^= (uint8_t)(1u << (bit % 8));
+        WriteWholeFile(P("f.qar"), flipped);
+        Result r = Qar("test -q " + Q("f.qar"));
+        ASSERT_EQ(r.Status, 1) << "bit " << bit;
+        ASSERT_NE(r.Out.find("FAILED  target.bin"), std::string::npos) << "bit " << bit;
+        ASSERT_NE(r.Err.find("fails error check"), std::string::npos) << "bit " << bit;
+    }
+}
+
+TEST_F(ExtractCli, ExtractWritesTheTreeAndFollowsTheOverwritePolicy) {
+    ArchiveBuilder b = SampleArchive();
+    WriteWholeFile(P("a.qar"), b.Build());
+    Result r = Qar("extract -q " + Q("a.qar") + " -d " + Q("out"));
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    for (const auto& e : b.Entries) {
+        std::string disk = e.Name;
+        for (char& c : disk) c = c == '\\' ? '/' : c;
+        if (e.Fields.Flags & FlagFolder) {
+            EXPECT_TRUE(fs::is_directory(P("out/" + disk)));
+        } else {
+            EXPECT_EQ(ReadWholeFile(P("out/" + disk)), e.Plain) << e.Name;
+        }
+    }
+    EXPECT_FALSE(fs::exists(P("out/tavlore.exe")));   // nothing is started, or named so
+
+    // Existing files: kept without a terminal or with -n, replaced with -y.
+    WriteWholeFile(P("out/empty"), Bytes(5, 'x'));
+    r = Qar("extract -q " + Q("a.qar") + " -d " + Q("out"));
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_NE(r.Err.find("-y"), std::string::npos) << r.Err;
+    EXPECT_EQ(fs::file_size(P("out/empty")), 5u);
+    r = Qar("extract -q -n " + Q("a.qar") + " -d " + Q("out"));
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(fs::file_size(P("out/empty")), 5u);
+    r = Qar("extract -q -y " + Q("a.qar") + " -d " + Q("out"));
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(fs::file_size(P("out/empty")), 0u);
+
+    // The default destination is the current folder.
+    fs::create_directories(P("here"));
+    r = Qar("extract -q " + Q("a.qar"), P("here"));
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_TRUE(fs::exists(P("here/setup.exe")));
+}
+
+TEST_F(ExtractCli, FailuresGiveTheSystemsMessagesAndStatus) {
+    // A file that is neither an archive nor an installer.
+    WriteWholeFile(P("junk"), RandomBytes(5000, 7));
+    Result r = Qar("list " + Q("junk"));
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Err.find("holds neither a qar archive nor a qar installer"), std::string::npos) << r.Err;
+    EXPECT_EQ(Qar("extract " + Q("missing.qar")).Status, 1);
+
+    // A member whose CRC fails: the file is not left behind, the status says so.
+    ArchiveBuilder b = SampleArchive();
+    b.Layout();
+    b.Entries[2].Fields.MemberCrc ^= 0x100;
+    WriteWholeFile(P("bad.qar"), b.Write());
+    r = Qar("extract -q " + Q("bad.qar") + " -d " + Q("out"));
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Err.find("fails error check"), std::string::npos) << r.Err;
+    EXPECT_FALSE(fs::exists(P("out/setup.exe")));
+
+    // A name that leaves the destination is damage; nothing lands beside it.
+    ArchiveBuilder evil;
+    evil.AddFile("..\\escaped.txt", RandomBytes(10, 8));
+    WriteWholeFile(P("evil.qar"), evil.Build());
+    r = Qar("extract -q " + Q("evil.qar") + " -d " + Q("deep/out"));
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Err.find("Archive data is damaged"), std::string::npos) << r.Err;
+    EXPECT_FALSE(fs::exists(P("deep/escaped.txt")));
+    EXPECT_FALSE(fs::exists(P("escaped.txt")));
+}
+
+TEST_F(ExtractCli, FindsTheArchiveBehindAnInstallerStub) {
+    // A stand-in stub: some code, a profile with its anchor, StubSize naming the image end.
+    Bytes stub = RandomBytes(6000, 9);
+    stub[0] = 'M';
+    stub[1] = 'Z';
+    const size_t at = 2345;
+    uint32_t anchor[6] = {42, 14, 28, 288, 330, 344};
+    for (int i = 0; i < 6; ++i) WriteLe32(stub.data() + at + kProfileAnchorOffset + 4 * i, anchor[i]);
+    memcpy(stub.data() + at + kProfileAnchorOffset + 24, "QARDE\0", 6);
+    WriteLe32(stub.data() + at + kProfileStubSizeOffset, (uint32_t)stub.size());
+    ArchiveBuilder b = SampleArchive();
+    Bytes archive = b.Build();
+    Bytes installer = stub;
+    installer.insert(installer.end(), archive.begin(), archive.end());
+    WriteWholeFile(P("setup.exe"), installer);
+
+    Result r = Qar("list " + Q("setup.exe"));
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    EXPECT_NE(r.Out.find("installer, archive at offset 6000"), std::string::npos) << r.Out;
+    r = Qar("test -q " + Q("setup.exe"));
+    EXPECT_EQ(r.Status, 0) << r.Out << r.Err;
+    r = Qar("extract -q " + Q("setup.exe") + " -d " + Q("out"));
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(ReadWholeFile(P("out/setup.exe")), b.Entries[2].Plain);
+
+    // The same stub with StubSize pointing elsewhere holds no archive there.
+    WriteLe32(installer.data() + at + kProfileStubSizeOffset, 100);
+    WriteWholeFile(P("broken.exe"), installer);
+    r = Qar("list " + Q("broken.exe"));
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Err.find("holds neither"), std::string::npos) << r.Err;
+}
+
+}  // namespace
