@@ -31,7 +31,8 @@ enum : uint32_t {
 };
 
 // The working tables of one TableSet. Primary entries of symbols are packed as symbol |
-// code length << 16, so that a short code costs one table access.
+// symbol << 8 | code length, so that a short code costs one table access and its length
+// can be taken as the shift count as it stands.
 struct Tables {
     int32_t Literal[1 << kLiteralBits];
     int32_t Distance[kDistanceAlphabets][1 << kDistanceBits];
@@ -57,7 +58,7 @@ void Build(int32_t* primary, DecodeNode* tree, uint32_t* codes, const uint8_t* l
     // on with the table as far as it was built.
     BuildDecodeTable(primary, tree, codes, lengths, (int)k, (int)n);
     for (uint32_t i = 0; i < (1u << k); ++i)
-        if (primary[i] >= 0) primary[i] |= (int32_t)lengths[primary[i]] << 16;
+        if (primary[i] >= 0) primary[i] = primary[i] << 8 | lengths[primary[i]];
 }
 
 void BuildTables(Tables* t, const uint8_t* set, uint32_t alphabets) {
@@ -81,7 +82,7 @@ __attribute__((noinline)) int32_t LookupLong(int32_t e, BitWord v, uint32_t k,
         node = e;
     }
     if (e == EmptyEntry) return -1;
-    return -e | (int32_t)lengths[-e] << 16;
+    return -e << 8 | lengths[-e];
 }
 
 inline uint32_t LowBits(BitWord v, uint32_t count) { return (uint32_t)v & ((1u << count) - 1); }
@@ -174,6 +175,122 @@ inline uint32_t CopyMatch(uint8_t* out, uint32_t distance, uint32_t length, uint
     return n;
 }
 
+// What one block call keeps while decoding its symbols.
+struct SymbolState {
+    const Tables* T;
+    const uint8_t* Lengths;          // the current TableSet
+    uint32_t LengthOffsets[kDistanceAlphabets];
+    uint32_t Alphabets;
+    uint8_t* Window;
+    uint32_t End;
+    uint32_t LastDistance;
+    uint32_t PreviousDistance;
+    const uint8_t* DataEnd;
+};
+
+enum : int {
+    kSymbolDone = 0,   // a literal or match was decoded (or a match dropped)
+    kBlockEnds = 1,    // a code not in its table, or bits that were never read
+    kSetEnds = 2,      // symbol 256
+};
+
+// Decodes one literal or match and writes it to the window at o. Checked: the symbol may
+// reach beyond the bytes read (when tail is set), and is then not used: the position goes
+// back to its start. Unchecked, the caller knows that the whole symbol lies in the data.
+template <bool Checked>
+__attribute__((always_inline)) inline int DecodeSymbol(SymbolState& s, BitReader& b, uint32_t& o,
+                                                       bool tail) {
+    const Tables* t = s.T;
+    BitReader mark = b;
+    // A wide buffer always has a code's 16 bits left from the last fill: the table is read
+    // first and the buffer topped up meanwhile.
+    int32_t e;
+    if (kWideBitWord) {
+        e = t->Literal[b.Buffer & ((1 << kLiteralBits) - 1)];
+        Fill(b);
+    } else {
+        Fill(b);
+        e = t->Literal[b.Buffer & ((1 << kLiteralBits) - 1)];
+    }
+    if (e < 0) {
+        e = LookupLong(e, b.Buffer, kLiteralBits, t->LiteralTree, s.Lengths);
+        if (e < 0) return kBlockEnds;
+    }
+    Drop(b, (uint32_t)e & 0xFF);
+    uint32_t symbol = (uint32_t)e >> 8;
+    if (symbol < kEndOfSet) {
+        if (Checked && tail && PastEnd(b, s.DataEnd)) {
+            b = mark;
+            return kBlockEnds;
+        }
+        s.Window[o++] = (uint8_t)symbol;
+        if (!Checked && kWideBitWord) {
+            // The bits left after the fill hold a second code: a literal that follows is
+            // taken at once.
+            e = t->Literal[b.Buffer & ((1 << kLiteralBits) - 1)];
+            if (e >= 0 && (e >> 8) < (int32_t)kEndOfSet && o < s.End) {
+                Drop(b, (uint32_t)e & 0xFF);
+                s.Window[o++] = (uint8_t)(e >> 8);
+            }
+        }
+        return kSymbolDone;
+    }
+    if (symbol == kEndOfSet) {
+        if (Checked && tail && PastEnd(b, s.DataEnd)) {
+            b = mark;
+            return kBlockEnds;
+        }
+        return kSetEnds;
+    }
+    symbol -= kFirstLengthSymbol;
+    uint32_t extra = kLengthExtra[symbol];
+    if (!kWideBitWord) Fill(b);
+    uint32_t length = kLengthBase[symbol] + LowBits(b.Buffer, extra);
+    Drop(b, extra);
+
+    uint32_t a = length == 2 ? 1 : (length == 3 && s.Alphabets == 3) ? 2 : 0;
+    if (kWideBitWord) {
+        e = t->Distance[a][b.Buffer & ((1 << kDistanceBits) - 1)];
+        Fill(b);
+    } else {
+        Fill(b);
+        e = t->Distance[a][b.Buffer & ((1 << kDistanceBits) - 1)];
+    }
+    if (e < 0) {
+        e = LookupLong(e, b.Buffer, kDistanceBits, t->DistanceTree[a], s.Lengths + s.LengthOffsets[a]);
+        if (e < 0) return kBlockEnds;
+    }
+    Drop(b, (uint32_t)e & 0xFF);
+    symbol = (uint32_t)e >> 8;
+    uint32_t distance;
+    if (symbol < 6) {
+        if (symbol == 0) {
+            distance = s.LastDistance;
+        } else if (symbol == 1) {
+            distance = s.PreviousDistance;
+            s.PreviousDistance = s.LastDistance;
+            s.LastDistance = distance;
+        } else {
+            distance = symbol - 1;
+        }
+    } else {
+        // Symbol 6 + 2j has base 2^(j+2) + 1, 7 + 2j has 3 * 2^(j+1) + 1; j + 1 extra bits.
+        uint32_t j = (symbol - 6) >> 1;
+        if (!kWideBitWord) Fill(b);
+        distance = ((2 + (symbol & 1)) << (j + 1)) + 1 + LowBits(b.Buffer, j + 1);
+        Drop(b, j + 1);
+        s.PreviousDistance = s.LastDistance;
+        s.LastDistance = distance;
+    }
+    if (Checked && tail && PastEnd(b, s.DataEnd)) {
+        b = mark;
+        return kBlockEnds;
+    }
+    if (distance <= o)   // a match reaching in front of the window is dropped
+        o += CopyMatch(s.Window + o, distance, length, s.End - o);
+    return kSymbolDone;
+}
+
 }  // namespace
 
 int32_t DecodeLzBlock(uint8_t* window, uint32_t start, uint32_t count) {
@@ -202,13 +319,12 @@ int32_t DecodeLzBlock(uint8_t* window, uint32_t start, uint32_t count) {
             MemFree(storage);
             return r;
         }
-        uint32_t lastDistance = 0;
-        uint32_t previousDistance = 0;
         uint32_t setsLeft = setCount != 0 ? setCount : 1;
         // The profile record is packed: its words are read one by one, not through a pointer.
-        const uint32_t lengthOffsets[kDistanceAlphabets] = {Profile.DistanceLengthOffsets[0],
-                                                            Profile.DistanceLengthOffsets[1],
-                                                            Profile.DistanceLengthOffsets[2]};
+        SymbolState st = {t, nullptr,
+                          {Profile.DistanceLengthOffsets[0], Profile.DistanceLengthOffsets[1],
+                           Profile.DistanceLengthOffsets[2]},
+                          alphabets, window, end, 0, 0, nullptr};
         BitReader b = LoadReader();
         for (;;) {
             if (Profile.CancelRequested) {
@@ -218,97 +334,34 @@ int32_t DecodeLzBlock(uint8_t* window, uint32_t start, uint32_t count) {
             }
             if (setsLeft == 0) break;
             --setsLeft;
-            const uint8_t* lengths = set;
+            st.Lengths = set;
             set += setSize;
-            BuildTables(t, lengths, alphabets);
+            BuildTables(t, st.Lengths, alphabets);
 
             const uint8_t* inputEnd = State.InputEnd;
-            const uint8_t* dataEnd = InputDataLimit();
-            const uint8_t* safeEnd = SafeEnd(dataEnd);
-            bool nextSet = false;
+            st.DataEnd = InputDataLimit();
+            const uint8_t* safeEnd = SafeEnd(st.DataEnd);
+            int outcome = kBlockEnds;
             while (o < end) {
                 // Near the end of the buffered input: refill when the position has reached
                 // InputEnd, otherwise check each symbol against the end of the data.
-                bool tail = false;
-                if (b.Next >= safeEnd) {
-                    if (Reached(b, inputEnd)) {
-                        SaveReader(b);
-                        r = RefillInput(false);
-                        b = LoadReader();
-                        if (r < 0) break;
-                        inputEnd = State.InputEnd;
-                        dataEnd = InputDataLimit();
-                        safeEnd = SafeEnd(dataEnd);
-                        continue;
-                    }
-                    tail = true;
-                }
-                BitReader mark = b;   // where the block ends if this symbol was not read whole
-                Fill(b);
-                int32_t e = t->Literal[b.Buffer & ((1 << kLiteralBits) - 1)];
-                if (e < 0) {
-                    e = LookupLong(e, b.Buffer, kLiteralBits, t->LiteralTree, lengths);
-                    if (e < 0) break;
-                }
-                Drop(b, (uint32_t)e >> 16);
-                uint32_t symbol = (uint32_t)e & 0xFFFF;
-                if (symbol < kEndOfSet) {
-                    if (tail && PastEnd(b, dataEnd)) {
-                        b = mark;
-                        break;
-                    }
-                    window[o++] = (uint8_t)symbol;
+                bool tail = b.Next >= safeEnd;
+                if (tail && Reached(b, inputEnd)) {
+                    SaveReader(b);
+                    r = RefillInput(false);
+                    b = LoadReader();
+                    if (r < 0) break;
+                    inputEnd = State.InputEnd;
+                    st.DataEnd = InputDataLimit();
+                    safeEnd = SafeEnd(st.DataEnd);
                     continue;
                 }
-                if (symbol == kEndOfSet) {
-                    if (tail && PastEnd(b, dataEnd)) b = mark;
-                    else nextSet = true;
-                    break;
-                }
-                symbol -= kFirstLengthSymbol;
-                uint32_t extra = kLengthExtra[symbol];
-                if (!kWideBitWord) Fill(b);
-                uint32_t length = kLengthBase[symbol] + LowBits(b.Buffer, extra);
-                Drop(b, extra);
-
-                uint32_t a = length == 2 ? 1 : (length == 3 && alphabets == 3) ? 2 : 0;
-                Fill(b);
-                e = t->Distance[a][b.Buffer & ((1 << kDistanceBits) - 1)];
-                if (e < 0) {
-                    e = LookupLong(e, b.Buffer, kDistanceBits, t->DistanceTree[a],
-                                   lengths + lengthOffsets[a]);
-                    if (e < 0) break;
-                }
-                Drop(b, (uint32_t)e >> 16);
-                symbol = (uint32_t)e & 0xFFFF;
-                uint32_t distance;
-                if (symbol < 6) {
-                    if (symbol == 0) {
-                        distance = lastDistance;
-                    } else if (symbol == 1) {
-                        distance = previousDistance;
-                        previousDistance = lastDistance;
-                        lastDistance = distance;
-                    } else {
-                        distance = symbol - 1;
-                    }
-                } else {
-                    // Symbol 6 + 2j has base 2^(j+2) + 1, 7 + 2j has 3 * 2^(j+1) + 1; j + 1 extra bits.
-                    uint32_t j = (symbol - 6) >> 1;
-                    if (!kWideBitWord) Fill(b);
-                    distance = ((2 + (symbol & 1)) << (j + 1)) + 1 + LowBits(b.Buffer, j + 1);
-                    Drop(b, j + 1);
-                    previousDistance = lastDistance;
-                    lastDistance = distance;
-                }
-                if (tail && PastEnd(b, dataEnd)) {
-                    b = mark;
-                    break;
-                }
-                if (distance > o) continue;   // reaches in front of the window: dropped
-                o += CopyMatch(window + o, distance, length, end - o);
+                // The unchecked copy of the symbol decoding is only built for wide buffers.
+                outcome = kWideBitWord && !tail ? DecodeSymbol<false>(st, b, o, false)
+                                                : DecodeSymbol<true>(st, b, o, tail);
+                if (outcome != kSymbolDone) break;
             }
-            if (!nextSet) break;
+            if (outcome != kSetEnds) break;
         }
         SaveReader(b);
         in = State.InputPointer;
