@@ -163,6 +163,25 @@ TEST(PackCli, RefusalsLeaveNoOutputBehind) {
     EXPECT_NE(missingFolder.Output.find(s("nowhere/c.qar")), std::string::npos);
 }
 
+// The progress line appears on a terminal only, and -q silences it there too.
+TEST(PackCli, ProgressLineOnATerminal) {
+    if (system("command -v script > /dev/null") != 0) GTEST_SKIP() << "no script(1)";
+    Scratch s;
+    s.Write("in/a", std::vector<uint8_t>(100000, 'a'));
+    s.Write("in/b", Random(5000, 3));
+    auto onTerminal = [&](const std::string& args) {
+        const std::string command = "script -qec \"'" + kQar + "' pack " + args + "\" /dev/null > " +
+                                    s("log") + " 2>&1";
+        EXPECT_EQ(system(command.c_str()), 0);
+        const std::vector<uint8_t> log = ReadAll(s("log"));
+        return std::string(log.begin(), log.end());
+    };
+    const std::string shown = onTerminal("-o " + s("1.qar") + " " + s("in"));
+    EXPECT_NE(shown.find("2/2 files"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("MiB/s"), std::string::npos) << shown;
+    EXPECT_EQ(onTerminal("-q -o " + s("2.qar") + " " + s("in")), "");
+}
+
 TEST(PackCli, SameInputSameBytes) {
     Scratch s;
     MakeTree(s);
@@ -187,7 +206,7 @@ TEST(PackCli, RoundTripsThroughTestAndExtract) {
         "-1",
         "-9",
         "--solid",
-        "--stream-size 100K",
+        "--stream-size 100K --threads 3",
         "--stored",
         "--block-size 5000",
         "--table-sets 1",
