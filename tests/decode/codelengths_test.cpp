@@ -95,13 +95,11 @@ TEST(CodeLengths, LaterTableSetsPredictFromThePreviousOne) {
     // The same second set written by hand with a repeat run: 19 19 covers three positions.
     BitWriter w3;
     PutFlatClCode(w3);
-    auto zeros = [&](uint32_t n) {
-        uint32_t weight = 1;
+    auto zeros = [&](uint32_t n) {   // bijective base-2 digits, least significant first
         while (n > 0) {
             bool two = n % 2 == 0;
             w3.PutCode(two ? 18 : 17, 5);
             n = (n - (two ? 2 : 1)) / 2;
-            weight *= 2;
         }
     };
     zeros(99);
