@@ -184,11 +184,14 @@ std::string CheckComponent(const std::string& component) {
     std::string base = component.substr(0, component.find('.'));
     while (!base.empty() && base.back() == ' ') base.pop_back();
     base = UpperAscii(base);
-    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
+    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
     bool reserved = false;
     for (const char* d : kDevices) reserved = reserved || base == d;
-    if (base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
-        base[3] >= '1' && base[3] <= '9')
+    const bool port = base.size() >= 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0);
+    // COM1..COM9 and LPT1..LPT9, and with the superscript digits 1, 2, 3 (UTF-8 C2 B9/B2/B3).
+    if (port && base.size() == 4 && base[3] >= '1' && base[3] <= '9') reserved = true;
+    if (port && base.size() == 5 && (uint8_t)base[3] == 0xC2 &&
+        ((uint8_t)base[4] == 0xB9 || (uint8_t)base[4] == 0xB2 || (uint8_t)base[4] == 0xB3))
         reserved = true;
     if (reserved) return "name " + base + " is reserved for a device on Windows";
     return "";

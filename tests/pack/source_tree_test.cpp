@@ -126,14 +126,16 @@ TEST(SourceTree, RefusesNamesWindowsCannotHold) {
     TempTree t;
     const char* bad[] = {"a<b", "a>b", "a:b", "a\"b", "a|b", "a?b", "a*b", "a\\b", "tab\tx",
                          "CON", "con.txt", "Nul", "aux.tar.gz", "PRN", "COM1", "lpt9.log",
-                         "NUL .txt", "dot.", "space "};
+                         "NUL .txt", "dot.", "space ", "conin$", "CONOUT$.x", "COM\xC2\xB9",
+                         "lpt\xC2\xB3.txt"};
     for (const char* name : bad) {
         TempTree one;
         one.File(name);
         const std::string why = Refusal({one.Root()});
         EXPECT_NE(why.find(one.Path(name)), std::string::npos) << name << ": " << why;
     }
-    const char* good[] = {"COM10", "console", "LPT0", "CONx.txt", "a.b.c", ".hidden", "x y", "caf\xC3\xA9"};
+    const char* good[] = {"COM10", "console", "LPT0", "CONx.txt", "a.b.c", ".hidden", "x y", "caf\xC3\xA9",
+                          "COM\xC2\xB9" "0", "LPT\xC2\xB4"};
     for (const char* name : good) {
         TempTree one;
         one.File(name);
