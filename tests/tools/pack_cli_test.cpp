@@ -195,8 +195,8 @@ TEST(PackCli, SameInputSameBytes) {
     EXPECT_EQ(Qar("pack -o " + s("3.qar") + " " + s("in"), "SOURCE_DATE_EPOCH=soon").Status, 1);
 }
 
-// Every option set packs the tree so that `qar test` passes and `qar extract` gives back
-// exactly the input.
+// Every level and option set packs the tree so that `qar test` passes and `qar extract`
+// gives back exactly the input.
 TEST(PackCli, RoundTripsThroughTestAndExtract) {
     Scratch s;
     MakeTree(s);
@@ -205,14 +205,14 @@ TEST(PackCli, RoundTripsThroughTestAndExtract) {
         "",
         "-1",
         "-9",
-        "--solid",
-        "--stream-size 100K --threads 3",
+        "-2 --solid",
+        "-4 --stream-size 100K --threads 3",
         "--stored",
-        "--block-size 5000",
-        "--table-sets 1",
+        "-5 --block-size 5000",
+        "-7 --table-sets 1",
         "--filter none",
-        "--filter x86-32",
-        "--filter x86-16",
+        "-9 --filter x86-32",
+        "-8 --filter x86-16",
         "--codepage 437 -3",
     };
     int n = 0;
