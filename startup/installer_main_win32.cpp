@@ -3,6 +3,7 @@
 
 #include "archive/records.h"
 #include "decode/crc32.h"
+#include "extract/paths.h"
 #include "platform/errors.h"
 #include "platform/fs.h"
 #include "platform/text.h"
@@ -16,14 +17,9 @@ namespace {
 
 // The base name of a module path: behind the last "\", else behind the last ":", else all.
 const char* BaseName(const char* path) {
-    const char* name = path;
-    const char* colon = 0;
-    for (const char* p = path; *p; ++p) {
-        if (*p == '\\') name = p + 1;
-        if (*p == ':') colon = p + 1;
-    }
-    if (name == path && colon) name = colon;
-    return name;
+    const char* cut = FindLastChar(path, '\\');
+    if (!cut) cut = FindLastChar(path, ':');
+    return cut ? cut + 1 : path;
 }
 
 // Opens and checks the own file and reads the archive header. 0, 1 when the archive holds
