@@ -175,16 +175,13 @@ inline uint32_t CopyMatch(uint8_t* out, uint32_t distance, uint32_t length, uint
     return n;
 }
 
-// What one block call keeps while decoding its symbols.
+// What one block call consults now and then while decoding its symbols; the values used
+// for every symbol are passed on their own so that they can stay in registers.
 struct SymbolState {
-    const Tables* T;
     const uint8_t* Lengths;          // the current TableSet
     uint32_t LengthOffsets[kDistanceAlphabets];
     uint32_t Alphabets;
-    uint8_t* Window;
-    uint32_t End;
-    uint32_t LastDistance;
-    uint32_t PreviousDistance;
+    const uint8_t* Window;
     const uint8_t* DataEnd;
 };
 
@@ -198,9 +195,10 @@ enum : int {
 // reach beyond the bytes read (when tail is set), and is then not used: the position goes
 // back to its start. Unchecked, the caller knows that the whole symbol lies in the data.
 template <bool Checked>
-__attribute__((always_inline)) inline int DecodeSymbol(SymbolState& s, BitReader& b, uint32_t& o,
-                                                       bool tail) {
-    const Tables* t = s.T;
+__attribute__((always_inline)) inline int DecodeSymbol(const SymbolState& s, const Tables* t,
+                                                       BitReader& b, uint8_t*& out,
+                                                       uint8_t* outEnd, uint32_t& lastDistance,
+                                                       uint32_t& previousDistance, bool tail) {
     BitReader mark = b;
     // A wide buffer always has a code's 16 bits left from the last fill: the table is read
     // first and the buffer topped up meanwhile.
@@ -223,14 +221,14 @@ __attribute__((always_inline)) inline int DecodeSymbol(SymbolState& s, BitReader
             b = mark;
             return kBlockEnds;
         }
-        s.Window[o++] = (uint8_t)symbol;
+        *out++ = (uint8_t)symbol;
         if (!Checked && kWideBitWord) {
             // The bits left after the fill hold a second code: a literal that follows is
             // taken at once.
             e = t->Literal[b.Buffer & ((1 << kLiteralBits) - 1)];
-            if (e >= 0 && (e >> 8) < (int32_t)kEndOfSet && o < s.End) {
+            if (e >= 0 && (e >> 8) < (int32_t)kEndOfSet && out < outEnd) {
                 Drop(b, (uint32_t)e & 0xFF);
-                s.Window[o++] = (uint8_t)(e >> 8);
+                *out++ = (uint8_t)(e >> 8);
             }
         }
         return kSymbolDone;
@@ -265,11 +263,11 @@ __attribute__((always_inline)) inline int DecodeSymbol(SymbolState& s, BitReader
     uint32_t distance;
     if (symbol < 6) {
         if (symbol == 0) {
-            distance = s.LastDistance;
+            distance = lastDistance;
         } else if (symbol == 1) {
-            distance = s.PreviousDistance;
-            s.PreviousDistance = s.LastDistance;
-            s.LastDistance = distance;
+            distance = previousDistance;
+            previousDistance = lastDistance;
+            lastDistance = distance;
         } else {
             distance = symbol - 1;
         }
@@ -279,15 +277,15 @@ __attribute__((always_inline)) inline int DecodeSymbol(SymbolState& s, BitReader
         if (!kWideBitWord) Fill(b);
         distance = ((2 + (symbol & 1)) << (j + 1)) + 1 + LowBits(b.Buffer, j + 1);
         Drop(b, j + 1);
-        s.PreviousDistance = s.LastDistance;
-        s.LastDistance = distance;
+        previousDistance = lastDistance;
+        lastDistance = distance;
     }
     if (Checked && tail && PastEnd(b, s.DataEnd)) {
         b = mark;
         return kBlockEnds;
     }
-    if (distance <= o)   // a match reaching in front of the window is dropped
-        o += CopyMatch(s.Window + o, distance, length, s.End - o);
+    if (distance <= (uint32_t)(out - s.Window))   // reaching in front of the window: dropped
+        out += CopyMatch(out, distance, length, (uint32_t)(outEnd - out));
     return kSymbolDone;
 }
 
@@ -321,10 +319,14 @@ int32_t DecodeLzBlock(uint8_t* window, uint32_t start, uint32_t count) {
         }
         uint32_t setsLeft = setCount != 0 ? setCount : 1;
         // The profile record is packed: its words are read one by one, not through a pointer.
-        SymbolState st = {t, nullptr,
+        SymbolState st = {nullptr,
                           {Profile.DistanceLengthOffsets[0], Profile.DistanceLengthOffsets[1],
                            Profile.DistanceLengthOffsets[2]},
-                          alphabets, window, end, 0, 0, nullptr};
+                          alphabets, window, nullptr};
+        uint8_t* out = window + o;
+        uint8_t* const outEnd = window + end;
+        uint32_t lastDistance = 0;
+        uint32_t previousDistance = 0;
         BitReader b = LoadReader();
         for (;;) {
             if (Profile.CancelRequested) {
@@ -342,7 +344,7 @@ int32_t DecodeLzBlock(uint8_t* window, uint32_t start, uint32_t count) {
             st.DataEnd = InputDataLimit();
             const uint8_t* safeEnd = SafeEnd(st.DataEnd);
             int outcome = kBlockEnds;
-            while (o < end) {
+            while (out < outEnd) {
                 // Near the end of the buffered input: refill when the position has reached
                 // InputEnd, otherwise check each symbol against the end of the data.
                 bool tail = b.Next >= safeEnd;
@@ -357,12 +359,16 @@ int32_t DecodeLzBlock(uint8_t* window, uint32_t start, uint32_t count) {
                     continue;
                 }
                 // The unchecked copy of the symbol decoding is only built for wide buffers.
-                outcome = kWideBitWord && !tail ? DecodeSymbol<false>(st, b, o, false)
-                                                : DecodeSymbol<true>(st, b, o, tail);
+                outcome = kWideBitWord && !tail
+                              ? DecodeSymbol<false>(st, t, b, out, outEnd, lastDistance,
+                                                    previousDistance, false)
+                              : DecodeSymbol<true>(st, t, b, out, outEnd, lastDistance,
+                                                   previousDistance, tail);
                 if (outcome != kSymbolDone) break;
             }
             if (outcome != kSetEnds) break;
         }
+        o = (uint32_t)(out - window);
         SaveReader(b);
         in = State.InputPointer;
         offset = (uint32_t)State.BitOffset;
