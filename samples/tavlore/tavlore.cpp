@@ -1,6 +1,6 @@
 // Tavlore, the sample product that the demo and the end-to-end tests install. When started
-// it writes started.txt into its own folder: that folder and the command line it was given,
-// so that a test can see that the installer started it, from where, and how.
+// it adds to started.txt in its own folder that folder and the command line it was given, so
+// that a test can see that the installer started it, from where, how, and how many times.
 #include <windows.h>
 
 #include <stdio.h>
@@ -15,7 +15,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
 
     char marker[MAX_PATH + 16];
     snprintf(marker, sizeof marker, "%s\\started.txt", folder);
-    FILE* out = fopen(marker, "w");
+    FILE* out = fopen(marker, "a");
     if (!out) return 1;
     fprintf(out, "folder=%s\ncommand=%s\n", folder, GetCommandLineA());
     fclose(out);

@@ -22,6 +22,9 @@
 //   no-window MS                             check that no window of the installer shows up
 //                                            within MS milliseconds (prints "no-window")
 //   wait-exit                                wait for the installer to end; prints its code
+//   windows                                  how many windows of each kind are open
+//   click-main ID                            press a button of the main dialog, whichever
+//                                            window is current
 //   template ID...                           dump dialog resources of the installer file
 //   files PATH...                            attributes and time stamps of files (with "-"
 //                                            in place of the installer: nothing is started)
@@ -99,6 +102,17 @@ BOOL CALLBACK FindWindowOfKind(HWND window, LPARAM data) {
     if (kind == kNone || (search->Wanted != kNone && kind != search->Wanted)) return TRUE;
     search->Found = window;
     return FALSE;
+}
+
+struct Census {
+    int Count[4];
+};
+
+BOOL CALLBACK CountWindow(HWND window, LPARAM data) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == Installer.dwProcessId) ((Census*)data)->Count[KindOf(window)]++;
+    return TRUE;
 }
 
 HWND FindInstallerWindow(Kind kind) {
@@ -342,6 +356,16 @@ int main(int argc, char** argv) {
             const char* id = next();
             // WM_COMMAND from the button, as a click makes it; posted, never waited for.
             PostMessageA(Current, WM_COMMAND, MAKEWPARAM(atoi(id), BN_CLICKED), (LPARAM)Control(id));
+        } else if (c == "click-main") {
+            HWND main = FindInstallerWindow(kMain);
+            if (!main) Fail("no main dialog");
+            int id = atoi(next());
+            PostMessageA(main, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(main, id));
+        } else if (c == "windows") {
+            Census census = {};
+            EnumWindows(CountWindow, (LPARAM)&census);
+            printf("windows main=%d prompt=%d message=%d\n", census.Count[kMain],
+                   census.Count[kPrompt], census.Count[kMessage]);
         } else if (c == "key") {
             int vk = atoi(next());
             HWND focus = FocusOf(Current);
