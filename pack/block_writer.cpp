@@ -175,7 +175,11 @@ struct Layout {
     uint64_t Bits = kNoFit;              // body bits behind the 50 header bits
 };
 
-int CodeLengthRounds(int level) { return level <= 3 ? 1 : level <= 6 ? 2 : 3; }
+// Small blocks gain little from refining their code-length code.
+int CodeLengthRounds(const CompressedBlockInput& in) {
+    if (in.DecodedSize < 4096) return 1;
+    return in.Level <= 3 ? 1 : in.Level <= 6 ? 2 : 3;
+}
 
 Layout PlanSets(const CompressedBlockInput& in, int alphabets, std::vector<size_t> starts,
                 uint64_t extra) {
@@ -199,7 +203,7 @@ Layout PlanSets(const CompressedBlockInput& in, int alphabets, std::vector<size_
         memcpy(&layout.Sets[k * size], set, size);
         bits += SymbolBits(counts, set, alphabets, closing);
     }
-    layout.Plan = PlanCodeLengths(layout.Sets.data(), size, (uint32_t)sets, CodeLengthRounds(in.Level));
+    layout.Plan = PlanCodeLengths(layout.Sets.data(), size, (uint32_t)sets, CodeLengthRounds(in));
     layout.Bits = bits + layout.Plan.Bits;
     return layout;
 }
@@ -214,7 +218,7 @@ Layout ChooseLayout(const CompressedBlockInput& in) {
     if (in.ForceAlphabets == 2 || in.ForceAlphabets == 0) alphabetChoices.push_back(2);
     if ((in.ForceAlphabets == 3 || in.ForceAlphabets == 0) && threeFit) alphabetChoices.push_back(3);
     if (alphabetChoices.empty()) alphabetChoices.push_back(2);
-    if (alphabetChoices.size() == 2 && in.Level <= 6) {
+    if (alphabetChoices.size() == 2 && (in.Level <= 6 || in.TokenCount < 4096)) {
         // Fast levels: decide by the symbol bits of one code, the third alphabet's lengths
         // costing about three bits each.
         uint64_t bits[2];

@@ -100,12 +100,12 @@ std::vector<uint8_t> ParseLengths(const uint8_t* lengths, uint32_t setSize, uint
     // previous TableSet's length as the new `last` when it is not 0.
     std::vector<uint8_t> digits;
     auto lastAfterZeroRun = [&](uint32_t p, uint32_t last, uint32_t count) {
-        RunDigits(count, digits);
         uint32_t at = p, weight = 1;
-        for (uint8_t d : digits) {
-            if (at >= total) break;
+        while (count > 0 && at < total) {
             last = predicted(at, last);
-            at += d * weight;
+            uint32_t digit = (count & 1) ? 1 : 2;
+            count = (count - digit) / 2;
+            at += digit * weight;
             weight *= 2;
         }
         return last;

@@ -5,35 +5,46 @@
 namespace {
 
 const uint32_t kHashBits = 16;
-const uint32_t kWindowMask = (1u << kFinderWindowBits) - 1;
 const uint32_t kNone = UINT32_MAX;
 
-inline uint32_t Hash3(const uint8_t* p) {
-    uint32_t v = p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16;
-    return (v * 2654435761u) >> (32 - kHashBits);
+// Cyclic tables as large as the stream needs, at most 2 MB of positions.
+uint32_t WindowMaskFor(size_t size) {
+    uint32_t bits = 8;
+    while (bits < kFinderWindowBits && ((size_t)1 << bits) < size) bits++;
+    return (1u << bits) - 1;
 }
 
-const uint32_t kChainHashBits = 17;
+uint32_t HashBitsFor(size_t size) {
+    uint32_t bits = 10;
+    while (bits < kHashBits && ((size_t)1 << bits) < size) bits++;
+    return bits;
+}
 
-inline uint32_t Hash4(const uint8_t* p) {
+inline uint32_t Hash3(const uint8_t* p, uint32_t bits) {
+    uint32_t v = p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16;
+    return (v * 2654435761u) >> (32 - bits);
+}
+
+inline uint32_t Hash4(const uint8_t* p, uint32_t bits) {
     uint32_t v;
     __builtin_memcpy(&v, p, 4);
-    return (v * 2654435761u) >> (32 - kChainHashBits);
+    return (v * 2654435761u) >> (32 - bits);
 }
 
 }  // namespace
 
 ChainFinder::ChainFinder(const uint8_t* data, size_t size, uint32_t depth, uint32_t niceLength)
-    : data_(data), size_(size), depth_(depth), nice_(niceLength), head_(1u << kChainHashBits, kNone),
-      head3_(1u << kHashBits, kNone), previous_(kWindowMask + 1, kNone) {}
+    : data_(data), size_(size), depth_(depth), nice_(niceLength), mask_(WindowMaskFor(size)),
+      hashBits_(HashBitsFor(size)), head_((size_t)2 << hashBits_, kNone),
+      head3_((size_t)1 << hashBits_, kNone), previous_((size_t)mask_ + 1, kNone) {}
 
 void ChainFinder::InsertBefore(size_t end) {
     if (end + 4 > size_) end = size_ >= 4 ? size_ - 4 : 0;
     for (; inserted_ < end; inserted_++) {
-        uint32_t h = Hash4(data_ + inserted_);
-        previous_[inserted_ & kWindowMask] = head_[h];
+        uint32_t h = Hash4(data_ + inserted_, hashBits_ + 1);
+        previous_[inserted_ & mask_] = head_[h];
         head_[h] = (uint32_t)inserted_;
-        head3_[Hash3(data_ + inserted_)] = (uint32_t)inserted_;
+        head3_[Hash3(data_ + inserted_, hashBits_)] = (uint32_t)inserted_;
     }
 }
 
@@ -47,7 +58,7 @@ Match ChainFinder::Longest(size_t pos, size_t lowest, uint32_t maxLength) {
     size_t floor = pos > kMaxDistance ? pos - kMaxDistance : 0;
     if (lowest > floor) floor = lowest;
     uint32_t bestLength = 2;
-    uint32_t near = head3_[Hash3(here)];
+    uint32_t near = head3_[Hash3(here, hashBits_)];
     if (near != kNone && near >= floor && near < pos && pos - near <= kMediumDistanceLimit) {
         uint32_t length = CommonLength(here, data_ + near, maxLength);
         if (length >= 3) {
@@ -57,7 +68,7 @@ Match ChainFinder::Longest(size_t pos, size_t lowest, uint32_t maxLength) {
         }
     }
     if (maxLength < 4) return best;
-    uint32_t candidate = head_[Hash4(here)];
+    uint32_t candidate = head_[Hash4(here, hashBits_ + 1)];
     for (uint32_t tries = depth_; tries > 0 && candidate != kNone; tries--) {
         if (candidate < floor || candidate >= pos) break;
         const uint8_t* there = data_ + candidate;
@@ -69,14 +80,15 @@ Match ChainFinder::Longest(size_t pos, size_t lowest, uint32_t maxLength) {
                 if (length >= nice_ || length == maxLength) break;
             }
         }
-        candidate = previous_[candidate & kWindowMask];
+        candidate = previous_[candidate & mask_];
     }
     return best;
 }
 
 TreeFinder::TreeFinder(const uint8_t* data, size_t size, uint32_t cycles, uint32_t niceLength)
-    : data_(data), size_(size), cycles_(cycles), nice_(niceLength), head_(1u << kHashBits, kNone),
-      tree_(2 * (size_t)(kWindowMask + 1), kNone) {}
+    : data_(data), size_(size), cycles_(cycles), nice_(niceLength), mask_(WindowMaskFor(size)),
+      hashBits_(HashBitsFor(size)), head_((size_t)1 << hashBits_, kNone),
+      tree_(2 * ((size_t)mask_ + 1), kNone) {}
 
 size_t TreeFinder::Find(size_t pos, size_t lowest, uint32_t maxLength, Match* out) {
     return Walk(pos, lowest, maxLength, out);
@@ -91,10 +103,10 @@ void TreeFinder::Skip(size_t pos, size_t lowest, uint32_t maxLength) {
 size_t TreeFinder::Walk(size_t pos, size_t lowest, uint32_t maxLength, Match* out) {
     if (pos + 3 > size_) return 0;
     uint32_t limit = maxLength < nice_ ? maxLength : nice_;
-    uint32_t h = Hash3(data_ + pos);
+    uint32_t h = Hash3(data_ + pos, hashBits_);
     uint32_t candidate = head_[h];
     head_[h] = (uint32_t)pos;
-    uint32_t* left = &tree_[2 * (pos & kWindowMask)];
+    uint32_t* left = &tree_[2 * (pos & mask_)];
     uint32_t* right = left + 1;
     size_t floor = pos > kMaxDistance ? pos - kMaxDistance : 0;
     if (lowest > floor) floor = lowest;
@@ -110,7 +122,7 @@ size_t TreeFinder::Walk(size_t pos, size_t lowest, uint32_t maxLength, Match* ou
             *left = *right = kNone;
             break;
         }
-        uint32_t* pair = &tree_[2 * (candidate & kWindowMask)];
+        uint32_t* pair = &tree_[2 * (candidate & mask_)];
         const uint8_t* there = data_ + candidate;
         uint32_t length = leftLength < rightLength ? leftLength : rightLength;
         length += CommonLength(here + length, there + length, limit - length);

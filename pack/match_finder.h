@@ -46,6 +46,7 @@ private:
     const uint8_t* data_;
     size_t size_;
     uint32_t depth_, nice_;
+    uint32_t mask_, hashBits_;
     size_t inserted_ = 0;   // positions below this are in the chains
     std::vector<uint32_t> head_;
     std::vector<uint32_t> head3_;
@@ -68,6 +69,7 @@ private:
     const uint8_t* data_;
     size_t size_;
     uint32_t cycles_, nice_;
+    uint32_t mask_, hashBits_;
     std::vector<uint32_t> head_;
     std::vector<uint32_t> tree_;
 };
