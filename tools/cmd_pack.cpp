@@ -189,7 +189,7 @@ int CmdPack(int argc, char** argv) {
     std::vector<SourceEntry> entries;
     try {
         entries = WalkSources(paths, walk);
-    } catch (const PackError& e) {
+    } catch (const std::exception& e) {
         fprintf(stderr, "qar pack: %s\n", e.what());
         return 1;
     }
@@ -255,6 +255,8 @@ int CmdPack(int argc, char** argv) {
         error = e.what();
     } catch (const std::bad_alloc&) {
         error = "out of memory";
+    } catch (const std::exception& e) {
+        error = e.what();
     }
     if (file) {
         if (fclose(file) != 0 && error.empty())
