@@ -30,6 +30,9 @@ bool EnsureWindow(uint32_t history, uint32_t blockSize) {
     if (need <= State.WindowCapacity) return true;
     uint8_t* grown = (uint8_t*)MemRealloc(State.Window, need + kWindowSlack);
     if (grown == nullptr) return false;
+    // A damaged block can leave window bytes unwritten (a match at distance 0): they must
+    // read as zeros, never as whatever the heap held before.
+    memset(grown + State.WindowCapacity, 0, need + kWindowSlack - State.WindowCapacity);
     State.Window = grown;
     State.WindowCapacity = need + kWindowSlack;
     return true;
@@ -98,6 +101,7 @@ int32_t DecodeNextBlock() {
             State.WindowCapacity = 0;
             return ErrNoMemory;
         }
+        memset(State.Window, 0, State.WindowCapacity);
     }
 
     if (type == 1) {

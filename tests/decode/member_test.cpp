@@ -272,6 +272,29 @@ TEST_F(MemberTest, CompressedBlockDecodingShortEndsTheStream) {
     EXPECT_NE(State.RunningCrc, s.b.Entries[0].Fields.MemberCrc);
 }
 
+TEST_F(MemberTest, BytesADamagedBlockLeavesUnwrittenAreZero) {
+    // A first stream fills a window with 0xFF; the second stream's block repeats the
+    // remembered distance before any was set, which writes nothing over 6 bytes.
+    ArchiveBuilder b;
+    b.AddFile("ff", Bytes(5000, 0xFF));
+    size_t m = b.AddFile("m", Bytes(10, 0x41), 0, 1);
+    b.Layout();
+    Bytes decoded = b.Streams[1].Decoded;
+    std::vector<LzOp> ops;
+    for (size_t k = 0; k < 12 + 3; ++k) ops.push_back(Literal(decoded[k]));
+    ops.push_back(Match(6, 0));
+    for (size_t k = 12 + 9; k < decoded.size(); ++k) ops.push_back(Literal(decoded[k]));
+    b.Streams[1].Blocks = {CompressedBlock(ops, (uint32_t)decoded.size(), true, 0, 0, (uint32_t)decoded.size())};
+    b.PlaceStreams();
+    Load(b, false);
+    ExpectIntact(b, 0);
+    ReleaseStream();
+    int32_t r;
+    Bytes got = Extract(b, m, &r);
+    ASSERT_EQ(r, 0);
+    EXPECT_EQ(got, Bytes({0x41, 0x41, 0x41, 0, 0, 0, 0, 0, 0, 0x41}));
+}
+
 TEST_F(MemberTest, DamagedBlockRefusesTheStreamUntilRestarted) {
     ArchiveBuilder b;
     b.BlockSize = 200;

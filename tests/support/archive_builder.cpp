@@ -157,12 +157,14 @@ Bytes CompressedBlock(const std::vector<LzOp>& ops, uint32_t decodedSize, bool l
             w.Put(code.LitCodes[op.Literal], code.LitLen[op.Literal]);
             continue;
         }
-        if (op.Length < 2 || op.Length > 10 || op.Distance == 0) throw std::invalid_argument("match");
+        if (op.Length < 2 || op.Length > 10) throw std::invalid_argument("match");
         uint32_t sym = 255 + op.Length;
         w.Put(code.LitCodes[sym], code.LitLen[sym]);
         // Explicit distances only: symbols 2..5 for 1..4, then base + extra bits.
         uint32_t d = op.Distance, dsym, extraBits = 0, extra = 0;
-        if (d <= 4) {
+        if (d == 0) {
+            dsym = 0;   // the remembered distance, which is 0 before any explicit one
+        } else if (d <= 4) {
             dsym = d + 1;
         } else {
             dsym = 6;

@@ -34,7 +34,7 @@ Bytes StoredBlock(const uint8_t* data, size_t size, bool last);
 inline Bytes StoredBlock(const Bytes& data, bool last) { return StoredBlock(data.data(), data.size(), last); }
 
 // One step of a compressed block: a literal byte (Length 0) or a match of Length 2..10
-// bytes at Distance.
+// bytes at Distance (0: the block's remembered distance, coded as distance symbol 0).
 struct LzOp {
     uint32_t Length;
     uint32_t Distance;
