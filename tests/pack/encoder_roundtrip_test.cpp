@@ -99,3 +99,174 @@ TEST(EncoderRoundTrip, DataClassesAtEveryLevel) {
 }
 
 }  // namespace
+
+namespace {
+
+// A mix whose statistics change every few kilobytes: text, machine code, runs, noise.
+Bytes ChangingStatistics(size_t size) {
+    Bytes text = SourceText(), binary = Executable(1 << 20), out;
+    std::mt19937 rng(9);
+    for (int piece = 0; out.size() < size; piece++) {
+        size_t length = 6000 + rng() % 20000;
+        const Bytes& from = piece % 3 == 0 ? text : binary;
+        size_t at = rng() % (from.size() - length);
+        if (piece % 5 == 4) {
+            Bytes noise = RandomBytes(length / 4, piece);
+            out.insert(out.end(), noise.begin(), noise.end());
+        } else {
+            out.insert(out.end(), from.begin() + at, from.begin() + at + length);
+        }
+    }
+    out.resize(size);
+    return out;
+}
+
+TEST(EncoderRoundTrip, SeveralBlocksShareHistoryWithinTheWindowRules) {
+    // 400 KB of noise three times: the later copies can only be found in history, and the
+    // second block reaches 400 KB back, within the largest window of 512 KB.
+    Bytes noise = RandomBytes(400000, 4);
+    Bytes data;
+    for (int i = 0; i < 3; i++) data.insert(data.end(), noise.begin(), noise.end());
+    for (int level : {1, 6, 9}) {
+        EncodeOptions options;
+        options.Level = level;
+        StreamDecodeResult r;
+        ExpectRoundTrip(data, options, "noise repeated", &r);
+        EXPECT_EQ(r.Blocks, 2u);
+        EXPECT_EQ(r.StoredBlocks, 0u);
+        EXPECT_LT(EncodeStream(data.data(), data.size(), options).size(), 420000u);
+    }
+}
+
+TEST(EncoderRoundTrip, SmallBlocksTrimmedWindowsAndStoredBlocksInBetween) {
+    // Compressible text, then noise that goes into stored blocks, then the text again:
+    // stored blocks keep only part of the history, and each compressed block's window
+    // must hold what its matches reach.
+    Bytes text = SourceText();
+    text.resize(std::min<size_t>(text.size(), 120000));
+    Bytes data = text;
+    Bytes noise = RandomBytes(300000, 5);
+    data.insert(data.end(), noise.begin(), noise.end());
+    data.insert(data.end(), text.begin(), text.end());
+    for (uint32_t blockSize : {30000u, 65536u}) {
+        for (int level : {2, 7}) {
+            EncodeOptions options;
+            options.Level = level;
+            options.MaxBlockSize = blockSize;
+            StreamDecodeResult r;
+            ExpectRoundTrip(data, options, "block size " + std::to_string(blockSize), &r);
+            EXPECT_GT(r.StoredBlocks, 0u);
+            EXPECT_GT(r.Blocks, r.StoredBlocks);
+        }
+    }
+}
+
+TEST(EncoderRoundTrip, LargeMixedInputUsesSeveralTableSets) {
+    Bytes data = ChangingStatistics(2500000);
+    for (int level : {3, 6, 8}) {
+        EncodeOptions options;
+        options.Level = level;
+        StreamDecodeResult r;
+        ExpectRoundTrip(data, options, "mixed", &r);
+        EXPECT_EQ(r.Blocks, 3u);
+        EXPECT_GT(r.TableSets, 2 * r.Blocks) << "statistics change, so TableSets switch";
+    }
+    EncodeOptions single;
+    single.MaxTableSets = 1;
+    StreamDecodeResult r;
+    ExpectRoundTrip(data, single, "one TableSet", &r);
+    EXPECT_EQ(r.TableSets, r.Blocks);
+}
+
+TEST(EncoderRoundTrip, BothCountsOfDistanceAlphabets) {
+    Bytes data = ChangingStatistics(300000);
+    for (int alphabets : {2, 3}) {
+        for (int level : {4, 9}) {
+            EncodeOptions options;
+            options.Level = level;
+            options.DistanceAlphabets = alphabets;
+            StreamDecodeResult r;
+            ExpectRoundTrip(data, options, "alphabets " + std::to_string(alphabets), &r);
+            EXPECT_EQ(r.ThreeAlphabetBlocks, alphabets == 3 ? r.Blocks : 0u);
+        }
+    }
+}
+
+TEST(EncoderRoundTrip, StoredOnlyAndDefaultTables) {
+    Bytes text = SourceText();
+    EncodeOptions stored;
+    stored.StoredOnly = true;
+    StreamDecodeResult r;
+    ExpectRoundTrip(text, stored, "stored only", &r);
+    EXPECT_EQ(r.StoredBlocks, r.Blocks);
+    // A short input that repeats itself is cheapest with the default TableSet: no code
+    // lengths are sent.
+    std::string repeated;
+    while (repeated.size() < 60) repeated += "file\\";
+    Bytes shortText(repeated.begin(), repeated.end());
+    ExpectRoundTrip(shortText, EncodeOptions(), "short text", &r);
+    EXPECT_EQ(r.StoredBlocks, 0u);
+    EXPECT_EQ(r.TableSets, 0u);
+}
+
+TEST(EncoderRoundTrip, MembersComeBackThroughMemberExtraction) {
+    std::vector<Bytes> members = {SourceText(), Bytes(), Executable(300000), Bytes(5, 'q'),
+                                  RandomBytes(70000, 8), Repetitive()};
+    for (int level : {1, 6, 9}) {
+        for (uint32_t blockSize : {1048575u, 50000u}) {
+            EncodeOptions options;
+            options.Level = level;
+            options.MaxBlockSize = blockSize;
+            std::vector<Bytes> extracted;
+            StreamDecodeResult r = ExtractMembersThroughCore(members, options, &extracted);
+            ASSERT_TRUE(r.Ok) << r.Error << " level " << level;
+            ASSERT_EQ(extracted.size(), members.size());
+            for (size_t k = 0; k < members.size(); k++) {
+                EXPECT_TRUE(extracted[k] == members[k]) << "member " << k << " level " << level;
+            }
+        }
+    }
+}
+
+TEST(EncoderRoundTrip, DirectoryBlocks) {
+    // Entry-like records: fixed fields and similar names.
+    Bytes entries;
+    for (int i = 0; entries.size() < 8000; i++) {
+        Bytes fixed(38, 0);
+        fixed[4] = 42;
+        fixed[8] = 0x20;
+        fixed[12] = (uint8_t)i;
+        fixed[13] = (uint8_t)(i >> 8);
+        std::string name = "Program\\Data\\file" + std::to_string(i) + ".dat";
+        fixed[26] = (uint8_t)name.size();
+        entries.insert(entries.end(), fixed.begin(), fixed.end());
+        entries.insert(entries.end(), name.begin(), name.end());
+    }
+    entries.resize(8192);
+    for (int level : {1, 6, 9}) {
+        EncodeOptions options;
+        options.Level = level;
+        for (size_t size : {(size_t)1, (size_t)38, (size_t)700, (size_t)8192}) {
+            Bytes part(entries.begin(), entries.begin() + size);
+            Bytes block = EncodeDirectoryBlock(part.data(), part.size(), options);
+            ASSERT_FALSE(block.empty());
+            EXPECT_LE(block.size(), 8184u);
+            StreamDecodeResult r = DecodeDirectoryBytes(block);
+            ASSERT_TRUE(r.Ok) << r.Error;
+            EXPECT_TRUE(r.Bytes == part) << "size " << size << " level " << level;
+        }
+        Bytes big(entries.begin(), entries.end());
+        EXPECT_LT(EncodeDirectoryBlock(big.data(), big.size(), options).size(), 3000u);
+    }
+    // Noise cannot be made to fit: 8192 bytes need more than 8184 either way.
+    Bytes noise = RandomBytes(8192, 6);
+    EXPECT_TRUE(EncodeDirectoryBlock(noise.data(), noise.size(), EncodeOptions()).empty());
+    Bytes tooLarge(8193, 'a');
+    EXPECT_TRUE(EncodeDirectoryBlock(tooLarge.data(), tooLarge.size(), EncodeOptions()).empty());
+    Bytes fits = RandomBytes(8177, 6);
+    Bytes stored = EncodeDirectoryBlock(fits.data(), fits.size(), EncodeOptions());
+    ASSERT_EQ(stored.size(), 8184u);
+    EXPECT_TRUE(DecodeDirectoryBytes(stored).Bytes == fits);
+}
+
+}  // namespace

@@ -2,7 +2,13 @@
 
 #include <string.h>
 
+#include <stdio.h>
+#include <unistd.h>
+
 #include "archive/directory.h"
+#include "decode/crc32.h"
+#include "decode/member.h"
+#include "pack/encoder.h"
 #include "archive/records.h"
 #include "decode/input.h"
 #include "decode/lzdecode.h"
@@ -12,6 +18,17 @@
 #include "tests/support/archive_input.h"
 
 namespace {
+
+std::vector<uint8_t> ReadWholeFile(const std::string& path) {
+    std::vector<uint8_t> bytes;
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f) return bytes;
+    uint8_t buffer[65536];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) bytes.insert(bytes.end(), buffer, buffer + n);
+    fclose(f);
+    return bytes;
+}
 
 struct Window {
     std::vector<uint8_t> Bytes;   // its size is WindowCapacity
@@ -122,5 +139,51 @@ StreamDecodeResult DecodeDirectoryBytes(const std::vector<uint8_t>& block) {
         return result;
     }
     result.Ok = true;
+    return result;
+}
+
+StreamDecodeResult ExtractMembersThroughCore(const std::vector<std::vector<uint8_t>>& members,
+                                             const EncodeOptions& options,
+                                             std::vector<std::vector<uint8_t>>* extracted) {
+    StreamDecodeResult result;
+    BuildCrcTable();
+    std::vector<uint8_t> stream;
+    std::vector<uint32_t> offsets;
+    std::vector<uint32_t> crcs;
+    for (const auto& m : members) {
+        offsets.push_back((uint32_t)stream.size());
+        LocalHeader header = {(uint32_t)m.size(), 1, 0, 0, 0};
+        uint8_t bytes[kLocalHeaderSize + 1];
+        WriteLocalHeader(header, bytes);
+        bytes[kLocalHeaderSize] = 'n';
+        stream.insert(stream.end(), bytes, bytes + sizeof bytes);
+        stream.insert(stream.end(), m.begin(), m.end());
+        uint32_t crc = ~Crc32(m.data(), (uint32_t)m.size(), 0xFFFFFFFFu);
+        crcs.push_back(m.empty() ? 0 : crc);
+        uint8_t crcBytes[4];
+        WriteLe32(crcBytes, crc);
+        stream.insert(stream.end(), crcBytes, crcBytes + 4);
+    }
+    std::vector<uint8_t> archive(6, 0);
+    memcpy(archive.data(), "QARLH", 6);
+    std::vector<uint8_t> blocks = EncodeStream(stream.data(), stream.size(), options);
+    archive.insert(archive.end(), blocks.begin(), blocks.end());
+    ArchiveInput input(archive);
+    Profile.ArchiveBase = 0;
+    ReleaseStream();
+    std::string path = "qar_extract_" + std::to_string(getpid()) + ".bin";
+    extracted->clear();
+    for (size_t k = 0; k < members.size(); k++) {
+        FileHandle out = FsCreate(path.c_str(), kAttrNormal);
+        if (out == kInvalidHandle) { result.Error = "cannot create " + path; break; }
+        int32_t r = ExtractMember(out, 0, offsets[k], (uint32_t)members[k].size(), 0);
+        FsClose(out);
+        extracted->push_back(ReadWholeFile(path));
+        if (r != 0) { result.Error = "ExtractMember returned " + std::to_string(r); break; }
+        if (State.RunningCrc != crcs[k]) { result.Error = "CRC differs"; break; }
+    }
+    ReleaseStream();
+    remove(path.c_str());
+    result.Ok = result.Error.empty();
     return result;
 }

@@ -24,3 +24,11 @@ StreamDecodeResult DecodeStreamBytes(const std::vector<uint8_t>& stream);
 // Decodes one directory block (behind its signature) with the directory reader; also checks
 // that the reader's position moves to exactly the end of the block.
 StreamDecodeResult DecodeDirectoryBytes(const std::vector<uint8_t>& block);
+
+// Packs the members (each as LocalHeader, a one-byte name, data, DataCrc) into one stream
+// with the options and extracts them in order with ExtractMember. Returns the bytes each
+// extraction wrote; Error is set when an extraction fails or a CRC-32 differs.
+struct EncodeOptions;
+StreamDecodeResult ExtractMembersThroughCore(const std::vector<std::vector<uint8_t>>& members,
+                                             const EncodeOptions& options,
+                                             std::vector<std::vector<uint8_t>>* extracted);
