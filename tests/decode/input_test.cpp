@@ -179,18 +179,19 @@ TEST(Input, FileEndingInsideABlockStopsTheRefillsAfterTheLastBytes) {
 }
 
 TEST(Input, StartSeeksBackWhenTheFileWasMovedAndRefillPollsCancel) {
-    Bytes a = StoredBlock(10);
-    Bytes b = StoredBlock(12);
-    ArchiveInput input(Concat({a, b, Bytes(50, 0x11)}));
-    ASSERT_EQ(RefillInput(true), 0);
-    State.StreamStarted = 1;
-    // Someone else reads further on.
-    uint8_t scratch[20];
-    ASSERT_EQ(ReadArchive(scratch, 20), 20);
-    ASSERT_EQ(RefillInput(true), 0);
-    EXPECT_EQ(0, memcmp(State.InputBuffer, b.data(), b.size()));
-    EXPECT_EQ(State.FilePosition, 22);
-
+    {
+        Bytes a = StoredBlock(10);
+        Bytes b = StoredBlock(12);
+        ArchiveInput input(Concat({a, b, Bytes(50, 0x11)}));
+        ASSERT_EQ(RefillInput(true), 0);
+        State.StreamStarted = 1;
+        // Someone else reads further on.
+        uint8_t scratch[20];
+        ASSERT_EQ(ReadArchive(scratch, 20), 20);
+        ASSERT_EQ(RefillInput(true), 0);
+        EXPECT_EQ(0, memcmp(State.InputBuffer, b.data(), b.size()));
+        EXPECT_EQ(State.FilePosition, 22);
+    }
     Bytes big = StoredBlock(70000);
     ArchiveInput second(big);
     ASSERT_EQ(RefillInput(true), 0);

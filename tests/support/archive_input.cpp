@@ -21,8 +21,9 @@ ArchiveInput::ArchiveInput(const std::vector<uint8_t>& fileBytes) {
     fclose(f);
     State.ArchiveFile = FsOpen(path_.c_str(), kGenericRead);
     if (State.ArchiveFile == kInvalidHandle) throw std::runtime_error("cannot open " + path_);
+    handle_ = State.ArchiveFile;
     State.FilePosition = 0;
-    State.InputBuffer = (uint8_t*)MemAlloc(kInputBufferSize + kInputBufferSlack);
+    State.InputBuffer = buffer_ = (uint8_t*)MemAlloc(kInputBufferSize + kInputBufferSlack);
     memset(State.InputBuffer, 0xA5, kInputBufferSize + kInputBufferSlack);
     State.InputPointer = State.InputEnd = State.InputDataEnd = State.InputBuffer;
     State.BitOffset = 0;
@@ -33,10 +34,10 @@ ArchiveInput::ArchiveInput(const std::vector<uint8_t>& fileBytes) {
 }
 
 ArchiveInput::~ArchiveInput() {
-    FsClose(State.ArchiveFile);
+    FsClose(handle_);
     State.ArchiveFile = kInvalidHandle;
     remove(path_.c_str());
-    MemFree(State.InputBuffer);
+    MemFree(buffer_);
     State.InputBuffer = State.InputPointer = State.InputEnd = State.InputDataEnd = nullptr;
     Profile.CancelRequested = 0;
 }
@@ -44,7 +45,7 @@ ArchiveInput::~ArchiveInput() {
 void ArchiveInput::LoadBlock(const std::vector<uint8_t>& bytes, uint32_t bitOffset) {
     if (bytes.size() > 61432) throw std::invalid_argument("block larger than a fill");
     memset(State.InputBuffer, 0xA5, kInputBufferSize + kInputBufferSlack);
-    memcpy(State.InputBuffer, bytes.data(), bytes.size());
+    if (!bytes.empty()) memcpy(State.InputBuffer, bytes.data(), bytes.size());
     // As RefillInput leaves a block read to its end: no stale bytes right behind it.
     memset(State.InputBuffer + bytes.size(), 0, 32);
     State.InputPointer = State.InputBuffer;

@@ -24,4 +24,6 @@ public:
 
 private:
     std::string path_;
+    intptr_t handle_;
+    uint8_t* buffer_;
 };
