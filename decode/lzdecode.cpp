@@ -30,9 +30,9 @@ enum : uint32_t {
     kCarryBytes = 8,
 };
 
-// The working tables of one TableSet. Primary entries of symbols are packed as symbol |
+// The working tables of one TableSet. Primary entries of symbols are packed as
 // symbol << 8 | code length, so that a short code costs one table access and its length
-// can be taken as the shift count as it stands.
+// is at hand without a second one.
 struct Tables {
     int32_t Literal[1 << kLiteralBits];
     int32_t Distance[kDistanceAlphabets][1 << kDistanceBits];
