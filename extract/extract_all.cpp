@@ -123,8 +123,8 @@ int ExtractAll(WindowHandle dialog) {
     memset(&LastRunCounts, 0, sizeof LastRunCounts);
     char* path = Profile.DestinationFolder;
     const uint8_t* terminator = FindByte((const uint8_t*)path, 0, kDestinationBytes);
-    uint32_t length = terminator != nullptr ? (uint32_t)((const char*)terminator - path) : kDestinationBytes;
-    if (terminator == nullptr) path[kDestinationBytes - 1] = 0;
+    uint32_t length = terminator != nullptr ? (uint32_t)((const char*)terminator - path) : kDestinationBytes - 1;
+    if (terminator == nullptr) path[length] = 0;   // unterminated: cut, then refused as too long
 
     // The destination text loses one trailing backslash, except a root's.
     if (length >= 2 && path[length - 1] == '\\' && !IsRoot(path, length)) path[--length] = 0;
