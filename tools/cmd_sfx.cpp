@@ -115,6 +115,14 @@ int PackInto(const SfxArgs& args, const std::string& archivePath) {
     return CmdPack((int)packArgs.size(), argv.data());
 }
 
+// Creates a new, empty file beside path with a name of its own (never an existing file of
+// the user's); returns its name, or "" when none can be made. fd receives the open file.
+std::string CreateBeside(const std::string& path, int* fd) {
+    std::string name = path + ".XXXXXX";
+    *fd = mkstemp(&name[0]);
+    return *fd < 0 ? std::string() : name;
+}
+
 bool WriteAll(FILE* out, const std::vector<uint8_t>& bytes) {
     return bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
 }
@@ -140,7 +148,14 @@ int CmdSfx(int argc, char** argv) {
     std::string archivePath = args.Archive;
     std::string packed;
     if (archivePath.empty()) {
-        packed = args.Output + ".qar-tmp";
+        int fd;
+        packed = CreateBeside(args.Output, &fd);
+        if (packed.empty()) {
+            fprintf(stderr, "qar sfx: cannot create a file beside %s: %s\n", args.Output.c_str(),
+                    strerror(errno));
+            return 1;
+        }
+        close(fd);
         status = PackInto(args, packed);
         if (status) {
             unlink(packed.c_str());
@@ -161,10 +176,15 @@ int CmdSfx(int argc, char** argv) {
         return 1;
     }
 
-    std::string temp = args.Output + ".tmp";
-    FILE* out = fopen(temp.c_str(), "wb");
+    int fd;
+    std::string temp = CreateBeside(args.Output, &fd);
+    FILE* out = temp.empty() ? nullptr : fdopen(fd, "wb");
     if (!out) {
-        fprintf(stderr, "qar sfx: cannot create %s: %s\n", temp.c_str(), strerror(errno));
+        fprintf(stderr, "qar sfx: cannot create %s: %s\n", args.Output.c_str(), strerror(errno));
+        if (!temp.empty()) {
+            close(fd);
+            unlink(temp.c_str());
+        }
         return 1;
     }
     bool ok = WriteAll(out, stub) && WriteAll(out, archive);
