@@ -30,9 +30,9 @@ enum : uint32_t {
     kCarryBytes = 8,
 };
 
-// The working tables of one TableSet. Primary entries of symbols are packed as
-// symbol << 8 | code length, so that a short code costs one table access and its length
-// is at hand without a second one.
+// The working tables of one TableSet. Primary entries of symbols are packed (PackEntry) with
+// their code length and what the decoder needs of them, so that a short code costs one
+// table access and nothing more has to be looked up.
 struct Tables {
     int32_t Literal[1 << kLiteralBits];
     int32_t Distance[kDistanceAlphabets][1 << kDistanceBits];
@@ -51,27 +51,47 @@ const uint8_t kLengthExtra[31] = {
     3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 15, 15,
 };
 
+// A decoded symbol with its code length (at most 16), as the symbol loop uses it:
+//   literal/length alphabet: symbol << 8 | length, and for a match length also its base
+//     (bits 21-29) and number of extra bits (bits 17-20); literals are below 256 << 8;
+//   distance alphabets: symbols 0-5 as symbol << 5 | length (below 1 << 10), the others as
+//     base << 10 | extra bits << 5 | length. Symbol 6 + 2j has base 2^(j+2) + 1, symbol
+//     7 + 2j has 3 * 2^(j+1) + 1, both with j + 1 extra bits.
+int32_t PackEntry(uint32_t symbol, uint32_t length, bool distance) {
+    if (distance) {
+        if (symbol < 6) return (int32_t)(symbol << 5 | length);
+        uint32_t j = (symbol - 6) >> 1;
+        uint32_t base = ((2 + (symbol & 1)) << (j + 1)) + 1;
+        return (int32_t)(base << 10 | (j + 1) << 5 | length);
+    }
+    if (symbol <= kEndOfSet) return (int32_t)(symbol << 8 | length);
+    symbol -= kFirstLengthSymbol;
+    return (int32_t)((uint32_t)kLengthBase[symbol] << 21 | (uint32_t)kLengthExtra[symbol] << 17 |
+                     (symbol + kFirstLengthSymbol) << 8 | length);
+}
+
 void Build(int32_t* primary, DecodeNode* tree, uint32_t* codes, const uint8_t* lengths,
-           uint32_t k, uint32_t n) {
+           uint32_t k, uint32_t n, bool distance) {
     BuildCanonicalCodes(codes, lengths, (int)n);
     // A failed build leaves the symbols it could not place without a code; decoding goes
     // on with the table as far as it was built.
     BuildDecodeTable(primary, tree, codes, lengths, (int)k, (int)n);
     for (uint32_t i = 0; i < (1u << k); ++i)
-        if (primary[i] >= 0) primary[i] = primary[i] << 8 | lengths[primary[i]];
+        if (primary[i] >= 0) primary[i] = PackEntry((uint32_t)primary[i], lengths[primary[i]], distance);
 }
 
 void BuildTables(Tables* t, const uint8_t* set, uint32_t alphabets) {
-    Build(t->Literal, t->LiteralTree, t->Codes, set, kLiteralBits, kLiteralSymbols);
+    Build(t->Literal, t->LiteralTree, t->Codes, set, kLiteralBits, kLiteralSymbols, false);
     for (uint32_t a = 0; a < alphabets; ++a)
         Build(t->Distance[a], t->DistanceTree[a], t->Codes, set + Profile.DistanceLengthOffsets[a],
-              kDistanceBits, Profile.DistanceAlphabetSizes[a]);
+              kDistanceBits, Profile.DistanceAlphabetSizes[a], true);
 }
 
 // The symbol of a code longer than the primary width (entry e < 0), packed like a primary
 // entry, or -1 when the code is not in the table.
 __attribute__((noinline)) int32_t LookupLong(int32_t e, BitWord v, uint32_t k,
-                                             const DecodeNode* tree, const uint8_t* lengths) {
+                                             const DecodeNode* tree, const uint8_t* lengths,
+                                             bool distance) {
     if (e == EmptyEntry) return -1;
     v >>= k;
     int32_t node = -e;
@@ -82,7 +102,7 @@ __attribute__((noinline)) int32_t LookupLong(int32_t e, BitWord v, uint32_t k,
         node = e;
     }
     if (e == EmptyEntry) return -1;
-    return -e << 8 | lengths[-e];
+    return PackEntry((uint32_t)-e, lengths[-e], distance);
 }
 
 inline uint32_t LowBits(BitWord v, uint32_t count) { return (uint32_t)v & ((1u << count) - 1); }
@@ -211,39 +231,37 @@ __attribute__((always_inline)) inline int DecodeSymbol(const SymbolState& s, con
         e = t->Literal[b.Buffer & ((1 << kLiteralBits) - 1)];
     }
     if (e < 0) {
-        e = LookupLong(e, b.Buffer, kLiteralBits, t->LiteralTree, s.Lengths);
+        e = LookupLong(e, b.Buffer, kLiteralBits, t->LiteralTree, s.Lengths, false);
         if (e < 0) return kBlockEnds;
     }
     Drop(b, (uint32_t)e & 0xFF);
-    uint32_t symbol = (uint32_t)e >> 8;
-    if (symbol < kEndOfSet) {
+    if (e < (int32_t)(kEndOfSet << 8)) {
         if (Checked && tail && PastEnd(b, s.DataEnd)) {
             b = mark;
             return kBlockEnds;
         }
-        *out++ = (uint8_t)symbol;
+        *out++ = (uint8_t)(e >> 8);
         if (!Checked && kWideBitWord) {
             // The bits left after the fill hold a second code: a literal that follows is
             // taken at once.
             e = t->Literal[b.Buffer & ((1 << kLiteralBits) - 1)];
-            if (e >= 0 && (e >> 8) < (int32_t)kEndOfSet && out < outEnd) {
+            if (e >= 0 && e < (int32_t)(kEndOfSet << 8) && out < outEnd) {
                 Drop(b, (uint32_t)e & 0xFF);
                 *out++ = (uint8_t)(e >> 8);
             }
         }
         return kSymbolDone;
     }
-    if (symbol == kEndOfSet) {
+    if (e < (int32_t)(kFirstLengthSymbol << 8)) {   // symbol 256
         if (Checked && tail && PastEnd(b, s.DataEnd)) {
             b = mark;
             return kBlockEnds;
         }
         return kSetEnds;
     }
-    symbol -= kFirstLengthSymbol;
-    uint32_t extra = kLengthExtra[symbol];
+    uint32_t extra = ((uint32_t)e >> 17) & 15;
     if (!kWideBitWord) Fill(b);
-    uint32_t length = kLengthBase[symbol] + LowBits(b.Buffer, extra);
+    uint32_t length = ((uint32_t)e >> 21) + LowBits(b.Buffer, extra);
     Drop(b, extra);
 
     uint32_t a = length == 2 ? 1 : (length == 3 && s.Alphabets == 3) ? 2 : 0;
@@ -255,13 +273,14 @@ __attribute__((always_inline)) inline int DecodeSymbol(const SymbolState& s, con
         e = t->Distance[a][b.Buffer & ((1 << kDistanceBits) - 1)];
     }
     if (e < 0) {
-        e = LookupLong(e, b.Buffer, kDistanceBits, t->DistanceTree[a], s.Lengths + s.LengthOffsets[a]);
+        e = LookupLong(e, b.Buffer, kDistanceBits, t->DistanceTree[a], s.Lengths + s.LengthOffsets[a],
+                       true);
         if (e < 0) return kBlockEnds;
     }
-    Drop(b, (uint32_t)e & 0xFF);
-    symbol = (uint32_t)e >> 8;
+    Drop(b, (uint32_t)e & 31);
     uint32_t distance;
-    if (symbol < 6) {
+    if (e < (1 << 10)) {
+        uint32_t symbol = (uint32_t)e >> 5;
         if (symbol == 0) {
             distance = lastDistance;
         } else if (symbol == 1) {
@@ -272,11 +291,10 @@ __attribute__((always_inline)) inline int DecodeSymbol(const SymbolState& s, con
             distance = symbol - 1;
         }
     } else {
-        // Symbol 6 + 2j has base 2^(j+2) + 1, 7 + 2j has 3 * 2^(j+1) + 1; j + 1 extra bits.
-        uint32_t j = (symbol - 6) >> 1;
+        uint32_t distanceExtra = ((uint32_t)e >> 5) & 31;
         if (!kWideBitWord) Fill(b);
-        distance = ((2 + (symbol & 1)) << (j + 1)) + 1 + LowBits(b.Buffer, j + 1);
-        Drop(b, j + 1);
+        distance = ((uint32_t)e >> 10) + LowBits(b.Buffer, distanceExtra);
+        Drop(b, distanceExtra);
         previousDistance = lastDistance;
         lastDistance = distance;
     }
