@@ -1,6 +1,7 @@
 // `qar pack` as a user runs it: options, refusals that leave no output behind, reproducible
 // archives, and round trips of real trees through `qar test` and `qar extract`.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -180,6 +181,22 @@ TEST(PackCli, ProgressLineOnATerminal) {
     EXPECT_NE(shown.find("2/2 files"), std::string::npos) << shown;
     EXPECT_NE(shown.find("MiB/s"), std::string::npos) << shown;
     EXPECT_EQ(onTerminal("-q -o " + s("2.qar") + " " + s("in")), "");
+}
+
+// Interrupted with Ctrl-C, the run leaves nothing behind: no archive, no temporary file.
+// (40 MiB of random bytes at -9 take far longer than the second before the interrupt; job
+// control keeps the background run from ignoring SIGINT.)
+TEST(PackCli, InterruptLeavesNoFiles) {
+    Scratch s;
+    s.Write("in/big", Random(40u << 20, 9));
+    fs::create_directories(s("out"));
+    const std::string command = "set -m; '" + kQar + "' pack -9 -q -o " + s("out/a.qar") + " " +
+                                s("in") + " & pid=\\$!; sleep 1; kill -INT \\$pid; wait \\$pid";
+    const int raw = system(("bash -c \"" + command + "\"").c_str());
+    EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 128 + SIGINT);
+    std::vector<std::string> left;
+    for (const auto& e : fs::directory_iterator(s("out"))) left.push_back(e.path().filename());
+    EXPECT_TRUE(left.empty()) << left.front();
 }
 
 TEST(PackCli, SameInputSameBytes) {
