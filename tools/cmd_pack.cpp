@@ -46,6 +46,27 @@ void RemoveTempAndExit(int sig) {
     _exit(128 + sig);
 }
 
+// While the temporary file exists, interrupting signals remove it; the handlers that were
+// there before (`qar sfx` runs this command in-process) come back afterwards.
+class TempFileGuard {
+public:
+    TempFileGuard() {
+        struct sigaction action = {};
+        action.sa_handler = RemoveTempAndExit;
+        sigemptyset(&action.sa_mask);
+        for (size_t i = 0; i < kCount; ++i) sigaction(kSignals[i], &action, &saved_[i]);
+    }
+    ~TempFileGuard() {
+        g_tempPath[0] = 0;
+        for (size_t i = 0; i < kCount; ++i) sigaction(kSignals[i], &saved_[i], nullptr);
+    }
+
+private:
+    static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+    static constexpr size_t kCount = sizeof kSignals / sizeof kSignals[0];
+    struct sigaction saved_[kCount];
+};
+
 int Usage(const char* message) {
     fprintf(stderr, "qar pack: %s\n\n%s", message, kPackUsage);
     return 2;
@@ -225,11 +246,7 @@ int CmdPack(int argc, char** argv) {
         return 1;
     }
     memcpy(g_tempPath, pattern.c_str(), pattern.size() + 1);
-    struct sigaction action = {};
-    action.sa_handler = RemoveTempAndExit;
-    sigemptyset(&action.sa_mask);
-    const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
-    for (int s : signals) sigaction(s, &action, nullptr);
+    TempFileGuard guard;
 
     const int fd = mkstemp(g_tempPath);
     if (fd < 0) {
