@@ -288,6 +288,12 @@ void WriteSymbols(BitOutput& bits, const Token* tokens, size_t count, const uint
 
 }  // namespace
 
+std::vector<size_t> EstimateTableSetStarts(const Token* tokens, size_t count, int alphabets,
+                                           int maxSets) {
+    // A TableSet's lengths cost a few hundred bits when sent with the prediction.
+    return ChooseSetStarts(tokens, count, alphabets, std::min(std::max(maxSets, 1), 63), 400.0);
+}
+
 size_t WriteCompressedBlock(std::vector<uint8_t>& out, const CompressedBlockInput& in) {
     Layout layout = ChooseLayout(in);
     size_t start = out.size();

@@ -38,5 +38,10 @@ struct CompressedBlockInput {
     int Level;                // 1..9: how much effort goes into the choices
 };
 
+// Where the statistics of the tokens change enough to pay for a new TableSet: the first
+// token of each set (the first is 0), by an entropy estimate.
+std::vector<size_t> EstimateTableSetStarts(const Token* tokens, size_t count, int alphabets,
+                                           int maxSets);
+
 // Appends the whole compressed block to out. Returns its size in bytes.
 size_t WriteCompressedBlock(std::vector<uint8_t>& out, const CompressedBlockInput& input);

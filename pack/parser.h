@@ -26,7 +26,9 @@ public:
 // Levels 1..6: greedy (1) or lazy matching over hash chains.
 std::unique_ptr<BlockParser> MakeLazyParser(const uint8_t* data, size_t size, int level);
 // Levels 7..9: near-optimal parsing over binary trees with prices from the block's codes.
-std::unique_ptr<BlockParser> MakeOptimalParser(const uint8_t* data, size_t size, int level);
+// maxTableSets: the parse prices each stretch with the code of its own TableSet.
+std::unique_ptr<BlockParser> MakeOptimalParser(const uint8_t* data, size_t size, int level,
+                                               int maxTableSets);
 
 // Records a match into the tokens, choosing its distance symbol and updating the remembered
 // distances; also widens the reach.

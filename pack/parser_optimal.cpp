@@ -48,11 +48,11 @@ void PriceAlphabet(const uint8_t* lengths, int n, uint32_t* prices) {
     }
 }
 
-// Prices from the tokens of an earlier parse: the lengths their codes would have.
-void PricesFromTokens(const std::vector<Token>& tokens, Prices& prices) {
+// Prices from tokens of an earlier parse: the lengths their codes would have.
+void PricesFromTokens(const Token* tokens, size_t count, Prices& prices) {
     SymbolCounts two, three;
-    CountSymbols(tokens.data(), tokens.size(), 2, two);
-    CountSymbols(tokens.data(), tokens.size(), 3, three);
+    CountSymbols(tokens, count, 2, two);
+    CountSymbols(tokens, count, 3, three);
     uint8_t setTwo[372], setThree[372];
     BuildTableSet(two, 2, setTwo);
     BuildTableSet(three, 3, setThree);
@@ -73,18 +73,41 @@ void PricesFromTokens(const std::vector<Token>& tokens, Prices& prices) {
 
 class OptimalParser : public BlockParser {
 public:
-    OptimalParser(const uint8_t* data, size_t size, int level)
-        : data_(data), size_(size), settings_(SettingsFor(level)),
+    OptimalParser(const uint8_t* data, size_t size, int level, int maxTableSets)
+        : data_(data), size_(size), settings_(SettingsFor(level)), maxTableSets_(maxTableSets),
           tree_(data, size, settings_.Cycles, settings_.Nice), pairs_(data) {}
 
     void Parse(size_t start, uint32_t size, size_t lowest, ParsedBlock& out) override {
         CollectMatches(start, size, lowest);
         // First prices: from a greedy parse of the collected matches.
         Greedy(start, size, lowest, out);
-        Prices prices;
         for (int pass = 0; pass < settings_.Passes; pass++) {
-            PricesFromTokens(out.Tokens, prices);
-            ShortestPath(start, size, lowest, prices, out);
+            Reprice(out.Tokens);
+            ShortestPath(start, size, lowest, out);
+        }
+    }
+
+    // Prices for the next parse: the tokens are split where their statistics change, as
+    // the block writer will split them into TableSets, and each stretch of the block gets
+    // the prices of its own code.
+    void Reprice(const std::vector<Token>& tokens) {
+        std::vector<size_t> starts =
+            EstimateTableSetStarts(tokens.data(), tokens.size(), 2, maxTableSets_);
+        prices_.resize(starts.size());
+        priceStart_.clear();
+        uint32_t position = 0;
+        size_t next = 0;
+        for (size_t k = 0; k < tokens.size(); k++) {
+            if (next < starts.size() && starts[next] == k) {
+                priceStart_.push_back(position);
+                next++;
+            }
+            position += tokens[k].Length ? tokens[k].Length : 1;
+        }
+        priceStart_.push_back(UINT32_MAX);
+        for (size_t s = 0; s < starts.size(); s++) {
+            size_t end = s + 1 < starts.size() ? starts[s + 1] : tokens.size();
+            PricesFromTokens(tokens.data() + starts[s], end - starts[s], prices_[s]);
         }
     }
 
@@ -150,12 +173,14 @@ private:
         RememberedDistances Remembered;   // after this step
     };
 
-    void ShortestPath(size_t start, uint32_t size, size_t lowest, const Prices& prices,
-                      ParsedBlock& out) {
+    void ShortestPath(size_t start, uint32_t size, size_t lowest, ParsedBlock& out) {
         nodes_.assign(size + 1, Node{kInfinite, 0, 0, 0, 0, {}});
         nodes_[0].Cost = 0;
         const uint32_t nice = settings_.Nice;
+        size_t priceIndex = 0;
         for (uint32_t i = 0; i < size; i++) {
+            while (i >= priceStart_[priceIndex + 1]) priceIndex++;
+            const Prices& prices = prices_[priceIndex];
             const Node here = nodes_[i];
             if (here.Cost == kInfinite) continue;
             size_t pos = start + i;
@@ -260,16 +285,20 @@ private:
     const uint8_t* data_;
     size_t size_;
     OptimalSettings settings_;
+    int maxTableSets_;
     TreeFinder tree_;
     PairFinder pairs_;
     std::vector<Match> matches_;
     std::vector<uint32_t> first_;
     std::vector<uint8_t> pairDistance_;
     std::vector<Node> nodes_;
+    std::vector<Prices> prices_;
+    std::vector<uint32_t> priceStart_;   // first position priced by each entry of prices_
 };
 
 }  // namespace
 
-std::unique_ptr<BlockParser> MakeOptimalParser(const uint8_t* data, size_t size, int level) {
-    return std::unique_ptr<BlockParser>(new OptimalParser(data, size, level));
+std::unique_ptr<BlockParser> MakeOptimalParser(const uint8_t* data, size_t size, int level,
+                                               int maxTableSets) {
+    return std::unique_ptr<BlockParser>(new OptimalParser(data, size, level, maxTableSets));
 }

@@ -13,8 +13,11 @@ namespace {
 
 int LevelOf(const EncodeOptions& options) { return std::min(std::max(options.Level, 1), 9); }
 
-std::unique_ptr<BlockParser> MakeParser(const uint8_t* data, size_t size, int level) {
-    return level >= 7 ? MakeOptimalParser(data, size, level) : MakeLazyParser(data, size, level);
+std::unique_ptr<BlockParser> MakeParser(const uint8_t* data, size_t size,
+                                        const EncodeOptions& options) {
+    int level = LevelOf(options);
+    if (level >= 7) return MakeOptimalParser(data, size, level, options.MaxTableSets);
+    return MakeLazyParser(data, size, level);
 }
 
 CompressedBlockInput BlockInput(const ParsedBlock& parsed, uint32_t size, bool last,
@@ -42,7 +45,7 @@ std::vector<uint8_t> EncodeStream(const uint8_t* data, size_t size, const Encode
     uint32_t blockLimit = std::min<uint32_t>(std::max<uint32_t>(options.MaxBlockSize, 1),
                                              MaxStoredSize(kStreamStoredOffset));
     std::unique_ptr<BlockParser> parser;
-    if (!options.StoredOnly && size > 0) parser = MakeParser(data, size, LevelOf(options));
+    if (!options.StoredOnly && size > 0) parser = MakeParser(data, size, options);
     ParsedBlock parsed;
     std::vector<uint8_t> block;
     size_t position = 0;
@@ -86,7 +89,7 @@ std::vector<uint8_t> EncodeDirectoryBlock(const uint8_t* data, size_t size,
     }
     if (options.StoredOnly || size == 0) return best;
     // Directory blocks are decoded on their own, into an empty window.
-    std::unique_ptr<BlockParser> parser = MakeParser(data, size, LevelOf(options));
+    std::unique_ptr<BlockParser> parser = MakeParser(data, size, options);
     ParsedBlock parsed;
     parser->Parse(0, (uint32_t)size, 0, parsed);
     std::vector<uint8_t> block;
