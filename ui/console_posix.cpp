@@ -27,12 +27,19 @@ int ReadAnswer() {
 
 bool Interactive() { return isatty(STDIN_FILENO) != 0; }
 
+// Writes text to out with the core's backslash separators shown as Linux ones.
+void PutText(FILE* out, const char* text) {
+    for (const char* p = text; *p != 0; ++p) fputc(*p == '\\' ? '/' : *p, out);
+}
+
 }  // namespace
 
 int ShowMessage(WindowHandle, const char* text, uint32_t style) {
     ++TheConsoleRecord.MessagesShown;
     if (TheConsoleSettings.Silent) return kAnswerOk;
-    fprintf(stderr, "qar: %s\n", text);
+    fputs("qar: ", stderr);
+    PutText(stderr, text);
+    fputc('\n', stderr);
     if ((style & 0x0F) != kBoxOkCancel) return kAnswerOk;
     if (!Interactive()) {
         // Nobody to ask: stop rather than go on past a problem unseen.
@@ -52,13 +59,15 @@ int AskOverwrite() {
     if (TheConsoleSettings.Overwrite == kConsoleReplace) return kOverwriteYes;
     if (TheConsoleSettings.Overwrite == kConsoleKeep) return kOverwriteNo;
     if (!Interactive()) {
-        fprintf(stderr, "qar: \"%s\" exists; no terminal to ask, keeping it (use -y to replace)\n",
-                Profile.DestinationFolder);
+        fputs("qar: \"", stderr);
+        PutText(stderr, Profile.DestinationFolder);
+        fputs("\" exists; no terminal to ask, keeping it (use -y to replace)\n", stderr);
         return kOverwriteNo;
     }
     for (;;) {
-        fprintf(stderr, "File \"%s\" already exists. replace? [y]es/[n]o/[A]ll ",
-                Profile.DestinationFolder);
+        fputs("File \"", stderr);
+        PutText(stderr, Profile.DestinationFolder);
+        fputs("\" already exists. replace? [y]es/[n]o/[A]ll ", stderr);
         fflush(stderr);
         int c = ReadAnswer();
         if (c == 0 || c == 'n' || c == 'N') return kOverwriteNo;
@@ -69,7 +78,8 @@ int AskOverwrite() {
 
 void SetControlText(WindowHandle, int, const char* text) {
     if (TheConsoleSettings.Quiet) return;
-    fprintf(stdout, "%s\n", text);
+    PutText(stdout, text);
+    fputc('\n', stdout);
 }
 
 void PumpMessages() {}
