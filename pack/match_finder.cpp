@@ -50,7 +50,7 @@ void ChainFinder::InsertBefore(size_t end) {
 
 // Chains link positions with the same 4-byte hash; 3-byte matches come from a table of the
 // latest position of each 3-byte hash, and only count within 8192 bytes.
-Match ChainFinder::Longest(size_t pos, size_t lowest, uint32_t maxLength) {
+Match ChainFinder::Longest(size_t pos, size_t lowest, uint32_t maxLength, uint32_t depth) {
     InsertBefore(pos);
     Match best = {0, 0};
     if (pos + 4 > size_ || maxLength < 3) return best;
@@ -69,7 +69,7 @@ Match ChainFinder::Longest(size_t pos, size_t lowest, uint32_t maxLength) {
     }
     if (maxLength < 4) return best;
     uint32_t candidate = head_[Hash4(here, hashBits_ + 1)];
-    for (uint32_t tries = depth_; tries > 0 && candidate != kNone; tries--) {
+    for (uint32_t tries = depth ? depth : depth_; tries > 0 && candidate != kNone; tries--) {
         if (candidate < floor || candidate >= pos) break;
         const uint8_t* there = data_ + candidate;
         if (there[bestLength] == here[bestLength]) {

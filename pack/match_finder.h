@@ -38,7 +38,8 @@ public:
     ChainFinder(const uint8_t* data, size_t size, uint32_t depth, uint32_t niceLength);
     // Longest match of at least 3 bytes at pos (Length 0 if none), preferring nearer ones;
     // a 3-byte match only within 8192 bytes. Positions before pos are inserted first.
-    Match Longest(size_t pos, size_t lowest, uint32_t maxLength);
+    // depth: chain entries to look at, 0 for the finder's own depth.
+    Match Longest(size_t pos, size_t lowest, uint32_t maxLength, uint32_t depth = 0);
     // Inserts the positions before end without searching.
     void InsertBefore(size_t end);
 

@@ -37,16 +37,18 @@ struct LazySettings {
     uint32_t Nice;
     bool Lazy;
     bool ShortMatches;   // look for length-2 matches
+    uint32_t LazyLimit;  // a match this long is taken without looking one byte further
+    uint32_t Good;       // behind a match this long, the next position is searched less deeply
 };
 
 LazySettings SettingsFor(int level) {
     switch (level) {
-        case 1: return {2, 16, false, false};
-        case 2: return {4, 24, true, false};
-        case 3: return {8, 32, true, true};
-        case 4: return {12, 48, true, true};
-        case 5: return {20, 96, true, true};
-        default: return {32, 128, true, true};
+        case 1: return {2, 16, false, false, 0, 0};
+        case 2: return {4, 24, true, false, 8, 4};
+        case 3: return {8, 32, true, true, 16, 8};
+        case 4: return {12, 48, true, true, 24, 8};
+        case 5: return {20, 96, true, true, 32, 16};
+        default: return {32, 128, true, true, 48, 16};
     }
 }
 
@@ -71,8 +73,9 @@ public:
                 if (pos < end) current = Best(pos, end, lowest, remembered);
                 continue;
             }
-            if (settings_.Lazy && current.Length < settings_.Nice && pos + 1 < end) {
-                Candidate next = Best(pos + 1, end, lowest, remembered);
+            if (settings_.Lazy && current.Length < settings_.LazyLimit && pos + 1 < end) {
+                uint32_t depth = current.Length >= settings_.Good ? settings_.Depth / 4 + 1 : 0;
+                Candidate next = Best(pos + 1, end, lowest, remembered, depth);
                 if (next.Score > current.Score + 8 * 2) {
                     out.Tokens.push_back(LiteralToken(data_[pos]));
                     pos++;
@@ -97,7 +100,8 @@ private:
         if (score > best.Score) best = {length, distance, symbol, score};
     }
 
-    Candidate Best(size_t pos, size_t end, size_t lowest, const RememberedDistances& remembered) {
+    Candidate Best(size_t pos, size_t end, size_t lowest, const RememberedDistances& remembered,
+                   uint32_t depth = 0) {
         Candidate best;
         uint32_t maxLength = (uint32_t)std::min<size_t>(end - pos, kMaxMatch);
         if (maxLength < 2) return best;
@@ -106,7 +110,7 @@ private:
             uint32_t length = CommonLength(data_ + pos, data_ + pos - distance, maxLength);
             if (length >= 2) Consider(best, length, distance, remembered);
         }
-        Match m = chains_.Longest(pos, lowest, maxLength);
+        Match m = chains_.Longest(pos, lowest, maxLength, depth);
         if (m.Length >= 3) Consider(best, m.Length, m.Distance, remembered);
         if (settings_.ShortMatches && best.Length < 3) {
             uint32_t distance = PairDistance(pos);
