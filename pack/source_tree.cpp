@@ -119,7 +119,8 @@ private:
         if (!why.empty()) Refuse(path, why);
         const std::string name = namePrefix + ConvertName(component, options_.CodePage, path);
         if (name.size() > kMaxNameLength)
-            Refuse(path, "archive name longer than 259 characters: " + name.substr(0, 40) + "...");
+            Refuse(path, "archive name of " + std::to_string(name.size()) +
+                             " characters, longer than the 259 a Windows path can hold");
 
         // Windows compares names without regard to letter case: fold the converted name
         // back through the code page.
