@@ -135,10 +135,9 @@ private:
             const Seen& first = seen->second;
             // The same folder under two given folders: one entry, contents merged.
             if (info.IsFolder && first.IsFolder && first.Name == name) return name;
-            if (first.Name == name)
-                Refuse(path, "same archive name " + Quote(name) + " as " + Quote(first.Path));
-            Refuse(path, "archive name " + Quote(name) + " differs only in letter case from " +
-                             Quote(first.Name) + " of " + Quote(first.Path));
+            if (first.Name == name) Refuse(path, "same archive name as " + Quote(first.Path));
+            Refuse(path, "archive name differs only in letter case from that of " + Quote(first.Path) +
+                             ", and Windows does not tell them apart");
         }
         names_[key] = Seen{name, path, info.IsFolder};
 
