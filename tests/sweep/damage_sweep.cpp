@@ -22,6 +22,8 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <random>
 #include <set>
@@ -78,8 +80,14 @@ struct Totals {
     }
 };
 
+// The bytes of a file, opened by its path object: names of any code page stay readable.
+Bytes ReadPath(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 std::string Relative(const fs::path& p, const fs::path& base) {
-    return p.lexically_relative(base).generic_string();
+    return p.lexically_relative(base).generic_u8string();
 }
 
 Tree Snapshot(const fs::path& folder) {
@@ -92,7 +100,7 @@ Tree Snapshot(const fs::path& folder) {
         if (it->is_directory(ec)) {
             t.Folders.insert(rel);
         } else {
-            t.Files[rel] = qartest::ReadWholeFile(it->path().string());
+            t.Files[rel] = ReadPath(it->path());
         }
     }
     return t;
@@ -113,7 +121,10 @@ std::vector<std::string> Escapes(const fs::path& work) {
         std::string rel = Relative(it->path(), work);
         if (!Expected(rel)) found.push_back(rel);
     }
-    for (const std::string& rel : found) qartest::RemoveTree((work / rel).string());
+    for (const std::string& rel : found) {
+        std::error_code ec;
+        fs::remove_all(work / fs::u8path(rel), ec);
+    }
     return found;
 }
 
