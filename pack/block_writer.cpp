@@ -115,7 +115,7 @@ std::vector<size_t> ChooseSetStarts(const Token* tokens, size_t count, int alpha
                                     int maxSets, double tableBits) {
     std::vector<size_t> starts = {0};
     if (maxSets <= 1 || count < 2048) return starts;
-    size_t piece = std::max<size_t>(512, count / 256);
+    size_t piece = std::max<size_t>(128, count / 1024);
     struct Segment {
         size_t Start;
         SymbolCounts Counts;
@@ -249,7 +249,7 @@ Layout ChooseLayout(const CompressedBlockInput& in) {
         Layout single = PlanSets(in, alphabets, {0}, extra);
         if (single.Bits < best.Bits) best = single;
         if (maxSets > 1) {
-            double tableBits = std::max(200.0, 0.6 * (double)single.Plan.Bits);
+            double tableBits = std::max(200.0, (double)single.Plan.Bits);
             std::vector<size_t> starts =
                 ChooseSetStarts(in.Tokens, in.TokenCount, alphabets, maxSets, tableBits);
             if (starts.size() > 1) {
