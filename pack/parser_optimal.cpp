@@ -49,7 +49,8 @@ void PriceAlphabet(const uint8_t* lengths, int n, uint32_t* prices) {
 }
 
 // Prices from tokens of an earlier parse: the lengths their codes would have.
-void PricesFromTokens(const Token* tokens, size_t count, Prices& prices) {
+// alphabets: 2 or 3 to price for that count of distance alphabets, 0 to take the cheaper.
+void PricesFromTokens(const Token* tokens, size_t count, int alphabets, Prices& prices) {
     SymbolCounts two, three;
     CountSymbols(tokens, count, 2, two);
     CountSymbols(tokens, count, 3, three);
@@ -63,8 +64,9 @@ void PricesFromTokens(const Token* tokens, size_t count, Prices& prices) {
             bitsThree += (uint64_t)three.Distance[a][s] * setThree[kAlphabetOffset[a] + s];
         }
     }
-    const uint8_t* set = bitsThree < bitsTwo ? setThree : setTwo;
-    prices.Alphabets = bitsThree < bitsTwo ? 3 : 2;
+    if (alphabets == 0) alphabets = bitsThree < bitsTwo ? 3 : 2;
+    const uint8_t* set = alphabets == 3 ? setThree : setTwo;
+    prices.Alphabets = alphabets;
     PriceAlphabet(set, 288, prices.Main);
     for (int a = 0; a < 3; a++) {
         PriceAlphabet(set + kAlphabetOffset[a], (int)kAlphabetSize[a], prices.Distance[a]);
@@ -105,9 +107,12 @@ public:
             position += tokens[k].Length ? tokens[k].Length : 1;
         }
         priceStart_.push_back(UINT32_MAX);
+        // One count of distance alphabets for the whole block, as the block is written.
+        Prices whole;
+        PricesFromTokens(tokens.data(), tokens.size(), 0, whole);
         for (size_t s = 0; s < starts.size(); s++) {
             size_t end = s + 1 < starts.size() ? starts[s + 1] : tokens.size();
-            PricesFromTokens(tokens.data() + starts[s], end - starts[s], prices_[s]);
+            PricesFromTokens(tokens.data() + starts[s], end - starts[s], whole.Alphabets, prices_[s]);
         }
     }
 
