@@ -27,19 +27,12 @@ int ReadAnswer() {
 
 bool Interactive() { return isatty(STDIN_FILENO) != 0; }
 
-// Writes text to out with the core's backslash separators shown as Linux ones.
-void PutText(FILE* out, const char* text) {
-    for (const char* p = text; *p != 0; ++p) fputc(*p == '\\' ? '/' : *p, out);
-}
-
 }  // namespace
 
 int ShowMessage(WindowHandle, const char* text, uint32_t style) {
     ++TheConsoleRecord.MessagesShown;
     if (TheConsoleSettings.Silent) return kAnswerOk;
-    fputs("qar: ", stderr);
-    PutText(stderr, text);
-    fputc('\n', stderr);
+    fprintf(stderr, "qar: %s\n", text);
     if ((style & 0x0F) != kBoxOkCancel) return kAnswerOk;
     if (!Interactive()) {
         // Nobody to ask: stop rather than go on past a problem unseen.
@@ -59,15 +52,13 @@ int AskOverwrite() {
     if (TheConsoleSettings.Overwrite == kConsoleReplace) return kOverwriteYes;
     if (TheConsoleSettings.Overwrite == kConsoleKeep) return kOverwriteNo;
     if (!Interactive()) {
-        fputs("qar: \"", stderr);
-        PutText(stderr, Profile.DestinationFolder);
-        fputs("\" exists; no terminal to ask, keeping it (use -y to replace)\n", stderr);
+        fprintf(stderr, "qar: \"%s\" exists; no terminal to ask, keeping it (use -y to replace)\n",
+                Profile.DestinationFolder);
         return kOverwriteNo;
     }
     for (;;) {
-        fputs("File \"", stderr);
-        PutText(stderr, Profile.DestinationFolder);
-        fputs("\" already exists. replace? [y]es/[n]o/[A]ll ", stderr);
+        fprintf(stderr, "File \"%s\" already exists. replace? [y]es/[n]o/[A]ll ",
+                Profile.DestinationFolder);
         fflush(stderr);
         int c = ReadAnswer();
         if (c == 0 || c == 'n' || c == 'N') return kOverwriteNo;
@@ -78,8 +69,7 @@ int AskOverwrite() {
 
 void SetControlText(WindowHandle, int, const char* text) {
     if (TheConsoleSettings.Quiet) return;
-    PutText(stdout, text);
-    fputc('\n', stdout);
+    fprintf(stdout, "%s\n", text);
 }
 
 void PumpMessages() {}
