@@ -66,7 +66,10 @@ std::vector<uint8_t> EncodeStream(const uint8_t* data, size_t size, const Encode
             }
             WriteCompressedBlock(block, BlockInput(parsed, length, last, windowBits,
                                                    history + length, options));
-            if (block.size() < minSize) block.resize(minSize, 0);
+            if (block.size() < minSize) {
+                block.resize(minSize, 0);
+                PatchBlockSize(block, 0, (uint32_t)block.size());
+            }
         }
         if (!block.empty() && block.size() <= kMaxBlockSize && block.size() < storedSize) {
             out.insert(out.end(), block.begin(), block.end());
