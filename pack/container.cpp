@@ -57,7 +57,7 @@ std::vector<uint8_t> LoadMember(const SourceEntry& entry) {
     size_t n;
     while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) {
         data.insert(data.end(), buffer, buffer + n);
-        if (data.size() > 0xFFFFFFFFu) break;
+        if (data.size() > kMaxMemberSize) break;
     }
     const bool failed = ferror(f) != 0;
     const int error = errno;
@@ -147,8 +147,9 @@ private:
 
     void AddMember(const SourceEntry& e) {
         std::vector<uint8_t> data = LoadMember(e);
-        if (data.size() > 0xFFFFFFFFu)
-            throw PackError(Quote(e.HasData ? e.Name : e.Path) + ": larger than 4 GiB - 1 bytes");
+        if (data.size() > kMaxMemberSize)
+            throw PackError(Quote(e.HasData ? e.Name : e.Path) + ": larger than " +
+                            std::to_string(kMaxMemberSize) + " bytes, the most a member can hold");
         const uint64_t record = kLocalHeaderSize + e.Name.size() + data.size() + 4;
         const bool full = options_.StreamSize != 0 && streamInput_ >= options_.StreamSize;
         if (!stream_.empty() && (full || stream_.size() + record > kMaxStreamDecoded)) FlushStream();

@@ -63,6 +63,10 @@ struct PackError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// The largest member: its record (LocalHeader, a name of up to 259 bytes, the data and
+// DataCrc) must fit the 32-bit offsets of a decoded stream.
+const uint64_t kMaxMemberSize = 0xFFFFFFFFu - 11 - 259 - 4;
+
 // Archive offsets are read into signed 32-bit file positions by the extractor, behind an
 // executable stub; archives are kept below this size.
 const uint64_t kMaxArchiveSize = 0x7FFFFFFFu - (16u << 20);

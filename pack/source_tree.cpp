@@ -64,8 +64,9 @@ FileInfo Inspect(const std::string& path) {
         const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0) Refuse(path, std::string("cannot read: ") + strerror(errno));
         close(fd);
-        if (info.Size > 0xFFFFFFFFu)
-            Refuse(path, "larger than 4294967295 bytes, the most an archive member can hold");
+        if (info.Size > kMaxMemberSize)
+            Refuse(path, "larger than " + std::to_string(kMaxMemberSize) +
+                             " bytes, the most an archive member can hold");
     }
     return info;
 }

@@ -190,11 +190,11 @@ TEST(SourceTree, RefusesLinksCaseClashesAndLongNames) {
         EXPECT_NE(Refusal({t.Root()}).find(t.Path("pipe")), std::string::npos);
     }
     {
-        TempTree t;   // a member size must fit 32 bits (sparse files cost no space)
+        TempTree t;   // a member's record must fit 32-bit stream offsets (sparse files cost no space)
         t.File("huge");
-        ASSERT_EQ(truncate(t.Path("huge").c_str(), 0xFFFFFFFFll), 0);
+        ASSERT_EQ(truncate(t.Path("huge").c_str(), (off_t)kMaxMemberSize), 0);
         EXPECT_EQ(Refusal({t.Root()}), "");
-        ASSERT_EQ(truncate(t.Path("huge").c_str(), 0x100000000ll), 0);
+        ASSERT_EQ(truncate(t.Path("huge").c_str(), (off_t)kMaxMemberSize + 1), 0);
         EXPECT_NE(Refusal({t.Root()}).find(t.Path("huge")), std::string::npos);
     }
     EXPECT_NE(Refusal({"/nonexistent/qar/path"}).find("/nonexistent/qar/path"), std::string::npos);
