@@ -45,44 +45,36 @@ uint32_t CrcOf(const uint8_t* data, size_t size) {
     return ~crc;
 }
 
-// The member's bytes, read whole. The file must still have the size the walk found, so
+// Appends the file's bytes to out. The file must still have the size the walk found, so
 // that what is packed is what was validated.
-std::vector<uint8_t> LoadMember(const SourceEntry& entry) {
-    if (entry.HasData) return entry.Data;
+void AppendFile(const SourceEntry& entry, std::vector<uint8_t>* out) {
     FILE* f = fopen(entry.Path.c_str(), "rb");
     if (!f) throw PackError(Quote(entry.Path) + ": cannot open: " + strerror(errno));
-    std::vector<uint8_t> data;
-    data.reserve((size_t)entry.Size);
-    uint8_t buffer[1 << 16];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) {
-        data.insert(data.end(), buffer, buffer + n);
-        if (data.size() > kMaxMemberSize) break;
-    }
+    const size_t start = out->size();
+    out->resize(start + (size_t)entry.Size);
+    const size_t n = fread(out->data() + start, 1, (size_t)entry.Size, f);
+    const bool longer = n == entry.Size && fgetc(f) != EOF;
     const bool failed = ferror(f) != 0;
     const int error = errno;
     fclose(f);
     if (failed) throw PackError(Quote(entry.Path) + ": cannot read: " + strerror(error));
-    if (data.size() != entry.Size)
+    if (n != entry.Size || longer)
         throw PackError(Quote(entry.Path) + ": changed size while being packed");
-    return data;
 }
 
-uint8_t ChooseFilter(FilterChoice choice, const std::vector<uint8_t>& data) {
+uint8_t ChooseFilter(FilterChoice choice, const uint8_t* data, size_t size) {
     switch (choice) {
     case FilterChoice::None:
         return 0;
     case FilterChoice::X86_16:
         return FlagCallFilter16;
     case FilterChoice::X86_32:
-        return data.size() <= kMaxCallFilter32Size ? FlagCallFilter32 : 0;
+        return size <= kMaxCallFilter32Size ? FlagCallFilter32 : 0;
     case FilterChoice::Auto:
         break;
     }
-    if (data.size() > kMaxCallFilter32Size) return 0;
-    return IsX86PortableExecutable(data.data(), data.size() < 4096 ? data.size() : 4096)
-               ? FlagCallFilter32
-               : 0;
+    if (size > kMaxCallFilter32Size) return 0;
+    return IsX86PortableExecutable(data, size < 4096 ? size : 4096) ? FlagCallFilter32 : 0;
 }
 
 class Writer {
@@ -145,43 +137,48 @@ private:
         sink_.Write(data, size);
     }
 
+    // Appends the member's record to the stream: its bytes are read straight into place,
+    // checksummed, then filtered there.
     void AddMember(const SourceEntry& e) {
-        std::vector<uint8_t> data = LoadMember(e);
-        if (data.size() > kMaxMemberSize)
+        const uint64_t size = e.HasData ? e.Data.size() : e.Size;
+        if (size > kMaxMemberSize)
             throw PackError(Quote(e.HasData ? e.Name : e.Path) + ": larger than " +
                             std::to_string(kMaxMemberSize) + " bytes, the most a member can hold");
-        const uint64_t record = kLocalHeaderSize + e.Name.size() + data.size() + 4;
+        const uint64_t record = kLocalHeaderSize + e.Name.size() + size + 4;
         const bool full = options_.StreamSize != 0 && streamInput_ >= options_.StreamSize;
         if (!stream_.empty() && (full || stream_.size() + record > kMaxStreamDecoded)) FlushStream();
-        if (stream_.empty()) streamFiles_ = 0;
 
-        const uint32_t crc = CrcOf(data.data(), data.size());
-        const uint8_t flags = ChooseFilter(options_.Filter, data);
-        if (flags & FlagCallFilter16) {
-            ApplyCallFilter16(data.data(), data.size());
-        } else if (flags & FlagCallFilter32) {
-            ApplyCallFilter32(data.data(), data.size());
+        const size_t memberOffset = stream_.size();
+        stream_.resize(memberOffset + kLocalHeaderSize);
+        stream_.insert(stream_.end(), e.Name.begin(), e.Name.end());
+        const size_t dataOffset = stream_.size();
+        if (e.HasData) {
+            stream_.insert(stream_.end(), e.Data.begin(), e.Data.end());
+        } else {
+            AppendFile(e, &stream_);
         }
-
-        const uint32_t memberOffset = (uint32_t)stream_.size();
+        uint8_t* data = stream_.data() + dataOffset;
+        const uint32_t crc = CrcOf(data, (size_t)size);
+        const uint8_t flags = ChooseFilter(options_.Filter, data, (size_t)size);
+        if (flags & FlagCallFilter16) {
+            ApplyCallFilter16(data, (size_t)size);
+        } else if (flags & FlagCallFilter32) {
+            ApplyCallFilter32(data, (size_t)size);
+        }
         LocalHeader local = {};
-        local.MemberSize = (uint32_t)data.size();
+        local.MemberSize = (uint32_t)size;
         local.VariableLength = (uint16_t)e.Name.size();
         local.Flags = flags;
-        uint8_t head[kLocalHeaderSize];
-        WriteLocalHeader(local, head);
-        stream_.insert(stream_.end(), head, head + sizeof head);
-        stream_.insert(stream_.end(), e.Name.begin(), e.Name.end());
-        stream_.insert(stream_.end(), data.begin(), data.end());
+        WriteLocalHeader(local, stream_.data() + memberOffset);
         uint8_t tail[4];
         WriteLe32(tail, crc);
         stream_.insert(stream_.end(), tail, tail + 4);
-        streamInput_ += data.size();
+        streamInput_ += size;
         ++streamFiles_;
 
         // StreamOffset is known once the streams before this one are written.
         streamEntries_.push_back(directory_.size());
-        AddEntry(e, 0, memberOffset, (uint32_t)data.size(), crc, flags);
+        AddEntry(e, 0, (uint32_t)memberOffset, (uint32_t)size, crc, flags);
     }
 
     // Hands the assembled stream to a worker; waits for the oldest ones while more than
