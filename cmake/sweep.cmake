@@ -10,3 +10,10 @@ if(sweep_src)
     target_link_options(damage_sweep PRIVATE -static)
   endif()
 endif()
+
+# The writer of archives with hostile names for tests/e2e/hostile_names (Linux only).
+if(NOT WIN32)
+  add_executable(hostile_archive EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/tests/e2e/hostile_archive.cpp)
+  target_include_directories(hostile_archive PRIVATE ${CMAKE_SOURCE_DIR})
+  target_link_libraries(hostile_archive PRIVATE qar_test_support ${QAR_CORE})
+endif()
