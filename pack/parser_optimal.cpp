@@ -175,11 +175,32 @@ private:
         uint32_t Length;     // 0: literal
         uint32_t Distance;
         uint8_t Symbol;
+        uint32_t Repeat;     // > 0: the match is followed by a literal and a match of this
+                             // length at the same distance (three tokens in one step)
         RememberedDistances Remembered;   // after this step
     };
 
+    // After a match that leaves its distance as LastDistance: one literal, then the same
+    // distance again (symbol 0). The shortest path keeps one set of remembered distances
+    // per position, so this sequence is priced here as a whole.
+    void RelaxMatchLiteralRepeat(uint32_t i, uint32_t size, const Prices& prices, uint32_t base,
+                                 uint32_t length, uint32_t distance, uint8_t symbol,
+                                 const RememberedDistances& after, const uint8_t* p) {
+        uint32_t literalAt = i + length;
+        if (literalAt + 3 > size || after.Last != distance || !SymbolFitsLength(length, symbol)) return;
+        uint32_t room = std::min<uint32_t>(size - literalAt - 1, kMaxMatch);
+        uint32_t repeat = CommonLength(p + length + 1, p + length + 1 - distance, room);
+        if (repeat < 2) return;
+        uint32_t cost = base + prices.Match(length, symbol) + prices.Main[p[length]] +
+                        prices.Match(repeat, 0);
+        Node& n = nodes_[literalAt + 1 + repeat];
+        if (cost < n.Cost) {
+            n = Node{cost, i, length, distance, symbol, repeat, after};
+        }
+    }
+
     void ShortestPath(size_t start, uint32_t size, size_t lowest, ParsedBlock& out) {
-        nodes_.assign(size + 1, Node{kInfinite, 0, 0, 0, 0, {}});
+        nodes_.assign(size + 1, Node{kInfinite, 0, 0, 0, 0, 0, {}});
         nodes_[0].Cost = 0;
         const uint32_t nice = settings_.Nice;
         size_t priceIndex = 0;
@@ -217,6 +238,7 @@ private:
                         Relax(i + l, here.Cost + prices.Match(l, symbol), i, l, distance, symbol, after);
                     }
                 }
+                RelaxMatchLiteralRepeat(i, size, prices, here.Cost, length, distance, symbol, after, p);
                 if (length > longest) { longest = length; longestDistance = distance; longestSymbol = symbol; }
             }
             // Length 2 with an explicit distance up to 64.
@@ -245,6 +267,7 @@ private:
                           m.Distance, symbol, after);
                 }
                 previousLength = std::max(previousLength, m.Length);
+                RelaxMatchLiteralRepeat(i, size, prices, here.Cost, m.Length, m.Distance, symbol, after, p);
                 if (m.Length > longest) { longest = m.Length; longestDistance = m.Distance; longestSymbol = symbol; }
             }
             // A match of the nice length or more is taken as it stands: the positions it
@@ -270,6 +293,11 @@ private:
                 out.Tokens.push_back(LiteralToken(data_[start + from]));
             } else {
                 EmitMatch(out, n.Length, n.Distance, n.Symbol, from, remembered);
+                if (n.Repeat > 0) {
+                    uint32_t literalAt = from + n.Length;
+                    out.Tokens.push_back(LiteralToken(data_[start + literalAt]));
+                    EmitMatch(out, n.Repeat, n.Distance, 0, literalAt + 1, remembered);
+                }
             }
         }
     }
@@ -283,6 +311,7 @@ private:
             n.Length = length;
             n.Distance = distance;
             n.Symbol = symbol;
+            n.Repeat = 0;
             n.Remembered = after;
         }
     }
