@@ -20,14 +20,19 @@ enum : uint32_t {
     kChunk32 = 16379,   // the same with 4 operand bytes
 };
 
-// Position of the first 0xE8 in [p, end), or end. Reads 4 bytes at a time while at least 4
-// remain; a word holds an 0xE8 when (x ^ 0xE8E8E8E8) has a zero byte.
+// Position of the first 0xE8 in [p, end), or end. Reads a machine word at a time (8 bytes
+// natively, 4 in the stub) while a whole word remains: the word holds an 0xE8 where
+// x = word ^ 0xE8E8... has a zero byte, and the lowest flag of (x - 0x0101...) & ~x & 0x8080...
+// marks the first such byte exactly (both targets are little-endian).
 inline const uint8_t* NextCall(const uint8_t* p, const uint8_t* end) {
-    while (end - p >= 4) {
-        uint32_t x = ((uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) |
-                      ((uint32_t)p[3] << 24)) ^ 0xE8E8E8E8u;
-        if (((x - 0x01010101u) & ~x & 0x80808080u) != 0) break;
-        p += 4;
+    const uintptr_t ones = (uintptr_t)-1 / 0xFF;
+    while ((uintptr_t)(end - p) >= sizeof(uintptr_t)) {
+        uintptr_t x;
+        memcpy(&x, p, sizeof x);
+        x ^= ones * 0xE8;
+        uintptr_t found = (x - ones) & ~x & (ones * 0x80);
+        if (found != 0) return p + (__builtin_ctzl(found) >> 3);
+        p += sizeof x;
     }
     while (p < end && *p != 0xE8) ++p;
     return p;
