@@ -27,6 +27,17 @@ void BuildCanonicalCodes(uint32_t* codes, const uint8_t* lengths, int n) {
         int length = lengths[s];
         if (length == 0) continue;
         uint32_t c = next[length]++;
+        if (sizeof(void*) >= 8) {
+            // The whole word reversed by swapping ever smaller halves; the low length bits
+            // of c end up on top and are shifted down. The stub keeps the shorter loop.
+            c = (c >> 16) | (c << 16);
+            c = ((c >> 8) & 0x00FF00FFu) | ((c & 0x00FF00FFu) << 8);
+            c = ((c >> 4) & 0x0F0F0F0Fu) | ((c & 0x0F0F0F0Fu) << 4);
+            c = ((c >> 2) & 0x33333333u) | ((c & 0x33333333u) << 2);
+            c = ((c >> 1) & 0x55555555u) | ((c & 0x55555555u) << 1);
+            codes[s] = c >> (32 - length);
+            continue;
+        }
         uint32_t reversed = 0;
         for (int i = 0; i < length; ++i) {
             reversed = (reversed << 1) | (c & 1);

@@ -53,11 +53,13 @@ const uint8_t kLengthExtra[31] = {
 
 // A decoded symbol with its code length (at most 16), as the symbol loop uses it:
 //   literal/length alphabet: symbol << 8 | length, and for a match length also its base
-//     (bits 21-29) and number of extra bits (bits 17-20); literals are below 256 << 8;
+//     (bits 21-29), number of extra bits (bits 17-20) and the distance alphabet it takes
+//     (bits 5-6: 1 for length 2, 2 for length 3 when the block has three alphabets, else 0);
+//     literals are below 256 << 8;
 //   distance alphabets: symbols 0-5 as symbol << 5 | length (below 1 << 10), the others as
 //     base << 10 | extra bits << 5 | length. Symbol 6 + 2j has base 2^(j+2) + 1, symbol
 //     7 + 2j has 3 * 2^(j+1) + 1, both with j + 1 extra bits.
-int32_t PackEntry(uint32_t symbol, uint32_t length, bool distance) {
+int32_t PackEntry(uint32_t symbol, uint32_t length, bool distance, uint32_t alphabets) {
     if (distance) {
         if (symbol < 6) return (int32_t)(symbol << 5 | length);
         uint32_t j = (symbol - 6) >> 1;
@@ -66,32 +68,45 @@ int32_t PackEntry(uint32_t symbol, uint32_t length, bool distance) {
     }
     if (symbol <= kEndOfSet) return (int32_t)(symbol << 8 | length);
     symbol -= kFirstLengthSymbol;
+    // Only symbol 257 gives length 2 and only symbol 258 gives length 3.
+    uint32_t alphabet = symbol == 0 ? 1 : (symbol == 1 && alphabets == 3) ? 2 : 0;
     return (int32_t)((uint32_t)kLengthBase[symbol] << 21 | (uint32_t)kLengthExtra[symbol] << 17 |
-                     (symbol + kFirstLengthSymbol) << 8 | length);
+                     (symbol + kFirstLengthSymbol) << 8 | alphabet << 5 | length);
 }
 
 void Build(int32_t* primary, DecodeNode* tree, uint32_t* codes, const uint8_t* lengths,
-           uint32_t k, uint32_t n, bool distance) {
+           uint32_t k, uint32_t n, bool distance, uint32_t alphabets) {
     BuildCanonicalCodes(codes, lengths, (int)n);
     // A failed build leaves the symbols it could not place without a code; decoding goes
     // on with the table as far as it was built.
     BuildDecodeTable(primary, tree, codes, lengths, (int)k, (int)n);
+    if (kWideBitWord) {
+        // Each symbol packed once (into codes, which are no longer needed), then copied to
+        // its primary slots: several times fewer PackEntry calls for short codes.
+        for (uint32_t s = 0; s < n; ++s)
+            codes[s] = (uint32_t)PackEntry(s, lengths[s], distance, alphabets);
+        for (uint32_t i = 0; i < (1u << k); ++i)
+            if (primary[i] >= 0) primary[i] = (int32_t)codes[primary[i]];
+        return;
+    }
     for (uint32_t i = 0; i < (1u << k); ++i)
-        if (primary[i] >= 0) primary[i] = PackEntry((uint32_t)primary[i], lengths[primary[i]], distance);
+        if (primary[i] >= 0)
+            primary[i] = PackEntry((uint32_t)primary[i], lengths[primary[i]], distance, alphabets);
 }
 
 void BuildTables(Tables* t, const uint8_t* set, uint32_t alphabets) {
-    Build(t->Literal, t->LiteralTree, t->Codes, set, kLiteralBits, kLiteralSymbols, false);
+    Build(t->Literal, t->LiteralTree, t->Codes, set, kLiteralBits, kLiteralSymbols, false,
+          alphabets);
     for (uint32_t a = 0; a < alphabets; ++a)
         Build(t->Distance[a], t->DistanceTree[a], t->Codes, set + Profile.DistanceLengthOffsets[a],
-              kDistanceBits, Profile.DistanceAlphabetSizes[a], true);
+              kDistanceBits, Profile.DistanceAlphabetSizes[a], true, alphabets);
 }
 
 // The symbol of a code longer than the primary width (entry e < 0), packed like a primary
 // entry, or -1 when the code is not in the table.
 __attribute__((noinline)) int32_t LookupLong(int32_t e, BitWord v, uint32_t k,
                                              const DecodeNode* tree, const uint8_t* lengths,
-                                             bool distance) {
+                                             bool distance, uint32_t alphabets) {
     if (e == EmptyEntry) return -1;
     v >>= k;
     int32_t node = -e;
@@ -102,7 +117,7 @@ __attribute__((noinline)) int32_t LookupLong(int32_t e, BitWord v, uint32_t k,
         node = e;
     }
     if (e == EmptyEntry) return -1;
-    return PackEntry((uint32_t)-e, lengths[-e], distance);
+    return PackEntry((uint32_t)-e, lengths[-e], distance, alphabets);
 }
 
 inline uint32_t LowBits(BitWord v, uint32_t count) { return (uint32_t)v & ((1u << count) - 1); }
@@ -189,6 +204,15 @@ inline uint32_t CopyMatch(uint8_t* out, uint32_t distance, uint32_t length, uint
         } else {
             for (uint32_t i = 0; i < n; ++i) out[i] = from[i];
         }
+    } else if (kWideBitWord && n >= 16 && distance != 0) {
+        // A repeating pattern: its first 8 bytes one by one, then words from a multiple of
+        // the distance of at least 8 back, which holds the same bytes and is already written.
+        for (uint32_t i = 0; i < 8; ++i) out[i] = from[i];
+        uint32_t step = distance;
+        while (step < 8) step += distance;
+        uint32_t i = 8;
+        for (; i + 8 <= n; i += 8) memcpy(out + i, out + i - step, 8);
+        if (i < n) memcpy(out + n - 8, out + n - 8 - step, 8);
     } else if (distance != 0) {   // distance 0 leaves the window bytes as they are
         for (uint32_t i = 0; i < n; ++i) out[i] = from[i];
     }
@@ -231,10 +255,10 @@ __attribute__((always_inline)) inline int DecodeSymbol(const SymbolState& s, con
         e = t->Literal[b.Buffer & ((1 << kLiteralBits) - 1)];
     }
     if (e < 0) {
-        e = LookupLong(e, b.Buffer, kLiteralBits, t->LiteralTree, s.Lengths, false);
+        e = LookupLong(e, b.Buffer, kLiteralBits, t->LiteralTree, s.Lengths, false, s.Alphabets);
         if (e < 0) return kBlockEnds;
     }
-    Drop(b, (uint32_t)e & 0xFF);
+    Drop(b, (uint32_t)e & 31);
     if (e < (int32_t)(kEndOfSet << 8)) {
         if (Checked && tail && PastEnd(b, s.DataEnd)) {
             b = mark;
@@ -246,7 +270,7 @@ __attribute__((always_inline)) inline int DecodeSymbol(const SymbolState& s, con
             // taken at once.
             e = t->Literal[b.Buffer & ((1 << kLiteralBits) - 1)];
             if (e >= 0 && e < (int32_t)(kEndOfSet << 8) && out < outEnd) {
-                Drop(b, (uint32_t)e & 0xFF);
+                Drop(b, (uint32_t)e & 31);
                 *out++ = (uint8_t)(e >> 8);
             }
         }
@@ -264,7 +288,7 @@ __attribute__((always_inline)) inline int DecodeSymbol(const SymbolState& s, con
     uint32_t length = ((uint32_t)e >> 21) + LowBits(b.Buffer, extra);
     Drop(b, extra);
 
-    uint32_t a = length == 2 ? 1 : (length == 3 && s.Alphabets == 3) ? 2 : 0;
+    uint32_t a = ((uint32_t)e >> 5) & 3;
     if (kWideBitWord) {
         e = t->Distance[a][b.Buffer & ((1 << kDistanceBits) - 1)];
         Fill(b);
@@ -274,7 +298,7 @@ __attribute__((always_inline)) inline int DecodeSymbol(const SymbolState& s, con
     }
     if (e < 0) {
         e = LookupLong(e, b.Buffer, kDistanceBits, t->DistanceTree[a], s.Lengths + s.LengthOffsets[a],
-                       true);
+                       true, s.Alphabets);
         if (e < 0) return kBlockEnds;
     }
     Drop(b, (uint32_t)e & 31);
