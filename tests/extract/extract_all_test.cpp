@@ -84,7 +84,7 @@ TEST_F(ExtractAllTest, ExtractsTreeShowsProgressAndStartsTheProgram) {
     b.AddFolder("docs\\deep\\er");
     b.AddFile("docs\\readme.txt", RandomBytes(2500, 1));
     b.AddFile("docs\\deep\\er\\data.bin", RandomBytes(10, 2), 0, 1);
-    b.AddFile("tavlore.exe", CodeLikeBytes(5000, 3), FlagCallFilter32);
+    b.AddFile(ProgramToRun, CodeLikeBytes(5000, 3), FlagCallFilter32);
     b.AddFile("missing\\folder\\x.dat", RandomBytes(77, 4));   // no folder entry before it
     EXPECT_EQ(Run(b), 0);
     for (const auto& e : b.Entries) {
@@ -99,7 +99,7 @@ TEST_F(ExtractAllTest, ExtractsTreeShowsProgressAndStartsTheProgram) {
     EXPECT_EQ(TheFakeUi.Progress[3], "Extracting missing\\folder\\x.dat");
     EXPECT_TRUE(TheFakeUi.Messages.empty());
     ASSERT_EQ(TheFakeUi.StartedPrograms.size(), 1u);
-    EXPECT_EQ(TheFakeUi.StartedPrograms[0], "\"" + CoreName("tavlore.exe") + "\"");
+    EXPECT_EQ(TheFakeUi.StartedPrograms[0], "\"" + CoreName(ProgramToRun) + "\"");
     // Once before each member and once after each entry.
     EXPECT_EQ(TheFakeUi.PumpCount, 4 + 6);
     EXPECT_EQ(LastRunCounts.Files, 4u);
@@ -378,7 +378,7 @@ TEST_F(ExtractAllTest, TrailingBackslashOfTheDestinationIsNotDoubled) {
     EXPECT_EQ(Run(b), 0);
     EXPECT_TRUE(fs::exists(Disk("a.txt")));
     ASSERT_EQ(TheFakeUi.StartedPrograms.size(), 1u);
-    EXPECT_EQ(TheFakeUi.StartedPrograms[0], "\"" + CoreName("tavlore.exe") + "\"");
+    EXPECT_EQ(TheFakeUi.StartedPrograms[0], "\"" + CoreName(ProgramToRun) + "\"");
 }
 
 }  // namespace
