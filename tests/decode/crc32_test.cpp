@@ -1,4 +1,4 @@
-// CRC-32: known values, and the eight-bytes-per-step path against the plain definition.
+// CRC-32: known values, and the table and folding paths against the plain definition.
 #include <gtest/gtest.h>
 #include <string.h>
 
@@ -72,5 +72,25 @@ TEST_F(Crc32Test, SplitAnywhereGivesTheSameChecksum) {
         uint32_t crc = Crc32(data.data(), cut, 0xFFFFFFFFu);
         crc = Crc32(data.data() + cut, (uint32_t)data.size() - cut, crc);
         EXPECT_EQ(~crc, whole) << cut;
+    }
+}
+
+// Lengths around the folding path's thresholds (64-byte blocks, 16-byte pieces, the table
+// tail) at every alignment, and long data started from different registers.
+TEST_F(Crc32Test, FoldedLengthsMatchTheDefinition) {
+    std::mt19937 random(13);
+    std::vector<uint8_t> data(70000);
+    for (uint8_t& b : data) b = (uint8_t)random();
+    for (uint32_t offset = 0; offset < 16; offset += 3) {
+        for (uint32_t length = 100; length <= 300; ++length) {
+            const uint8_t* p = data.data() + offset;
+            ASSERT_EQ(Crc32(p, length, 0xFFFFFFFFu), BitwiseCrc(p, length, 0xFFFFFFFFu))
+                << "offset " << offset << " length " << length;
+        }
+    }
+    for (uint32_t length : {4096u, 65537u, 69999u}) {
+        for (uint32_t start : {0xFFFFFFFFu, 0u, 0x89ABCDEFu})
+            EXPECT_EQ(Crc32(data.data() + 1, length, start), BitwiseCrc(data.data() + 1, length, start))
+                << length;
     }
 }

@@ -396,3 +396,30 @@ TEST(LzDecode, BlocksLargerThanTheBufferAreDecodedAcrossRefills) {
 }
 
 }  // namespace
+
+// Matches shorter in distance than a word, long enough to be copied by words, cut at the
+// block's end at every remainder: each byte repeats the one distance back, and nothing is
+// written behind the block.
+TEST(LzDecode, ShortDistanceRunsAreExactAndStopAtTheBlockEnd) {
+    for (uint32_t distance = 1; distance <= 9; ++distance) {
+        for (uint32_t length = 14; length <= 42; ++length) {
+            for (uint32_t cut : {0u, 1u, 7u}) {
+                BitWriter w;
+                uint32_t count = 9 + length - cut;
+                LzBlockWriter block(w, 2, {}, count);
+                for (char c : Text("abcdefghi")) block.Literal(c);
+                block.Match(length, distance);
+                ArchiveInput input;
+                input.LoadBlock(w.Bytes());
+                Bytes window(count + 16, 0xEE);
+                ASSERT_EQ(DecodeLzBlock(window.data(), 0, count), (int32_t)count);
+                std::string expect = "abcdefghi";
+                for (uint32_t i = 9; i < count; ++i) expect += expect[i - distance];
+                ASSERT_EQ(std::string(window.begin(), window.begin() + count), expect)
+                    << "distance " << distance << " length " << length << " cut " << cut;
+                for (uint32_t i = count; i < window.size(); ++i)
+                    ASSERT_EQ(window[i], 0xEE) << "distance " << distance << " length " << length;
+            }
+        }
+    }
+}
