@@ -158,6 +158,12 @@ FileHandle FsCreate(const char* path, uint32_t attributes) {
         State.LastSystemError = kErrorAccessDenied;
         return kInvalidHandle;
     }
+    // A file with other hard links shares its bytes with them, wherever they are: it is
+    // replaced by a new file instead of being truncated and written in place.
+    if (lstat(local, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink > 1 && unlink(local) != 0) {
+        Record(local);
+        return kInvalidHandle;
+    }
     mode_t mode = (attributes & kAttrReadOnly) != 0 ? 0444 : 0666;
     int fd;
     do {
