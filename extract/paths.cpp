@@ -36,8 +36,10 @@ bool IsDeviceName(const char* first, const char* end) {
     for (const char* device : kDevices) {
         if (CompareBytes(base, device, n + 1) == 0) return true;
     }
+    // COM and LPT take a digit 1 to 9, or a superscript one, two or three of the ANSI code page.
+    uint8_t digit = (uint8_t)base[3];
     return n == 4 && (CompareBytes(base, "COM", 3) == 0 || CompareBytes(base, "LPT", 3) == 0) &&
-           base[3] >= '1' && base[3] <= '9';
+           ((digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3);
 }
 
 }  // namespace
