@@ -133,7 +133,7 @@ TEST_F(HostileNames, NamesLeavingTheDestinationAreRefused) {
 // space are stored by Windows without it and would replace another entry; control
 // characters have no place in a file name. All are refused, as folders and as files.
 TEST_F(HostileNames, DevicesAliasesAndControlCharactersAreRefused) {
-    for (const char* name : {"NUL", "nul", "con.txt", "COM1", "com9.log", "LPT1", "lpt3.x.y", "AUX",
+    for (const char* name : {"NUL", "nul", "con.txt", "COM1", "com9.log", "LPT1", "lpt3.x.y", "COM\xb9", "lpt\xb2.txt", "AUX",
                              "prn", "CON", "Nul.tar.gz", "conin$", "CONOUT$", "sub\\NUL",
                              "NUL\\x", "aux \\x", "x.", "x ", "x. ", "sub.\\x", "sub \\x",
                              "first.txt.", "a\x01" "b", "tab\tname", "line\nbreak", "\x1f"}) {

@@ -137,6 +137,20 @@ TEST_F(Hostile, FileLinkInsideTheDestinationIsNotFollowed) {
     EXPECT_EQ(ReadWholeFile(target), kTarget);
 }
 
+// A hard link planted where a file is to be replaced: the file is replaced, the bytes it
+// shared with a file outside stay as they were.
+TEST_F(Hostile, HardLinkInsideTheDestinationIsNotWrittenThrough) {
+    std::string target = outside_ + "/target";
+    WriteWholeFile(target, kTarget);
+    ASSERT_EQ(link(target.c_str(), (dest_ + "/x.txt").c_str()), 0);
+    ArchiveBuilder b;
+    b.AddFile("x.txt", kPayload);
+    EXPECT_EQ(Extract(b, dest_), 0);
+    EXPECT_TRUE(TheFakeUi.Messages.empty());
+    EXPECT_EQ(ReadWholeFile(target), kTarget);
+    EXPECT_EQ(ReadWholeFile(dest_ + "/x.txt"), kPayload);
+}
+
 // A destination on a full file system: "Cannot write ...\nDisk full", and the partial file
 // is gone.
 TEST_F(Hostile, FullFileSystemReportsDiskFullAndLeavesNoPartialFile) {
