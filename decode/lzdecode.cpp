@@ -56,12 +56,14 @@ const uint8_t kLengthExtra[31] = {
 //     (bits 21-29), number of extra bits (bits 17-20) and the distance alphabet it takes
 //     (bits 5-6: 1 for length 2, 2 for length 3 when the block has three alphabets, else 0);
 //     literals are below 256 << 8;
-//   distance alphabets: symbols 0-5 as symbol << 5 | length (below 1 << 10), the others as
-//     base << 10 | extra bits << 5 | length. Symbol 6 + 2j has base 2^(j+2) + 1, symbol
-//     7 + 2j has 3 * 2^(j+1) + 1, both with j + 1 extra bits.
+//   distance alphabets: the two repeat symbols 0 and 1 as symbol << 5 | length (below
+//     1 << 10), the others as base << 10 | extra bits << 5 | length: symbols 2-5 are the
+//     distances 1-4 without extra bits, symbol 6 + 2j has base 2^(j+2) + 1, symbol 7 + 2j
+//     has 3 * 2^(j+1) + 1, both with j + 1 extra bits.
 int32_t PackEntry(uint32_t symbol, uint32_t length, bool distance, uint32_t alphabets) {
     if (distance) {
-        if (symbol < 6) return (int32_t)(symbol << 5 | length);
+        if (symbol < 2) return (int32_t)(symbol << 5 | length);
+        if (symbol < 6) return (int32_t)((symbol - 1) << 10 | length);
         uint32_t j = (symbol - 6) >> 1;
         uint32_t base = ((2 + (symbol & 1)) << (j + 1)) + 1;
         return (int32_t)(base << 10 | (j + 1) << 5 | length);
@@ -317,23 +319,23 @@ __attribute__((always_inline)) inline int DecodeSymbol(const SymbolState& s, con
     Drop(b, (uint32_t)e & 31);
     uint32_t distance;
     if (e < (1 << 10)) {
-        uint32_t symbol = (uint32_t)e >> 5;
-        if (symbol == 0) {
+        if (e < (1 << 5)) {   // symbol 0
             distance = lastDistance;
-        } else if (symbol == 1) {
+        } else {              // symbol 1
             distance = previousDistance;
             previousDistance = lastDistance;
             lastDistance = distance;
-        } else {
-            distance = symbol - 1;
         }
     } else {
         uint32_t distanceExtra = ((uint32_t)e >> 5) & 31;
         if (!kWideBitWord) Fill(b);
         distance = ((uint32_t)e >> 10) + LowBits(b.Buffer, distanceExtra);
         Drop(b, distanceExtra);
-        previousDistance = lastDistance;
-        lastDistance = distance;
+        // Distances 1-4 (symbols 2-5) are not remembered; every longer one is. Selected
+        // without a branch, as the two kinds alternate unpredictably.
+        bool remembered = distance > 4;
+        previousDistance = remembered ? lastDistance : previousDistance;
+        lastDistance = remembered ? distance : lastDistance;
     }
     if (Checked && tail && PastEnd(b, s.DataEnd)) {
         b = mark;
