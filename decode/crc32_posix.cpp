@@ -70,10 +70,11 @@ __attribute__((target("pclmul,sse2"))) uint32_t FoldBlocks(const uint8_t* data, 
     return Crc32Sliced(lane, 16, 0);
 }
 
+// Asked once; the packer's threads may call Crc32 at the same time, which the guarded
+// initialisation of a local static allows.
 bool HaveCarrylessMultiply() {
-    static int have = -1;
-    if (have < 0) have = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse2");
-    return have != 0;
+    static const bool have = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse2");
+    return have;
 }
 
 }  // namespace
