@@ -281,10 +281,12 @@ __attribute__((always_inline)) inline int DecodeSymbol(const SymbolState& s, con
         }
         *out++ = (uint8_t)(e >> 8);
         if (!Checked && kWideBitWord) {
-            // The bits left after the fill hold a second code: a literal that follows is
-            // taken at once.
-            e = t->Literal[b.Buffer & ((1 << kLiteralBits) - 1)];
-            if (e >= 0 && e < (int32_t)(kEndOfSet << 8) && out < outEnd) {
+            // The bits left after the fill (at least 40) hold four more codes of a primary
+            // width: literals that follow are taken at once. A negative entry compares
+            // above every literal as unsigned.
+            for (int more = 0; more < 4; ++more) {
+                e = t->Literal[b.Buffer & ((1 << kLiteralBits) - 1)];
+                if ((uint32_t)e >= (kEndOfSet << 8) || out >= outEnd) break;
                 Drop(b, (uint32_t)e & 31);
                 *out++ = (uint8_t)(e >> 8);
             }

@@ -423,3 +423,22 @@ TEST(LzDecode, ShortDistanceRunsAreExactAndStopAtTheBlockEnd) {
         }
     }
 }
+
+// A long run of literals whose block ends inside it, with plenty of input behind: the
+// decoder stops at the decoded size wherever the end falls in a group of literals taken
+// together, and writes nothing behind the block.
+TEST(LzDecode, LiteralRunsStopAtTheBlockEnd) {
+    for (uint32_t count = 90; count <= 100; ++count) {
+        BitWriter w;
+        LzBlockWriter block(w, 2, {}, count);
+        std::string text;
+        for (uint32_t i = 0; i < 400; ++i) text += (char)('a' + (i * 7) % 26);
+        for (char c : text) block.Literal((uint8_t)c);
+        ArchiveInput input;
+        input.LoadBlock(w.Bytes());
+        Bytes window(count + 16, 0xEE);
+        ASSERT_EQ(DecodeLzBlock(window.data(), 0, count), (int32_t)count) << count;
+        EXPECT_EQ(std::string(window.begin(), window.begin() + count), text.substr(0, count));
+        for (uint32_t i = count; i < window.size(); ++i) ASSERT_EQ(window[i], 0xEE) << count;
+    }
+}
