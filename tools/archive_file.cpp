@@ -157,6 +157,20 @@ int32_t WalkDirectory(const std::function<bool(const DirectoryEntry&, const std:
     return 0;
 }
 
+std::string PrintableName(const std::string& name) {
+    std::string out;
+    for (unsigned char c : name) {
+        if (c < 0x20 || c == 0x7F) {
+            char escaped[5];
+            snprintf(escaped, sizeof escaped, "\\x%02X", c);
+            out += escaped;
+        } else {
+            out += (char)c;
+        }
+    }
+    return out;
+}
+
 void SetProgramName(const char* path) {
     const char* base = strrchr(path, '/');
     CopyText(State.ProgramName, kProgramNameSize, base != nullptr ? base + 1 : path);

@@ -44,3 +44,7 @@ void ReleaseInput();
 
 // Sets State.ProgramName, the default name in messages, to the base name of path.
 void SetProgramName(const char* path);
+
+// An entry name as it may be shown on a terminal: control characters (and DEL) as \xNN, so
+// that a hostile name can neither send escape sequences nor hide behind a NUL or a return.
+std::string PrintableName(const std::string& name);

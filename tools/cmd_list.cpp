@@ -65,7 +65,7 @@ int CmdList(int argc, char** argv) {
         std::string size = folder ? "" : std::to_string(e.MemberSize);
         printf("%12s  %s  %s  %-6s  %-6s  %s\n", size.c_str(),
                DateTime(e.WriteDate, e.WriteTime).c_str(), Attributes(e.Attributes).c_str(),
-               folder ? "folder" : "file", Filter(e.Flags), name.c_str());
+               folder ? "folder" : "file", Filter(e.Flags), PrintableName(name).c_str());
         if (folder) {
             ++folders;
         } else {

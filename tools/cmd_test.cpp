@@ -66,12 +66,12 @@ int CmdTest(int argc, char** argv) {
         if (code == 0) {
             ++intact;
             bytes += e.MemberSize;
-            if (!quiet) printf("OK      %s\n", name.c_str());
+            if (!quiet) printf("OK      %s\n", PrintableName(name).c_str());
         } else {
             ++failed;
-            printf("FAILED  %s\n", name.c_str());
+            printf("FAILED  %s\n", PrintableName(name).c_str());
             // Every failure is shown with its own message, silent codes included.
-            ReportError(nullptr, code == ErrSilent ? ErrRead : code, name.c_str(), false);
+            ReportError(nullptr, code == ErrSilent ? ErrRead : code, PrintableName(name).c_str(), false);
         }
         return true;
     });
