@@ -227,6 +227,26 @@ TEST_F(Hostile, FileThatCannotBeReplacedKeepsItsBytes) {
     EXPECT_EQ(ReadWholeFile(existing), kTarget);
 }
 
+// Names with control characters are listed and tested with those characters escaped, so
+// that an archive cannot send escape sequences to the reviewer's terminal or hide a name.
+TEST_F(Hostile, ListAndTestShowNoControlCharacters) {
+    ArchiveBuilder b;
+    b.AddFile(std::string("a\x1b]0;owned\x07") + "b", kPayload);
+    b.AddFile("c\rd", kPayload);
+    WriteWholeFile(root_ + "/ctl.qar", b.Build());
+    for (const char* command : {"list", "test"}) {
+        SCOPED_TRACE(command);
+        std::string out = root_ + "/out.txt";
+        int raw = system((kQar + " " + command + " " + root_ + "/ctl.qar >" + out + " 2>&1").c_str());
+        EXPECT_TRUE(WIFEXITED(raw));
+        Bytes shown = ReadWholeFile(out);
+        for (uint8_t c : shown) EXPECT_TRUE(c >= 0x20 || c == '\n') << (int)c;
+        std::string text(shown.begin(), shown.end());
+        EXPECT_NE(text.find("a\\x1B]0;owned\\x07b"), std::string::npos) << text;
+        EXPECT_NE(text.find("c\\x0Dd"), std::string::npos) << text;
+    }
+}
+
 // The hostile names through the command: it fails with the damage message and writes
 // nothing outside the destination.
 TEST_F(Hostile, HostileNamesThroughTheTool) {
