@@ -220,8 +220,9 @@ private:
             Bytes damaged(original_.begin(), original_.begin() + (long)length);
             char what[64];
             snprintf(what, sizeof what, "cut to %zu bytes", length);
-            // A cut removes the end of the directory (or all of it): the directory is damaged.
-            Judge(damaged, kDirectory | (length < directoryOffset_ ? kStreams : 0u), what, t);
+            // A cut loses bytes the reader knows it needs: whatever it removes, the run must
+            // report it or give the exact tree, so it counts as damage of the streams.
+            Judge(damaged, kStreams, what, t);
         }
     }
 
