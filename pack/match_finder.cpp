@@ -100,9 +100,18 @@ void TreeFinder::Skip(size_t pos, size_t lowest, uint32_t maxLength) {
 
 // Inserts pos at the root of its bucket's tree, splitting the old tree into the parts that
 // sort below and above it, and records the longer matches met on the way.
+//
+// The trees order positions by their next `limit` bytes, and a walk skips the bytes it
+// already knows to be common with both neighbours. That shortcut holds only if every
+// insertion compares as deep as later walks will: so `limit` depends on the stream alone
+// (the nice length, less near the stream's end, where it only shrinks), never on the
+// caller's maxLength, which the end of a block cuts short and the next block lengthens again.
+// Found lengths are cut to maxLength on the way out.
 size_t TreeFinder::Walk(size_t pos, size_t lowest, uint32_t maxLength, Match* out) {
     if (pos + 3 > size_) return 0;
-    uint32_t limit = maxLength < nice_ ? maxLength : nice_;
+    size_t inStream = size_ - pos;
+    uint32_t limit = inStream < nice_ ? (uint32_t)inStream : nice_;
+    if (maxLength > inStream) maxLength = (uint32_t)inStream;
     uint32_t h = Hash3(data_ + pos, hashBits_);
     uint32_t candidate = head_[h];
     head_[h] = (uint32_t)pos;
@@ -110,12 +119,9 @@ size_t TreeFinder::Walk(size_t pos, size_t lowest, uint32_t maxLength, Match* ou
     uint32_t* right = left + 1;
     size_t floor = pos > kMaxDistance ? pos - kMaxDistance : 0;
     if (lowest > floor) floor = lowest;
-    if (limit < 3) {
-        *left = *right = kNone;
-        return 0;
-    }
     const uint8_t* here = data_ + pos;
     uint32_t leftLength = 0, rightLength = 0, bestLength = 2;
+    uint32_t reported = 2;   // longest length handed out so far
     size_t count = 0;
     for (uint32_t cycles = cycles_;; cycles--) {
         if (candidate == kNone || candidate < floor || candidate >= pos || cycles == 0) {
@@ -130,11 +136,14 @@ size_t TreeFinder::Walk(size_t pos, size_t lowest, uint32_t maxLength, Match* ou
             bestLength = length;
             uint32_t distance = (uint32_t)(pos - candidate);
             if (out) {
-                uint32_t full = length;
+                uint32_t full = length < maxLength ? length : maxLength;
                 if (full == limit && limit < maxLength) {
                     full += CommonLength(here + full, there + full, maxLength - full);
                 }
-                out[count++] = {full, distance};
+                if (full > reported) {
+                    reported = full;
+                    out[count++] = {full, distance};
+                }
             }
             if (length == limit) {
                 *left = pair[0];

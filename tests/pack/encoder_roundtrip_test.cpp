@@ -161,6 +161,31 @@ TEST(EncoderRoundTrip, SmallBlocksTrimmedWindowsAndStoredBlocksInBetween) {
     }
 }
 
+TEST(EncoderRoundTrip, ManyBlockEndsAtTheOptimalLevels) {
+    // Copies of earlier pieces over a four-letter alphabet give long shared prefixes in the
+    // match finder's trees; short blocks give many ends where the longest match allowed is
+    // cut short and then lengthened again in the next block.
+    std::mt19937 rng(21);
+    Bytes data;
+    while (data.size() < 120000) {
+        if (data.size() > 16 && rng() % 2) {
+            size_t from = rng() % data.size();
+            size_t length = 2 + rng() % 60;
+            for (size_t i = 0; i < length; i++) data.push_back(data[from + i]);
+        } else {
+            data.push_back((uint8_t)('a' + rng() % 4));
+        }
+    }
+    for (uint32_t blockSize : {1021u, 4099u}) {
+        for (int level : {7, 9}) {
+            EncodeOptions options;
+            options.Level = level;
+            options.MaxBlockSize = blockSize;
+            ExpectRoundTrip(data, options, "block size " + std::to_string(blockSize));
+        }
+    }
+}
+
 TEST(EncoderRoundTrip, LargeMixedInputUsesSeveralTableSets) {
     Bytes data = ChangingStatistics(2500000);
     for (int level : {3, 6, 8}) {
