@@ -21,8 +21,12 @@ void RestrictDllSearch() {
 
 }  // namespace
 
+// The linker's symbol for the first byte of our own image in memory: the module handle.
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
 extern "C" void StubEntry() {
     RestrictDllSearch();
-    int result = InstallerMain(GetModuleHandleA(0), 0, GetCommandLineA(), SW_SHOWNORMAL);
+    // The installer takes no command-line arguments.
+    int result = InstallerMain(&__ImageBase, 0, 0, SW_SHOWNORMAL);
     ExitProcess((UINT)result);
 }

@@ -74,12 +74,12 @@ int InstallerMain(void* instance, void*, char*, int) {
     if (result < 0) ReportError(0, result, 0, false);
     if (result == 0) {
         State.Instance = instance;
-        State.BackgroundBrush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
+        // The system's own button-face brush: nothing to create, nothing to delete.
+        State.BackgroundBrush = GetSysColorBrush(COLOR_BTNFACE);
+        // The font lives as long as the process: the system frees it at exit, just after.
         State.DialogFont = CreateDialogFont();
         ChooseDefaultDestination();
         DialogBoxParamA((HINSTANCE)instance, MAKEINTRESOURCEA(kMainDialog), 0, MainDialogProc, 0);
-        DeleteObject((HGDIOBJ)State.DialogFont);
-        DeleteObject((HGDIOBJ)State.BackgroundBrush);
     }
     if (State.ArchiveFile != kInvalidHandle) FsClose(State.ArchiveFile);
     return 0;

@@ -8,3 +8,11 @@
 
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK OverwriteDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Sets a dialog's caption to the profile's title and gives controls firstControl to
+// lastControl the dialogs' font.
+void DressDialog(HWND dialog, int firstControl, int lastControl);
+
+// The dialogs' background: the button-face brush for the dialog and its buttons and static
+// texts (drawn transparently on it); FALSE for every other message.
+INT_PTR PaintBackground(UINT message, WPARAM wParam);

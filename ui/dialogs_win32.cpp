@@ -1,28 +1,19 @@
-// The Win32 side of what the core asks of the user interface (ui.h), and the overwrite
-// prompt.
+// The Win32 side of what the core asks of the user interface (ui.h), the overwrite prompt,
+// and what both dialogs share.
 #include "platform/text.h"
 #include "profile/profile.h"
 #include "profile/state.h"
 #include "ui/dialogs.h"
 #include "ui/ui.h"
 
-INT_PTR CALLBACK OverwriteDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+void DressDialog(HWND dialog, int firstControl, int lastControl) {
+    SetWindowTextA(dialog, Profile.Title);
+    for (int id = firstControl; id <= lastControl; ++id)
+        SendDlgItemMessageA(dialog, id, WM_SETFONT, (WPARAM)State.DialogFont, FALSE);
+}
+
+INT_PTR PaintBackground(UINT message, WPARAM wParam) {
     switch (message) {
-    case WM_INITDIALOG:
-        SetWindowTextA(dialog, Profile.Title);
-        for (int id = CTL_QUESTION; id <= CTL_NO; ++id)   // the icon keeps its own font
-            SendDlgItemMessageA(dialog, id, WM_SETFONT, (WPARAM)State.DialogFont, FALSE);
-        FormatText(State.MessageText, sizeof State.MessageText,
-                   "File \"%s\" already exists. Do you want to replace it?",
-                   Profile.DestinationFolder);
-        SetDlgItemTextA(dialog, CTL_QUESTION, State.MessageText);
-        return TRUE;   // the dialog manager focuses the first tab stop, "&Yes"
-    case WM_COMMAND: {
-        // Only the three buttons leave the prompt; IDCANCEL (Escape) does nothing.
-        int id = LOWORD(wParam);
-        if (id == CTL_YES || id == CTL_NO || id == CTL_YES_TO_ALL) EndDialog(dialog, id);
-        return FALSE;
-    }
     case WM_CTLCOLORBTN:
     case WM_CTLCOLORSTATIC:
         SetBkMode((HDC)wParam, TRANSPARENT);
@@ -31,6 +22,25 @@ INT_PTR CALLBACK OverwriteDialogProc(HWND dialog, UINT message, WPARAM wParam, L
         return (INT_PTR)State.BackgroundBrush;
     }
     return FALSE;
+}
+
+INT_PTR CALLBACK OverwriteDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG:
+        DressDialog(dialog, CTL_QUESTION, CTL_NO);   // the icon keeps its own font
+        FormatText(State.MessageText, sizeof State.MessageText,
+                   "File \"%s\" already exists. Do you want to replace it?",
+                   Profile.DestinationFolder);
+        SetControlText(dialog, CTL_QUESTION, State.MessageText);
+        return TRUE;   // the dialog manager focuses the first tab stop, "&Yes"
+    case WM_COMMAND: {
+        // Only the three buttons leave the prompt; IDCANCEL (Escape) does nothing.
+        int id = LOWORD(wParam);
+        if (id == CTL_YES || id == CTL_NO || id == CTL_YES_TO_ALL) EndDialog(dialog, id);
+        return FALSE;
+    }
+    }
+    return PaintBackground(message, wParam);
 }
 
 int ShowMessage(WindowHandle owner, const char* text, uint32_t style) {
@@ -42,8 +52,10 @@ int AskOverwrite() {
                                 OverwriteDialogProc, 0);
 }
 
+// Controls are read and set through their messages (what SetDlgItemTextA and the like send),
+// which keeps the import table to one user32 function for all of them.
 void SetControlText(WindowHandle dialog, int control, const char* text) {
-    SetDlgItemTextA((HWND)dialog, control, text);
+    SendDlgItemMessageA((HWND)dialog, control, WM_SETTEXT, 0, (LPARAM)text);
 }
 
 // The program's path goes to WinExec in double quotes: unquoted, a folder with spaces such

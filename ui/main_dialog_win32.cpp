@@ -7,6 +7,7 @@
 #include "profile/profile.h"
 #include "profile/state.h"
 #include "ui/dialogs.h"
+#include "ui/ui.h"
 
 namespace {
 
@@ -21,15 +22,14 @@ const char kHelpText[] =
 bool ExtractionRunning;
 
 void InitMainDialog(HWND dialog) {
-    SetWindowTextA(dialog, Profile.Title);
     FormatText(State.MessageText, sizeof State.MessageText,
                "Click the Extract button to extract all files in %s to the specified folder.",
                State.ProgramName);
-    SetDlgItemTextA(dialog, CTL_INSTRUCTION, State.MessageText);
-    if (Profile.OverwriteWithoutPrompt) CheckDlgButton(dialog, CTL_OVERWRITE, BST_CHECKED);
-    for (int id = CTL_FOLDER; id <= CTL_EXTRACT; ++id)
-        SendDlgItemMessageA(dialog, id, WM_SETFONT, (WPARAM)State.DialogFont, FALSE);
-    SetDlgItemTextA(dialog, CTL_FOLDER, Profile.DestinationFolder);
+    SetControlText(dialog, CTL_INSTRUCTION, State.MessageText);
+    if (Profile.OverwriteWithoutPrompt)
+        SendDlgItemMessageA(dialog, CTL_OVERWRITE, BM_SETCHECK, BST_CHECKED, 0);
+    DressDialog(dialog, CTL_FOLDER, CTL_EXTRACT);
+    SetControlText(dialog, CTL_FOLDER, Profile.DestinationFolder);
     SetFocus(GetDlgItem(dialog, CTL_FOLDER));
     SendDlgItemMessageA(dialog, CTL_FOLDER, EM_SETSEL, 0, -1);
 }
@@ -44,9 +44,10 @@ void RunExtraction(HWND dialog) {
     ExtractionRunning = true;
     // Greyed for the run, so the refusal is visible as well as enforced.
     EnableWindow(GetDlgItem(dialog, CTL_EXTRACT), FALSE);
-    GetDlgItemTextA(dialog, CTL_FOLDER, Profile.DestinationFolder,
-                    sizeof Profile.DestinationFolder);
-    Profile.OverwriteWithoutPrompt = IsDlgButtonChecked(dialog, CTL_OVERWRITE) ? 1 : 0;
+    SendDlgItemMessageA(dialog, CTL_FOLDER, WM_GETTEXT, sizeof Profile.DestinationFolder,
+                        (LPARAM)Profile.DestinationFolder);
+    Profile.OverwriteWithoutPrompt =
+        SendDlgItemMessageA(dialog, CTL_OVERWRITE, BM_GETCHECK, 0, 0) ? 1 : 0;
     int result = ExtractAll(dialog);
     if (result < 0) ReportError(dialog, result, 0, false);
     EndMainDialog(dialog);
@@ -62,7 +63,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case CTL_HELP:
-            MessageBoxA(dialog, kHelpText, Profile.Title, MB_OK);
+            ShowMessage(dialog, kHelpText, MB_OK);
             return TRUE;
         case CTL_CANCEL:
             EndMainDialog(dialog);
@@ -76,12 +77,6 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         if ((wParam & 0xFFF0) != SC_CLOSE) return FALSE;
         EndMainDialog(dialog);
         return TRUE;
-    case WM_CTLCOLORBTN:
-    case WM_CTLCOLORSTATIC:
-        SetBkMode((HDC)wParam, TRANSPARENT);
-        return (INT_PTR)State.BackgroundBrush;
-    case WM_CTLCOLORDLG:
-        return (INT_PTR)State.BackgroundBrush;
     }
-    return FALSE;
+    return PaintBackground(message, wParam);
 }
