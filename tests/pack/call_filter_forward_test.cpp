@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "archive/records.h"
+#include "archive_walk.h"
 #include "decode/crc32.h"
 #include "decode/filter.h"
 #include "pack/call_filter_forward.h"
@@ -19,25 +20,8 @@
 
 namespace {
 
-std::vector<uint8_t> Restore(std::vector<uint8_t> d, int w) {
-    const uint32_t bound = (uint32_t)d.size();
-    for (size_t k = 0; k + w < d.size(); ++k) {
-        if (d[k] != 0xE8) continue;
-        const uint32_t pos = (uint32_t)(k + 1);
-        if (w == 2) {
-            WriteLe16(&d[k + 1], (uint16_t)(ReadLe16(&d[k + 1]) - pos));
-        } else {
-            const int32_t v = (int32_t)ReadLe32(&d[k + 1]);
-            uint32_t u;
-            if (v < 0 && (int64_t)v >= -(int64_t)pos) u = bound - 1 - pos - (uint32_t)v;
-            else if ((uint32_t)v < bound) u = (uint32_t)v - pos;
-            else u = (uint32_t)v;
-            WriteLe32(&d[k + 1], u);
-        }
-        k += w;
-    }
-    return d;
-}
+// The extractor's restore rule, written independently of decode/filter.cpp.
+std::vector<uint8_t> Restore(const std::vector<uint8_t>& d, int w) { return archive_walk::Unfilter(d, w); }
 
 std::vector<uint8_t> Forward(std::vector<uint8_t> d, int w) {
     if (w == 2) ApplyCallFilter16(d.data(), d.size());
