@@ -74,7 +74,7 @@ uint8_t ChooseFilter(FilterChoice choice, const uint8_t* data, size_t size) {
         break;
     }
     if (size > kMaxCallFilter32Size) return 0;
-    return IsX86PortableExecutable(data, size < 4096 ? size : 4096) ? FlagCallFilter32 : 0;
+    return IsX86Executable(data, size < 4096 ? size : 4096) ? FlagCallFilter32 : 0;
 }
 
 class Writer {

@@ -28,7 +28,7 @@ const char kPackUsage[] =
     "  -1 .. -9            compression level, fast .. best (default -6)\n"
     "  --solid             all members in one stream\n"
     "  --stream-size N     start a new stream after N member bytes (default 16M; K, M, G)\n"
-    "  --filter MODE       call filter: auto (x86 PE files), none, x86-32, x86-16 (default auto)\n"
+    "  --filter MODE       call filter: auto (x86 and x86-64 executables), none, x86-32, x86-16 (default auto)\n"
     "  --codepage N        ANSI code page of the names: 1252 (default), 1250, 437\n"
     "  --threads N         streams compressed at once (default: one per processor)\n"
     "  -q                  no progress line\n"

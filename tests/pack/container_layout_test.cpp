@@ -201,7 +201,7 @@ TEST(ContainerLayout, CallFiltersByChoice) {
         FilterChoice Choice;
         uint8_t Expected[3];
     } cases[] = {
-        {FilterChoice::Auto, {FlagCallFilter32, 0, 0}},
+        {FilterChoice::Auto, {FlagCallFilter32, FlagCallFilter32, 0}},   // x86 and x86-64 images
         {FilterChoice::None, {0, 0, 0}},
         {FilterChoice::X86_32, {FlagCallFilter32, FlagCallFilter32, FlagCallFilter32}},
         {FilterChoice::X86_16, {FlagCallFilter16, FlagCallFilter16, FlagCallFilter16}},

@@ -59,3 +59,36 @@ TEST(PeDetect, RealFiles) {
     const std::vector<uint8_t> elf = Head("/bin/sh");
     EXPECT_FALSE(IsX86PortableExecutable(elf.data(), elf.size()));
 }
+
+// `--filter auto` takes x86-64 Windows images and x86 / x86-64 ELF files as well: their
+// relative calls have the same form. Other machines and big-endian ELF files are left alone.
+TEST(PeDetect, X86ExecutablesOfBothWidthsAndFormats) {
+    EXPECT_TRUE(IsX86Executable(Image(0x80, 0x014C).data(), 1024));
+    EXPECT_TRUE(IsX86Executable(Image(0x80, 0x8664).data(), 1024));
+    EXPECT_FALSE(IsX86Executable(Image(0x80, 0x01C4).data(), 1024));   // ARM
+    EXPECT_FALSE(IsX86Executable(Image(0x80, 0xAA64).data(), 1024));   // ARM64
+
+    std::vector<uint8_t> elf(64, 0);
+    memcpy(elf.data(), "\x7F" "ELF", 4);
+    elf[4] = 2;   // 64-bit
+    elf[5] = 1;   // little-endian
+    for (uint16_t machine : {3, 62}) {
+        WriteLe16(&elf[18], machine);
+        EXPECT_TRUE(IsX86Executable(elf.data(), elf.size())) << machine;
+        EXPECT_FALSE(IsX86PortableExecutable(elf.data(), elf.size()));
+    }
+    WriteLe16(&elf[18], 183);   // AArch64
+    EXPECT_FALSE(IsX86Executable(elf.data(), elf.size()));
+    WriteLe16(&elf[18], 62);
+    elf[5] = 2;                 // big-endian
+    EXPECT_FALSE(IsX86Executable(elf.data(), elf.size()));
+    elf[5] = 1;
+    EXPECT_FALSE(IsX86Executable(elf.data(), 19));   // machine field cut off
+    elf[3] = 'G';
+    EXPECT_FALSE(IsX86Executable(elf.data(), elf.size()));
+
+    const std::vector<uint8_t> sh = Head("/bin/sh");
+    if (!sh.empty()) {
+        EXPECT_TRUE(IsX86Executable(sh.data(), sh.size()));
+    }
+}
