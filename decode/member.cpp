@@ -51,7 +51,12 @@ void ConsumeBits(uint32_t n) {
     State.BitOffset = (int32_t)(bits & 7);
 }
 
-void RestartStream(int32_t target) {
+// Frees the window and forgets every block of the stream; position becomes StreamPosition.
+void ForgetStream(int32_t position) {
+    if (State.Window != nullptr) MemFree(State.Window);
+    State.Window = nullptr;
+    State.WindowCapacity = 0;
+    State.StreamPosition = position;
     State.HistoryLength = 0;
     State.BlockDecodedSize = 0;
     State.BlockStreamOffset = 0;
@@ -59,10 +64,10 @@ void RestartStream(int32_t target) {
     State.StreamStarted = 0;
     State.BlockInProgress = 0;
     State.StreamEnded = 0;
-    State.StreamPosition = target;
-    if (State.Window != nullptr) MemFree(State.Window);
-    State.Window = nullptr;
-    State.WindowCapacity = 0;
+}
+
+void RestartStream(int32_t target) {
+    ForgetStream(target);
     State.InputPointer = State.InputEnd = State.InputBuffer;
     State.BitOffset = 0;
     State.BlockBytesLeft = 0;
@@ -219,16 +224,4 @@ int32_t ExtractMember(FileHandle output, uint32_t streamOffset, uint32_t memberO
     return 0;
 }
 
-void ReleaseStream() {
-    if (State.Window != nullptr) MemFree(State.Window);
-    State.Window = nullptr;
-    State.WindowCapacity = 0;
-    State.StreamPosition = -1;
-    State.HistoryLength = 0;
-    State.BlockDecodedSize = 0;
-    State.BlockStreamOffset = 0;
-    State.StreamStarted = 0;
-    State.BlockInProgress = 0;
-    State.StreamEnded = 0;
-    State.LastBlockSeen = 0;
-}
+void ReleaseStream() { ForgetStream(-1); }
