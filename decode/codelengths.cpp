@@ -83,15 +83,7 @@ int32_t LookupClSymbol(const int32_t* primary, const DecodeNode* tree, BitWord v
     int32_t e = primary[v & ((1 << kClPrimaryBits) - 1)];
     if (e >= 0) return e;
     if (e == EmptyEntry) return -1;
-    v >>= kClPrimaryBits;
-    int32_t node = -e;
-    for (;;) {
-        e = tree[node].Slot[v & 1];
-        v >>= 1;
-        if (e <= 0) break;
-        node = e;
-    }
-    return e == EmptyEntry ? -1 : -e;
+    return WalkDecodeTree(tree, e, v >> kClPrimaryBits);
 }
 
 int32_t ReadLengths(Reader& reader, uint8_t* sets, uint32_t setSize, uint32_t total) {

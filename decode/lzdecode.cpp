@@ -110,16 +110,9 @@ __attribute__((noinline)) int32_t LookupLong(int32_t e, BitWord v, uint32_t k,
                                              const DecodeNode* tree, const uint8_t* lengths,
                                              bool distance, uint32_t alphabets) {
     if (e == EmptyEntry) return -1;
-    v >>= k;
-    int32_t node = -e;
-    for (;;) {
-        e = tree[node].Slot[v & 1];
-        v >>= 1;
-        if (e <= 0) break;
-        node = e;
-    }
-    if (e == EmptyEntry) return -1;
-    return PackEntry((uint32_t)-e, lengths[-e], distance, alphabets);
+    const int32_t symbol = WalkDecodeTree(tree, e, v >> k);
+    if (symbol < 0) return -1;
+    return PackEntry((uint32_t)symbol, lengths[symbol], distance, alphabets);
 }
 
 inline uint32_t LowBits(BitWord v, uint32_t count) { return (uint32_t)v & ((1u << count) - 1); }
