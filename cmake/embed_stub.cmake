@@ -1,6 +1,7 @@
-# Writes OUT, a C++ source holding the bytes of the file STUB as kEmbeddedStub, so that
-# `qar sfx` carries the installer stub inside itself. Without STUB the array is empty and
-# `qar sfx` asks for --stub. Run with cmake -P at build time, whenever the stub changes.
+# Writes OUT, a C++ source holding the bytes of the file STUB as kEmbeddedStub${ARCH} and its
+# size as kEmbeddedStub${ARCH}Size (ARCH is X86 or X64), so that `qar sfx` carries the
+# installer stubs inside itself. Without STUB the array is empty and `qar sfx` asks for
+# --stub. Run with cmake -P at build time, whenever the stub changes.
 set(bytes "")
 set(size 0)
 if(STUB)
@@ -14,7 +15,7 @@ endif()
 file(WRITE "${OUT}.tmp"
 "// Generated from the installer stub at build time; do not edit.\n"
 "#include \"tools/embedded_stub.h\"\n\n"
-"const unsigned char kEmbeddedStub[] = {\n${bytes}0};\n"
-"const uint32_t kEmbeddedStubSize = ${size};\n")
+"const unsigned char kEmbeddedStub${ARCH}[] = {\n${bytes}0};\n"
+"const uint32_t kEmbeddedStub${ARCH}Size = ${size};\n")
 file(COPY_FILE "${OUT}.tmp" "${OUT}" ONLY_IF_DIFFERENT)
 file(REMOVE "${OUT}.tmp")

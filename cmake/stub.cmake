@@ -9,21 +9,33 @@ file(GLOB stub_rc CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/ui/*.rc)
 
 include(${CMAKE_SOURCE_DIR}/cmake/integrity.cmake)
 
-# Flags of everything that goes into the stub:
+# Flags of everything that goes into the stub, on both architectures:
 # - no -fdata-sections: with it this compiler places zero-initialised variables in .data,
 #   where they take room in the file; without it they stay in .bss and cost nothing;
 # - link-time optimisation across the core (fat objects, so that the unit tests, which link
 #   the same libraries without it, still find plain code);
 # - no compiler identification string in every object;
-# - -Oz and a 4-byte stack alignment (all Windows guarantees anyway): no padding of stack
-#   frames, no realigning prologues, about 2% less code than -Os alone;
-# - data aligned to its type only, not to 32 bytes for every array of that size or more;
-# - arguments pushed rather than stored into a reserved area (a push of a constant takes 2
-#   or 5 bytes, a store 8), about 5% less code. Stack probes need that reserved area; no
-#   function of the core has a frame anywhere near the 4 KB that calls for a probe.
-set(QAR_STUB_FLAGS -fno-data-sections -flto -ffat-lto-objects -fno-ident -Oz
-    -mpreferred-stack-boundary=2 -malign-data=abi -mno-accumulate-outgoing-args
-    -mno-stack-arg-probe)
+# - -Oz; data aligned to its type only, not to 32 bytes for every array of that size or more.
+set(QAR_STUB_FLAGS -fno-data-sections -flto -ffat-lto-objects -fno-ident -Oz -malign-data=abi)
+# What differs between the two architectures, all of it here:
+# - i686: a 4-byte stack alignment (all Windows guarantees anyway: no padding of stack
+#   frames, no realigning prologues, about 2% less code) and arguments pushed rather than
+#   stored into a reserved area (a push of a constant takes 2 or 5 bytes, a store 8), about
+#   5% less code. Stack probes need that reserved area; no function of the core has a frame
+#   anywhere near the 4 KB that calls for a probe. The C names carry a leading underscore,
+#   so the entry symbol is _StubEntry.
+# - x86-64: the calling convention passes arguments in registers and fixes the stack
+#   alignment at 16, so none of those flags apply; C names have no underscore. The unwind
+#   tables that every x86-64 function gets are dropped by the linker script (cmake/stub.ld,
+#   one script for both): the stub raises no exceptions.
+set(QAR_STUB_LINKER_SCRIPT ${CMAKE_SOURCE_DIR}/cmake/stub.ld)
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+  set(QAR_STUB_ENTRY StubEntry)
+else()
+  list(APPEND QAR_STUB_FLAGS -mpreferred-stack-boundary=2 -mno-accumulate-outgoing-args
+       -mno-stack-arg-probe)
+  set(QAR_STUB_ENTRY _StubEntry)
+endif()
 foreach(lib ${QAR_CORE_LIBS} qar_ui)
   if(TARGET ${lib})
     target_compile_options(${lib} PRIVATE ${QAR_STUB_FLAGS})
@@ -38,15 +50,15 @@ if(stub_src AND TARGET qar_ui)
   # The copy and clear routines must not be compiled back into calls to themselves.
   set_source_files_properties(${CMAKE_SOURCE_DIR}/startup/crt_win32.cpp PROPERTIES
     COMPILE_OPTIONS "-ffreestanding;-fno-tree-loop-distribute-patterns;-fno-lto")
-  target_link_options(stub PRIVATE -Oz -flto -nostdlib -nostartfiles -Wl,-e,_StubEntry -s
-                      -Wl,-T,${CMAKE_SOURCE_DIR}/cmake/stub.ld
+  target_link_options(stub PRIVATE -Oz -flto -nostdlib -nostartfiles -Wl,-e,${QAR_STUB_ENTRY} -s
+                      -Wl,-T,${QAR_STUB_LINKER_SCRIPT}
                       -Wl,--gc-sections -Wl,--disable-reloc-section -Wl,--disable-dynamicbase
                       -Wl,--nxcompat -Wl,--no-insert-timestamp -Wl,--build-id=none
                       -Wl,--file-alignment,512 -Wl,--section-alignment,4096)
   # The dialogs and the core call each other, so they are searched as one group.
   target_link_libraries(stub PRIVATE "$<LINK_GROUP:RESCAN,qar_ui,${core_list}>"
                         kernel32 user32 gdi32 gcc)
-  set_property(TARGET stub APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/stub.ld)
+  set_property(TARGET stub APPEND PROPERTY LINK_DEPENDS ${QAR_STUB_LINKER_SCRIPT})
   add_custom_command(TARGET stub POST_BUILD
     COMMAND sh -c "echo \"stub.exe: $(stat -c %s '$<TARGET_FILE:stub>') bytes\"" VERBATIM)
 endif()

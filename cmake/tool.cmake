@@ -24,18 +24,28 @@ if(tool_src)
   target_link_libraries(qar PRIVATE qar_tools)
 endif()
 
-# The installer stub carried inside `qar` for `qar sfx`, regenerated whenever it changes.
+# The installer stubs carried inside `qar` for `qar sfx` (QAR_STUB: i686, QAR_STUB64:
+# x86-64), regenerated whenever one changes.
 if(TARGET qar_tools)
-  set(embedded_stub ${CMAKE_BINARY_DIR}/embedded_stub.cpp)
-  set(stub_depends ${CMAKE_SOURCE_DIR}/cmake/embed_stub.cmake)
-  if(QAR_STUB)
-    list(APPEND stub_depends ${QAR_STUB})
-  endif()
-  add_custom_command(OUTPUT ${embedded_stub}
-    COMMAND ${CMAKE_COMMAND} -DSTUB=${QAR_STUB} -DOUT=${embedded_stub}
-            -P ${CMAKE_SOURCE_DIR}/cmake/embed_stub.cmake
-    DEPENDS ${stub_depends} VERBATIM)
-  add_library(qar_embedded_stub STATIC ${embedded_stub})
+  set(embedded_sources)
+  foreach(arch X86 X64)
+    if(arch STREQUAL "X86")
+      set(stub_file "${QAR_STUB}")
+    else()
+      set(stub_file "${QAR_STUB64}")
+    endif()
+    set(embedded ${CMAKE_BINARY_DIR}/embedded_stub_${arch}.cpp)
+    set(stub_depends ${CMAKE_SOURCE_DIR}/cmake/embed_stub.cmake)
+    if(stub_file)
+      list(APPEND stub_depends ${stub_file})
+    endif()
+    add_custom_command(OUTPUT ${embedded}
+      COMMAND ${CMAKE_COMMAND} -DSTUB=${stub_file} -DARCH=${arch} -DOUT=${embedded}
+              -P ${CMAKE_SOURCE_DIR}/cmake/embed_stub.cmake
+      DEPENDS ${stub_depends} VERBATIM)
+    list(APPEND embedded_sources ${embedded})
+  endforeach()
+  add_library(qar_embedded_stub STATIC ${embedded_sources})
   target_include_directories(qar_embedded_stub PRIVATE ${CMAKE_SOURCE_DIR})
   target_link_libraries(qar_tools PUBLIC qar_embedded_stub)
 endif()

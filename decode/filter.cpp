@@ -21,9 +21,11 @@ enum : uint32_t {
 };
 
 // Position of the first 0xE8 in [p, end), or end. Reads a machine word at a time (8 bytes
-// natively, 4 in the stub) while a whole word remains: the word holds an 0xE8 where
+// on 64-bit targets, 4 in the i686 stub) while a whole word remains: the word holds an 0xE8 where
 // x = word ^ 0xE8E8... has a zero byte, and the lowest flag of (x - 0x0101...) & ~x & 0x8080...
-// marks the first such byte exactly (both targets are little-endian).
+// marks the first such byte exactly (both targets are little-endian). The trailing zeros
+// are counted at the word's own width: `long` has 32 bits on 64-bit Windows, where the word
+// has 64.
 inline const uint8_t* NextCall(const uint8_t* p, const uint8_t* end) {
     const uintptr_t ones = (uintptr_t)-1 / 0xFF;
     while ((uintptr_t)(end - p) >= sizeof(uintptr_t)) {
@@ -31,7 +33,10 @@ inline const uint8_t* NextCall(const uint8_t* p, const uint8_t* end) {
         memcpy(&x, p, sizeof x);
         x ^= ones * 0xE8;
         uintptr_t found = (x - ones) & ~x & (ones * 0x80);
-        if (found != 0) return p + (__builtin_ctzl(found) >> 3);
+        if (found != 0) {
+            unsigned zeros = sizeof found == 8 ? __builtin_ctzll(found) : __builtin_ctz((uint32_t)found);
+            return p + (zeros >> 3);
+        }
         p += sizeof x;
     }
     while (p < end && *p != 0xE8) ++p;

@@ -6,18 +6,28 @@
 #include "decode/crc32.h"
 #include "profile/profile.h"
 
-namespace {
+uint32_t PeCertificateEntry(const uint8_t* image, uint32_t pe) {
+    // The two magics differ in bit 9 alone (0x10B, 0x20B); the entry moves by 16 with it.
+    static_assert(((kPeMagic32 >> 5) & 16) == 0 && ((kPeMagic32Plus >> 5) & 16) == 16 &&
+                      kPe32PlusCertificateEntry - kPe32CertificateEntry == 16,
+                  "the certificate entry follows the magic's bit 9");
+    return kPe32CertificateEntry + ((ReadLe16(image + pe + kPeMagicField) >> 5) & 16);
+}
 
-// The offset of a well-formed PE32 header, or 0 when the image has none.
 uint32_t FindPeHeader(const uint8_t* image, uint32_t size) {
     if (size < kPeHeaderPointer + 4) return 0;
     uint32_t pe = ReadLe32(image + kPeHeaderPointer);
-    // The header must lie inside the image with every field read below.
-    if (pe < kPeHeaderPointer + 4 || pe > size || size - pe < kPeHeaderMinimum) return 0;
+    // The header must lie inside the image with the magic; then, by the magic, with the
+    // certificate entry, the last field read.
+    if (pe < kPeHeaderPointer + 4 || pe > size || size - pe < kPeMagicField + 2) return 0;
     if (ReadLe32(image + pe) != 0x00004550) return 0;   // "PE\0\0"
-    if (ReadLe16(image + pe + 24) != 0x10B) return 0;   // PE32 optional header magic
+    uint32_t magic = ReadLe16(image + pe + kPeMagicField);
+    if (magic != kPeMagic32 && magic != kPeMagic32Plus) return 0;
+    if (size - pe < PeCertificateEntry(image, pe) + 8) return 0;
     return pe;
 }
+
+namespace {
 
 void ClearRange(uint8_t* image, uint32_t size, uint32_t offset, uint32_t count) {
     if (offset > size || size - offset < count) return;
@@ -31,7 +41,7 @@ void ClearUnsignedFields(uint8_t* image, uint32_t size, uint32_t profileOffset) 
     uint32_t pe = FindPeHeader(image, size);
     if (!pe) return;
     ClearRange(image, size, pe + kPeChecksumField, 4);
-    ClearRange(image, size, pe + kPeCertificateEntry, 8);
+    ClearRange(image, size, pe + PeCertificateEntry(image, pe), 8);
 }
 
 void ComputeIntegrityWords(uint8_t* image, uint32_t size, uint32_t profileOffset,

@@ -12,15 +12,33 @@
 
 #include <stdint.h>
 
+// Offsets from the "PE\0\0" signature. The CheckSum field is at the same place in the PE32
+// (i686) and PE32+ (x86-64) optional headers; the data directory, and with it the
+// certificate-table entry (directory 4: its offset and size), lies 16 bytes further in
+// PE32+, whose image base is 8 bytes wide and whose stack and heap sizes are too.
 enum : uint32_t {
-    kPeHeaderPointer = 0x3C,   // file offset of the PE header's offset in the DOS header
-    kPeChecksumField = 88,     // from the "PE\0\0" signature, PE32 optional header
-    kPeCertificateEntry = 152, // data directory 4: offset and size of the certificate table
-    kPeHeaderMinimum = 160,    // bytes of PE header the two fields above need
+    kPeHeaderPointer = 0x3C,        // file offset of the PE header's offset in the DOS header
+    kPeMachineField = 4,
+    kPeMagicField = 24,             // 0x10B for PE32, 0x20B for PE32+
+    kPeChecksumField = 88,
+    kPe32CertificateEntry = 152,
+    kPe32PlusCertificateEntry = 168,
+    kPeMagic32 = 0x10B,
+    kPeMagic32Plus = 0x20B,
+    kPeMachineI386 = 0x14C,
+    kPeMachineAmd64 = 0x8664,
 };
 
+// The offset of a well-formed PE32 or PE32+ header in image (every field that the
+// integrity words need lies inside the image), or 0 when it has none.
+uint32_t FindPeHeader(const uint8_t* image, uint32_t size);
+
+// The offset, from the PE header at pe, of the certificate-table entry: kPe32CertificateEntry
+// or kPe32PlusCertificateEntry by the optional header's magic.
+uint32_t PeCertificateEntry(const uint8_t* image, uint32_t pe);
+
 // Zeroes, in place, the integrity words at profileOffset and the two signing fields of the PE
-// header (when the image carries a well-formed PE32 header). Fields that do not lie wholly
+// header (when the image carries a well-formed PE32 or PE32+ header). Fields that do not lie wholly
 // inside the image are left alone.
 void ClearUnsignedFields(uint8_t* image, uint32_t size, uint32_t profileOffset);
 

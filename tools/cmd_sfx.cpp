@@ -2,7 +2,8 @@
 //
 //   qar sfx [pack options] -o OUT.exe PATH...     packs PATH... exactly as `qar pack` does
 //   qar sfx --archive FILE.qar -o OUT.exe         takes an existing archive
-//   --stub FILE                                   another stub than the one built in
+//   --arch x86|x64                                which built-in stub (default x86)
+//   --stub FILE                                   another stub than the built-in ones
 //
 // The copy of the stub gets its StubSize (its own length, where the archive begins) and the
 // integrity words that the stub checks at start-up. Nothing else varies, so the same stub
@@ -31,13 +32,17 @@ const char kSfxUsage[] =
     "\n"
     "  -o OUT.exe        the installer to write\n"
     "  --archive FILE    use an existing archive instead of packing PATH...\n"
-    "  --stub FILE       use another installer stub than the one built into qar\n"
+    "  --arch x86|x64    the installer's architecture (default x86): x86 runs on every\n"
+    "                    Windows system that runs 32-bit programs; x64 also runs where\n"
+    "                    they cannot (Windows PE x64, Server Core without WoW64)\n"
+    "  --stub FILE       use another installer stub than those built into qar\n"
     "\n"
     "Pack options are those of `qar pack` (see `qar pack --help`).\n";
 
 struct SfxArgs {
     std::string Output;
     std::string Archive;
+    std::string Arch;    // "x86", "x64", or empty: x86, or whatever --stub is
     std::string Stub;
     std::vector<std::string> PackArgs;   // everything else, handed to `qar pack`
 };
@@ -64,16 +69,22 @@ int ParseArgs(int argc, char** argv, SfxArgs* args) {
         }
         std::string* target = a == "-o" ? &args->Output
                             : a == "--archive" ? &args->Archive
-                            : a == "--stub" ? &args->Stub : nullptr;
+                            : a == "--stub" ? &args->Stub
+                            : a == "--arch" ? &args->Arch : nullptr;
         if (!target) {
             args->PackArgs.push_back(a);
             continue;
         }
         if (i + 1 >= argc) {
-            fprintf(stderr, "qar sfx: %s needs a file name\n", a.c_str());
+            fprintf(stderr, "qar sfx: %s needs %s\n", a.c_str(),
+                    target == &args->Arch ? "x86 or x64" : "a file name");
             return 2;
         }
         *target = argv[++i];
+    }
+    if (!args->Arch.empty() && args->Arch != "x86" && args->Arch != "x64") {
+        fprintf(stderr, "qar sfx: --arch %s: the architecture is x86 or x64\n", args->Arch.c_str());
+        return 2;
     }
     if (args->Output.empty()) {
         fprintf(stderr, "qar sfx: no output file (-o OUT.exe)\n\n%s", kSfxUsage);
@@ -90,18 +101,31 @@ int ParseArgs(int argc, char** argv, SfxArgs* args) {
     return 0;
 }
 
+// The stub of the installer: --stub FILE (whose architecture must be --arch's when both are
+// given), or the built-in stub of --arch.
 bool LoadStub(const SfxArgs& args, std::vector<uint8_t>* stub) {
     if (!args.Stub.empty()) {
-        if (ReadFile(args.Stub, stub)) return true;
-        fprintf(stderr, "qar sfx: cannot read stub %s: %s\n", args.Stub.c_str(), strerror(errno));
+        if (!ReadFile(args.Stub, stub)) {
+            fprintf(stderr, "qar sfx: cannot read stub %s: %s\n", args.Stub.c_str(), strerror(errno));
+            return false;
+        }
+        const char* arch = StubArchitecture(*stub);
+        if (!args.Arch.empty() && arch != nullptr && args.Arch != arch) {
+            fprintf(stderr, "qar sfx: stub %s is an %s stub, not %s\n", args.Stub.c_str(), arch,
+                    args.Arch.c_str());
+            return false;
+        }
+        return true;
+    }
+    bool x64 = args.Arch == "x64";
+    const unsigned char* bytes = x64 ? kEmbeddedStubX64 : kEmbeddedStubX86;
+    uint32_t size = x64 ? kEmbeddedStubX64Size : kEmbeddedStubX86Size;
+    if (size == 0) {
+        fprintf(stderr, "qar sfx: this qar was built without the %s installer stub; give one "
+                "with --stub\n", x64 ? "x64" : "x86");
         return false;
     }
-    if (kEmbeddedStubSize == 0) {
-        fputs("qar sfx: this qar was built without the installer stub; give one with --stub\n",
-              stderr);
-        return false;
-    }
-    stub->assign(kEmbeddedStub, kEmbeddedStub + kEmbeddedStubSize);
+    stub->assign(bytes, bytes + size);
     return true;
 }
 

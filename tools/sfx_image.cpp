@@ -21,16 +21,25 @@ int64_t FindOnlyProfile(const std::vector<uint8_t>& stub) {
 
 }  // namespace
 
+const char* StubArchitecture(const std::vector<uint8_t>& image) {
+    if (image.size() > 0x7FFFFFFFu) return nullptr;
+    uint32_t pe = FindPeHeader(image.data(), (uint32_t)image.size());
+    if (pe == 0) return nullptr;
+    uint32_t machine = ReadLe16(&image[pe + kPeMachineField]);
+    uint32_t magic = ReadLe16(&image[pe + kPeMagicField]);
+    if (machine == kPeMachineI386 && magic == kPeMagic32) return "x86";
+    if (machine == kPeMachineAmd64 && magic == kPeMagic32Plus) return "x64";
+    return nullptr;
+}
+
 bool PrepareStubImage(std::vector<uint8_t>* stub, std::string* error) {
     std::vector<uint8_t>& image = *stub;
     if (image.size() < 0x40 || image[0] != 'M' || image[1] != 'Z') {
         *error = "not a Windows executable";
         return false;
     }
-    uint32_t pe = ReadLe32(&image[kPeHeaderPointer]);
-    if (pe > image.size() || image.size() - pe < kPeHeaderMinimum ||
-        memcmp(&image[pe], "PE\0\0", 4) != 0 || ReadLe16(&image[pe + 24]) != 0x10B) {
-        *error = "not a 32-bit Windows executable";
+    if (StubArchitecture(image) == nullptr) {
+        *error = "not an x86 (PE32) or x64 (PE32+) Windows executable";
         return false;
     }
     int64_t profile = FindOnlyProfile(image);

@@ -6,10 +6,14 @@
 #include <string>
 #include <vector>
 
-// Turns a stub into the image of an installer: checks that it is a PE32 executable holding
-// exactly one installation profile, then sets the profile's StubSize to the stub's length and
-// its integrity words to those the stub checks at start-up. False, with the reason in error,
-// when the stub is unusable.
+// "x86" for an i686 (PE32) executable, "x64" for an x86-64 (PE32+) one, nullptr for
+// anything else (another machine, a malformed header).
+const char* StubArchitecture(const std::vector<uint8_t>& image);
+
+// Turns a stub into the image of an installer: checks that it is an x86 or x64 executable
+// holding exactly one installation profile, then sets the profile's StubSize to the stub's
+// length and its integrity words to those the stub checks at start-up. False, with the
+// reason in error, when the stub is unusable.
 bool PrepareStubImage(std::vector<uint8_t>* stub, std::string* error);
 
 // Checks that archive looks like a QAR archive (its magic and at least a whole header) and

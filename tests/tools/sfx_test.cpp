@@ -23,23 +23,25 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A small PE32 image laid out as the linker lays out the stub: headers, then one data
-// section at file offset 0x200 (RVA 0x1000) holding the profile at RVA 0x1100.
+// A small image laid out as the linker lays out the stub: headers, then one data section at
+// file offset 0x200 (RVA 0x1000) holding the profile at RVA 0x1100. PE32 (i686) by default,
+// PE32+ (x86-64) with x64, whose optional header is 16 bytes longer.
 const uint32_t kPe = 0x80;
 const uint32_t kSectionFile = 0x200, kSectionRva = 0x1000, kSectionSize = 0x400;
 const uint32_t kProfileRva = 0x1100, kProfileFile = 0x300;
 
-std::vector<uint8_t> FakeStub() {
+std::vector<uint8_t> FakeStub(bool x64 = false) {
     std::vector<uint8_t> image(kSectionFile + kSectionSize, 0);
     image[0] = 'M';
     image[1] = 'Z';
     WriteLe32(&image[kPeHeaderPointer], kPe);
     memcpy(&image[kPe], "PE\0\0", 4);
-    WriteLe16(&image[kPe + 4], 0x14C);       // i386
+    const uint32_t optionalSize = x64 ? 240 : 224;
+    WriteLe16(&image[kPe + 4], x64 ? kPeMachineAmd64 : kPeMachineI386);
     WriteLe16(&image[kPe + 6], 1);           // one section
-    WriteLe16(&image[kPe + 20], 224);        // PE32 optional header size
-    WriteLe16(&image[kPe + 24], 0x10B);
-    const uint32_t section = kPe + 24 + 224;
+    WriteLe16(&image[kPe + 20], optionalSize);
+    WriteLe16(&image[kPe + 24], x64 ? kPeMagic32Plus : kPeMagic32);
+    const uint32_t section = kPe + 24 + optionalSize;
     memcpy(&image[section], ".data", 5);
     WriteLe32(&image[section + 8], kSectionSize);
     WriteLe32(&image[section + 12], kSectionRva);
@@ -64,8 +66,8 @@ bool StubAccepts(const std::vector<uint8_t>& image) {
            words[1] == ReadLe32(&image[at + kProfileIntegrityOffset + 4]);
 }
 
-std::vector<uint8_t> Prepared() {
-    std::vector<uint8_t> image = FakeStub();
+std::vector<uint8_t> Prepared(bool x64 = false) {
+    std::vector<uint8_t> image = FakeStub(x64);
     std::string error;
     EXPECT_TRUE(PrepareStubImage(&image, &error)) << error;
     return image;
@@ -77,32 +79,43 @@ protected:
 };
 
 TEST_F(Sfx, PreparedImageCarriesItsSizeAndPassesTheStubsCheck) {
-    std::vector<uint8_t> image = Prepared();
-    EXPECT_EQ(ReadLe32(&image[kProfileFile + kProfileStubSizeOffset]), image.size());
-    EXPECT_TRUE(StubAccepts(image));
-    EXPECT_FALSE(StubAccepts(FakeStub())) << "an unprepared stub must not pass";
+    for (bool x64 : {false, true}) {
+        std::vector<uint8_t> image = Prepared(x64);
+        EXPECT_EQ(ReadLe32(&image[kProfileFile + kProfileStubSizeOffset]), image.size());
+        EXPECT_TRUE(StubAccepts(image));
+        EXPECT_FALSE(StubAccepts(FakeStub(x64))) << "an unprepared stub must not pass";
+        EXPECT_STREQ(StubArchitecture(image), x64 ? "x64" : "x86");
+    }
 }
 
+// The certificate-table entry lies 16 bytes further in a PE32+ header: each kind exempts
+// its own entry and no other bytes.
 TEST_F(Sfx, EveryChangedByteFailsExceptTheSigningFields) {
-    const std::vector<uint8_t> image = Prepared();
-    std::vector<bool> exempt(image.size(), false);
-    for (uint32_t i = 0; i < 4; ++i) exempt[kPe + kPeChecksumField + i] = true;
-    for (uint32_t i = 0; i < 8; ++i) exempt[kPe + kPeCertificateEntry + i] = true;
-    std::vector<uint8_t> changed = image;
-    for (size_t i = 0; i < image.size(); ++i) {
-        changed[i] ^= 0x5A;
-        // The integrity words themselves fail too: the stored words no longer match.
-        EXPECT_EQ(StubAccepts(changed), (bool)exempt[i]) << "byte " << i;
-        changed[i] = image[i];
+    for (bool x64 : {false, true}) {
+        const std::vector<uint8_t> image = Prepared(x64);
+        const uint32_t certificate = x64 ? kPe32PlusCertificateEntry : kPe32CertificateEntry;
+        std::vector<bool> exempt(image.size(), false);
+        for (uint32_t i = 0; i < 4; ++i) exempt[kPe + kPeChecksumField + i] = true;
+        for (uint32_t i = 0; i < 8; ++i) exempt[kPe + certificate + i] = true;
+        std::vector<uint8_t> changed = image;
+        for (size_t i = 0; i < image.size(); ++i) {
+            changed[i] ^= 0x5A;
+            // The integrity words themselves fail too: the stored words no longer match.
+            EXPECT_EQ(StubAccepts(changed), (bool)exempt[i]) << (x64 ? "x64" : "x86") << " byte " << i;
+            changed[i] = image[i];
+        }
     }
 }
 
 TEST_F(Sfx, SigningFieldsRewrittenTogetherStillPass) {
-    std::vector<uint8_t> image = Prepared();
-    WriteLe32(&image[kPe + kPeChecksumField], 0x0001F00D);
-    WriteLe32(&image[kPe + kPeCertificateEntry], (uint32_t)image.size() + 4096);
-    WriteLe32(&image[kPe + kPeCertificateEntry + 4], 0x5E8);
-    EXPECT_TRUE(StubAccepts(image));
+    for (bool x64 : {false, true}) {
+        std::vector<uint8_t> image = Prepared(x64);
+        const uint32_t certificate = x64 ? kPe32PlusCertificateEntry : kPe32CertificateEntry;
+        WriteLe32(&image[kPe + kPeChecksumField], 0x0001F00D);
+        WriteLe32(&image[kPe + certificate], (uint32_t)image.size() + 4096);
+        WriteLe32(&image[kPe + certificate + 4], 0x5E8);
+        EXPECT_TRUE(StubAccepts(image));
+    }
 }
 
 TEST_F(Sfx, UnusableStubsAreRefused) {
@@ -112,7 +125,11 @@ TEST_F(Sfx, UnusableStubsAreRefused) {
     EXPECT_FALSE(PrepareStubImage(&image, &error));
 
     image = FakeStub();
-    WriteLe16(&image[kPe + 24], 0x20B);   // a 64-bit image
+    WriteLe16(&image[kPe + 24], kPeMagic32Plus);   // a PE32+ header for an i386 machine
+    EXPECT_FALSE(PrepareStubImage(&image, &error));
+
+    image = FakeStub(true);
+    WriteLe16(&image[kPe + 4], 0xAA64);            // another machine
     EXPECT_FALSE(PrepareStubImage(&image, &error));
 
     image = FakeStub();
@@ -199,6 +216,9 @@ TEST_F(Sfx, CommandJoinsStubAndArchiveOrWritesNothing) {
     EXPECT_NE(RunQar("sfx --stub '" + dir + "/junk.qar' --archive '" + dir + "/a.qar' -o '" + out + "'"), 0);
     EXPECT_NE(RunQar("sfx -q --stub '" + stub + "' -o '" + out + "' '" + dir + "/missing'"), 0);
     EXPECT_NE(RunQar("sfx --stub '" + stub + "' --archive '" + dir + "/a.qar'"), 0);
+    EXPECT_EQ(RunQar("sfx --arch x64 --stub '" + stub + "' --archive '" + dir + "/a.qar' -o '" + out + "'"), 1)
+        << "an x86 stub given for --arch x64";
+    EXPECT_EQ(RunQar("sfx --arch arm --archive '" + dir + "/a.qar' -o '" + out + "'"), 2);
     EXPECT_FALSE(fs::exists(out));
     for (const auto& entry : fs::directory_iterator(dir))
         EXPECT_EQ(entry.path().filename().string().find("setup.exe."), std::string::npos) << entry.path();
