@@ -92,6 +92,15 @@ Outcome ExtractFile(WindowHandle dialog, const DirectoryEntry& entry, char* path
     PumpMessages();
     int32_t r = ExtractMember(file, entry.StreamOffset, entry.MemberOffset, entry.MemberSize,
                               entry.Flags);
+    // ExtractMember gives ErrCrc for a member that came out short; a CRC-32 that differs
+    // fails the same way: the file is deleted and the user may go on.
+    if (r == 0 && State.RunningCrc != entry.MemberCrc) r = ErrCrc;
+    if (r == ErrCrc) {
+        ++LastRunCounts.Failed;
+        FsClose(file);
+        FsDelete(path);
+        return ReportError(dialog, ErrCrc, path, true) ? kStopRun : kNextEntry;
+    }
     if (r < 0) {
         ++LastRunCounts.Failed;
         ReportError(dialog, r, path, false);
@@ -101,14 +110,9 @@ Outcome ExtractFile(WindowHandle dialog, const DirectoryEntry& entry, char* path
     }
     FsSetTimes(file, entry.CreateDate, entry.CreateTime, entry.WriteDate, entry.WriteTime);
     FsClose(file);
-    if (State.RunningCrc == entry.MemberCrc) {
-        FsSetAttributes(path, entry.Attributes & 7u);
-        ++LastRunCounts.Files;
-        return kNextEntry;
-    }
-    ++LastRunCounts.Failed;
-    FsDelete(path);
-    return ReportError(dialog, ErrCrc, path, true) ? kStopRun : kNextEntry;
+    FsSetAttributes(path, entry.Attributes & 7u);
+    ++LastRunCounts.Files;
+    return kNextEntry;
 }
 
 void ReleaseRunBuffers() {

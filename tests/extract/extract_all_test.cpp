@@ -193,26 +193,45 @@ TEST_F(ExtractAllTest, ExistingFolderWhereAFileGoesAsksCreateQuestion) {
     EXPECT_FALSE(Started());
 }
 
-TEST_F(ExtractAllTest, CrcMismatchDeletesTheFileThenAsks) {
-    ArchiveBuilder b;
-    size_t bad = b.AddFile("bad.bin", RandomBytes(100, 12));
-    b.AddFile("good.bin", RandomBytes(100, 13));
-    b.Layout();
-    b.Entries[bad].Fields.MemberCrc ^= 1;
-    TheFakeUi.MessageAnswers = {kAnswerOk};
-    EXPECT_EQ(Run(b.Write()), 0);
-    EXPECT_FALSE(fs::exists(Disk("bad.bin")));
-    EXPECT_TRUE(fs::exists(Disk("good.bin")));
-    ASSERT_EQ(TheFakeUi.Messages.size(), 1u);
-    EXPECT_EQ(Shown(), "File \"" + CoreName("bad.bin") + "\" fails error check");
-    EXPECT_TRUE(Started());
+TEST_F(ExtractAllTest, CrcMismatchOrShortMemberDeletesTheFileThenAsks) {
+    // A CRC-32 that differs, and a member declaring 1 GiB whose stream yields no byte at
+    // all, with the CRC-32 of no bytes (0): both fail the same way.
+    for (int shortMember = 0; shortMember < 2; ++shortMember) {
+        ArchiveBuilder b;
+        size_t bad = b.AddFile("bad.bin", RandomBytes(100, 12));
+        b.AddFile("good.bin", RandomBytes(100, 13));
+        b.AddFile(ProgramToRun, RandomBytes(100, 14));
+        b.Layout();
+        DirectoryEntry& f = b.Entries[bad].Fields;
+        if (shortMember) {
+            f.MemberOffset = (uint32_t)b.Streams[0].Decoded.size();
+            f.MemberSize = 1u << 30;
+            f.MemberCrc = 0;
+        } else {
+            f.MemberCrc ^= 1;
+        }
+        RemoveTree(dest_);
+        TheFakeUi.Reset();
+        TheFakeUi.MessageAnswers = {kAnswerOk};
+        EXPECT_EQ(Run(b.Write()), 0) << shortMember;
+        EXPECT_FALSE(fs::exists(Disk("bad.bin"))) << shortMember;
+        EXPECT_TRUE(fs::exists(Disk("good.bin"))) << shortMember;
+        ASSERT_EQ(TheFakeUi.Messages.size(), 1u) << shortMember;
+        EXPECT_EQ(Shown(), "File \"" + CoreName("bad.bin") + "\" fails error check");
+        EXPECT_EQ(TheFakeUi.Messages[0].Style, kBoxOkCancel | kBoxWarning) << shortMember;
+        EXPECT_EQ(LastRunCounts.Failed, 1u) << shortMember;
+        EXPECT_EQ(LastRunCounts.Files, 2u) << shortMember;
+        // Another file failed, but the program itself was written and verified.
+        EXPECT_TRUE(Started()) << shortMember;
 
-    TheFakeUi.Reset();
-    fs::remove(Disk("good.bin"));
-    TheFakeUi.MessageAnswers = {kAnswerCancel};
-    EXPECT_EQ(Run(b.Write()), 0);
-    EXPECT_FALSE(fs::exists(Disk("good.bin")));
-    EXPECT_FALSE(Started());
+        TheFakeUi.Reset();
+        fs::remove(Disk("good.bin"));
+        TheFakeUi.MessageAnswers = {kAnswerCancel};
+        EXPECT_EQ(Run(b.Write()), 0) << shortMember;
+        EXPECT_FALSE(fs::exists(Disk("bad.bin"))) << shortMember;
+        EXPECT_FALSE(fs::exists(Disk("good.bin"))) << shortMember;
+        EXPECT_FALSE(Started()) << shortMember;
+    }
 }
 
 TEST_F(ExtractAllTest, MemberFailureIsShownAndStopsTheRun) {
