@@ -61,11 +61,12 @@ QarDecodeResult WalkDirectory(FileHandle sink) {
         if ((entry.Flags & FlagFolder) != 0) continue;
         int32_t r = ExtractMember(sink, entry.StreamOffset, entry.MemberOffset, entry.MemberSize,
                                   entry.Flags);
-        if (r < 0) {
+        if (r < 0 && r != ErrCrc) {
             result.Error = r;
             return result;
         }
-        if (State.RunningCrc != entry.MemberCrc) ++result.CrcFailures;
+        // A short member (ErrCrc) counts as a CRC failure, as in the extraction loop.
+        if (r == ErrCrc || State.RunningCrc != entry.MemberCrc) ++result.CrcFailures;
         ++result.Members;
         result.Bytes += entry.MemberSize;
         if (State.WindowCapacity > result.LargestWindow) {

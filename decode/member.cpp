@@ -221,6 +221,9 @@ int32_t ExtractMember(FileHandle output, uint32_t streamOffset, uint32_t memberO
         offset += n;
     }
     State.RunningCrc = ~State.RunningCrc;
+    // A stream that ends before the member does leaves the member short. Its CRC-32 may
+    // still match (an empty member's CRC is 0), so the shortfall itself fails the check.
+    if (remaining > 0) return ErrCrc;
     return 0;
 }
 

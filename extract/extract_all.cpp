@@ -1,7 +1,8 @@
 // The extraction loop behind the Extract command: prepares the destination, walks the
 // directory entry by entry, makes folders, asks before replacing files, writes each member
-// with its time stamps, checks its CRC-32, applies its attributes and, unless the run was
-// cancelled or stopped, starts the installed program from the destination.
+// with its time stamps, checks its CRC-32, applies its attributes and, when the run wrote and
+// verified the installed program and ended without cancel or error, starts it from the
+// destination.
 #include "extract/extract.h"
 
 #include <string.h>
@@ -67,8 +68,11 @@ FileHandle CreateOutput(char* path) {
     return file;
 }
 
+// Writes one file entry. *verified becomes true only when this call wrote the file and its
+// CRC-32 matched; a kept, left out or failed file leaves it false.
 Outcome ExtractFile(WindowHandle dialog, const DirectoryEntry& entry, char* path,
-                    const char* namePosition) {
+                    const char* namePosition, bool* verified) {
+    *verified = false;
     if (!Profile.OverwriteWithoutPrompt) {
         int32_t attributes = FsGetAttributes(path);
         if (attributes != -1 && (attributes & kAttrFolder) == 0) {
@@ -92,6 +96,15 @@ Outcome ExtractFile(WindowHandle dialog, const DirectoryEntry& entry, char* path
     PumpMessages();
     int32_t r = ExtractMember(file, entry.StreamOffset, entry.MemberOffset, entry.MemberSize,
                               entry.Flags);
+    // ExtractMember gives ErrCrc for a member that came out short; a CRC-32 that differs
+    // fails the same way: the file is deleted and the user may go on.
+    if (r == 0 && State.RunningCrc != entry.MemberCrc) r = ErrCrc;
+    if (r == ErrCrc) {
+        ++LastRunCounts.Failed;
+        FsClose(file);
+        FsDelete(path);
+        return ReportError(dialog, ErrCrc, path, true) ? kStopRun : kNextEntry;
+    }
     if (r < 0) {
         ++LastRunCounts.Failed;
         ReportError(dialog, r, path, false);
@@ -101,14 +114,21 @@ Outcome ExtractFile(WindowHandle dialog, const DirectoryEntry& entry, char* path
     }
     FsSetTimes(file, entry.CreateDate, entry.CreateTime, entry.WriteDate, entry.WriteTime);
     FsClose(file);
-    if (State.RunningCrc == entry.MemberCrc) {
-        FsSetAttributes(path, entry.Attributes & 7u);
-        ++LastRunCounts.Files;
-        return kNextEntry;
+    FsSetAttributes(path, entry.Attributes & 7u);
+    ++LastRunCounts.Files;
+    *verified = true;
+    return kNextEntry;
+}
+
+// True when name is ProgramToRun, letters compared without case as the file system does.
+bool IsProgramName(const char* name) {
+    for (const char* p = ProgramToRun;; ++name, ++p) {
+        char a = *name, b = *p;
+        if (a >= 'A' && a <= 'Z') a = (char)(a - 'A' + 'a');
+        if (b >= 'A' && b <= 'Z') b = (char)(b - 'A' + 'a');
+        if (a != b) return false;
+        if (a == 0) return true;
     }
-    ++LastRunCounts.Failed;
-    FsDelete(path);
-    return ReportError(dialog, ErrCrc, path, true) ? kStopRun : kNextEntry;
 }
 
 void ReleaseRunBuffers() {
@@ -174,7 +194,8 @@ int ExtractAll(WindowHandle dialog) {
     FsSeek(State.ArchiveFile, (int32_t)directory, kFileBegin);
     const uint32_t entryRoom = kPathChars - prefixLength;
     int32_t result = 0;
-    bool refused = false;
+    // The program is started only from a file this run wrote and verified under its name.
+    bool programWritten = false;
 
     for (uint32_t counter = 0; counter < State.Header.EntryCount && !Profile.CancelRequested;
          ++counter, PumpMessages()) {
@@ -207,7 +228,6 @@ int ExtractAll(WindowHandle dialog) {
             // A name that would leave the destination: nothing of it is written.
             *namePosition = 0;
             result = ErrDamaged;
-            refused = true;
             break;
         }
 
@@ -221,13 +241,17 @@ int ExtractAll(WindowHandle dialog) {
             ++LastRunCounts.Folders;
             continue;
         }
-        if (ExtractFile(dialog, entry, path, namePosition) == kStopRun) {
+        bool verified;
+        if (ExtractFile(dialog, entry, path, namePosition, &verified) == kStopRun) {
             ReleaseRunBuffers();
             return 0;
         }
+        // The last entry of that name decides what the file on disk holds.
+        if (IsProgramName(namePosition)) programWritten = verified;
     }
 
-    if (!Profile.CancelRequested && !refused) {
+    // A run that ended early (cancelled, damaged directory or name) starts nothing.
+    if (programWritten && result == 0 && !Profile.CancelRequested) {
         CopyText(namePosition, kDestinationBytes - (uint32_t)(namePosition - path), ProgramToRun);
         FormatText(State.MessageText, kMessageTextSize, "\"%s\"", path);
         StartProgram(State.MessageText);

@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         uint8_t flags = f[6];
         if (ftruncate(Scratch, 0) != 0 || lseek(Scratch, 0, SEEK_SET) != 0) abort();
         int32_t r = ExtractMember(Scratch, streamOffset, memberOffset, memberSize, flags);
-        FuzzCheck(r == 0 || r == ErrDamaged || r == ErrSilent || r == ErrSeek ||
+        FuzzCheck(r == 0 || r == ErrCrc || r == ErrDamaged || r == ErrSilent || r == ErrSeek ||
                       r == ErrInputExhausted || r == ErrNoMemory || r == ErrWrite,
                   "ExtractMember returns 0 or an error code");
         off_t written = lseek(Scratch, 0, SEEK_END);

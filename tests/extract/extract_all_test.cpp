@@ -2,6 +2,7 @@
 // ends (or does not end) a run.
 #include <gtest/gtest.h>
 
+#include <ctype.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -106,6 +107,84 @@ TEST_F(ExtractAllTest, ExtractsTreeShowsProgressAndStartsTheProgram) {
     EXPECT_EQ(LastRunCounts.Folders, 2u);
 }
 
+TEST_F(ExtractAllTest, ProgramStartsOnlyFromAFileThisRunWroteAndVerified) {
+    const std::string started = "\"" + CoreName(ProgramToRun) + "\"";
+    std::string upper = ProgramToRun;
+    for (char& c : upper) c = (char)toupper((unsigned char)c);
+    ArchiveBuilder b;
+    b.AddFile("a.txt", RandomBytes(10, 40));
+    size_t program = b.AddFile(ProgramToRun, RandomBytes(300, 41));
+    b.AddFile("z.txt", RandomBytes(10, 42));
+    b.Layout();
+    fs::create_directories(dest_);
+    WriteWholeFile(Disk(ProgramToRun), Bytes(3, 'o'));
+
+    // The user keeps the program file that is already there: it was not written now.
+    Profile.OverwriteWithoutPrompt = 0;
+    TheFakeUi.OverwriteAnswers = {kOverwriteNo};
+    EXPECT_EQ(Run(b.Write()), 0);
+    EXPECT_EQ(ReadWholeFile(Disk(ProgramToRun)), Bytes(3, 'o'));
+    EXPECT_EQ(LastRunCounts.Skipped, 1u);
+    EXPECT_FALSE(Started());
+
+    // Replaced: started once, after the last entry.
+    TheFakeUi.Reset();
+    Profile.OverwriteWithoutPrompt = 1;
+    EXPECT_EQ(Run(b.Write()), 0);
+    EXPECT_TRUE(fs::exists(Disk("z.txt")));
+    ASSERT_EQ(TheFakeUi.StartedPrograms.size(), 1u);
+    EXPECT_EQ(TheFakeUi.StartedPrograms[0], started);
+
+    // An archive without the program: the file left by an earlier run is not started.
+    ArchiveBuilder without;
+    without.AddFile("a.txt", RandomBytes(10, 43));
+    TheFakeUi.Reset();
+    EXPECT_EQ(Run(without), 0);
+    EXPECT_TRUE(fs::exists(Disk(ProgramToRun)));
+    EXPECT_FALSE(Started());
+
+    // The program's own member fails (its CRC-32, or it comes out short), and the user goes
+    // on: the run ends without errors, but there is no program to start.
+    for (int shortMember = 0; shortMember < 2; ++shortMember) {
+        ArchiveBuilder bad = b;
+        DirectoryEntry& f = bad.Entries[program].Fields;
+        if (shortMember) {
+            f.MemberOffset = (uint32_t)bad.Streams[0].Decoded.size();
+            f.MemberSize = 1u << 30;
+            f.MemberCrc = 0;
+        } else {
+            f.MemberCrc ^= 0x8000;
+        }
+        TheFakeUi.Reset();
+        TheFakeUi.MessageAnswers = {kAnswerOk};
+        EXPECT_EQ(Run(bad.Write()), 0) << shortMember;
+        EXPECT_FALSE(fs::exists(Disk(ProgramToRun))) << shortMember;
+        EXPECT_TRUE(fs::exists(Disk("z.txt"))) << shortMember;
+        EXPECT_EQ(TheFakeUi.Messages.size(), 1u) << shortMember;
+        EXPECT_FALSE(Started()) << shortMember;
+    }
+
+    // Names are compared as the file system compares them, without case; a later entry of
+    // the same name decides, so a failed second copy leaves nothing to start.
+    ArchiveBuilder cased;
+    cased.AddFile(upper, RandomBytes(10, 44));
+    TheFakeUi.Reset();
+    EXPECT_EQ(Run(cased), 0);
+    ASSERT_EQ(TheFakeUi.StartedPrograms.size(), 1u);
+    EXPECT_EQ(TheFakeUi.StartedPrograms[0], started);
+
+    ArchiveBuilder twice;
+    twice.AddFile(ProgramToRun, RandomBytes(10, 45));
+    size_t second = twice.AddFile(upper, RandomBytes(10, 46));
+    twice.Layout();
+    twice.Entries[second].Fields.MemberCrc ^= 1;
+    TheFakeUi.Reset();
+    TheFakeUi.MessageAnswers = {kAnswerOk};
+    EXPECT_EQ(Run(twice.Write()), 0);
+    EXPECT_EQ(LastRunCounts.Failed, 1u);
+    EXPECT_FALSE(Started());
+}
+
 TEST_F(ExtractAllTest, EmptyMemberAndTimeStampsAndReadOnly) {
     ArchiveBuilder b;
     size_t empty = b.AddFile("empty.txt", Bytes());
@@ -173,6 +252,7 @@ TEST_F(ExtractAllTest, ExistingFolderWhereAFileGoesAsksCreateQuestion) {
     ArchiveBuilder b;
     b.AddFile("clash", RandomBytes(10, 10));
     b.AddFile("after.txt", RandomBytes(10, 11));
+    b.AddFile(ProgramToRun, RandomBytes(10, 29));
     fs::create_directories(dest_ + "/clash");
     Profile.OverwriteWithoutPrompt = 0;
     TheFakeUi.MessageAnswers = {kAnswerOk};
@@ -193,31 +273,51 @@ TEST_F(ExtractAllTest, ExistingFolderWhereAFileGoesAsksCreateQuestion) {
     EXPECT_FALSE(Started());
 }
 
-TEST_F(ExtractAllTest, CrcMismatchDeletesTheFileThenAsks) {
-    ArchiveBuilder b;
-    size_t bad = b.AddFile("bad.bin", RandomBytes(100, 12));
-    b.AddFile("good.bin", RandomBytes(100, 13));
-    b.Layout();
-    b.Entries[bad].Fields.MemberCrc ^= 1;
-    TheFakeUi.MessageAnswers = {kAnswerOk};
-    EXPECT_EQ(Run(b.Write()), 0);
-    EXPECT_FALSE(fs::exists(Disk("bad.bin")));
-    EXPECT_TRUE(fs::exists(Disk("good.bin")));
-    ASSERT_EQ(TheFakeUi.Messages.size(), 1u);
-    EXPECT_EQ(Shown(), "File \"" + CoreName("bad.bin") + "\" fails error check");
-    EXPECT_TRUE(Started());
+TEST_F(ExtractAllTest, CrcMismatchOrShortMemberDeletesTheFileThenAsks) {
+    // A CRC-32 that differs, and a member declaring 1 GiB whose stream yields no byte at
+    // all, with the CRC-32 of no bytes (0): both fail the same way.
+    for (int shortMember = 0; shortMember < 2; ++shortMember) {
+        ArchiveBuilder b;
+        size_t bad = b.AddFile("bad.bin", RandomBytes(100, 12));
+        b.AddFile("good.bin", RandomBytes(100, 13));
+        b.AddFile(ProgramToRun, RandomBytes(100, 14));
+        b.Layout();
+        DirectoryEntry& f = b.Entries[bad].Fields;
+        if (shortMember) {
+            f.MemberOffset = (uint32_t)b.Streams[0].Decoded.size();
+            f.MemberSize = 1u << 30;
+            f.MemberCrc = 0;
+        } else {
+            f.MemberCrc ^= 1;
+        }
+        RemoveTree(dest_);
+        TheFakeUi.Reset();
+        TheFakeUi.MessageAnswers = {kAnswerOk};
+        EXPECT_EQ(Run(b.Write()), 0) << shortMember;
+        EXPECT_FALSE(fs::exists(Disk("bad.bin"))) << shortMember;
+        EXPECT_TRUE(fs::exists(Disk("good.bin"))) << shortMember;
+        ASSERT_EQ(TheFakeUi.Messages.size(), 1u) << shortMember;
+        EXPECT_EQ(Shown(), "File \"" + CoreName("bad.bin") + "\" fails error check");
+        EXPECT_EQ(TheFakeUi.Messages[0].Style, kBoxOkCancel | kBoxWarning) << shortMember;
+        EXPECT_EQ(LastRunCounts.Failed, 1u) << shortMember;
+        EXPECT_EQ(LastRunCounts.Files, 2u) << shortMember;
+        // Another file failed, but the program itself was written and verified.
+        EXPECT_TRUE(Started()) << shortMember;
 
-    TheFakeUi.Reset();
-    fs::remove(Disk("good.bin"));
-    TheFakeUi.MessageAnswers = {kAnswerCancel};
-    EXPECT_EQ(Run(b.Write()), 0);
-    EXPECT_FALSE(fs::exists(Disk("good.bin")));
-    EXPECT_FALSE(Started());
+        TheFakeUi.Reset();
+        fs::remove(Disk("good.bin"));
+        TheFakeUi.MessageAnswers = {kAnswerCancel};
+        EXPECT_EQ(Run(b.Write()), 0) << shortMember;
+        EXPECT_FALSE(fs::exists(Disk("bad.bin"))) << shortMember;
+        EXPECT_FALSE(fs::exists(Disk("good.bin"))) << shortMember;
+        EXPECT_FALSE(Started()) << shortMember;
+    }
 }
 
 TEST_F(ExtractAllTest, MemberFailureIsShownAndStopsTheRun) {
     ArchiveBuilder b;
     b.BlockSize = 100;
+    b.AddFile(ProgramToRun, RandomBytes(10, 30));
     b.AddFile("broken.bin", RandomBytes(500, 14));
     b.AddFile("next.bin", RandomBytes(10, 15), 0, 1);
     b.Layout();
@@ -228,6 +328,7 @@ TEST_F(ExtractAllTest, MemberFailureIsShownAndStopsTheRun) {
     ASSERT_EQ(TheFakeUi.Messages.size(), 1u);
     EXPECT_EQ(Shown().rfind("Archive data is damaged", 0), 0u);
     EXPECT_EQ(TheFakeUi.Messages[0].Style, kBoxOk | kBoxWarning);
+    EXPECT_TRUE(fs::exists(Disk(ProgramToRun)));
     EXPECT_FALSE(Started());
 }
 
@@ -249,13 +350,13 @@ TEST_F(ExtractAllTest, CancelDuringTheLastMemberDeletesItQuietly) {
 
 TEST_F(ExtractAllTest, CancelBetweenEntriesStopsAtTheNextCheck) {
     ArchiveBuilder b;
-    b.AddFile("first.bin", RandomBytes(100, 16));
+    b.AddFile(ProgramToRun, RandomBytes(100, 16));
     b.AddFile("second.bin", RandomBytes(100, 17));
     TheFakeUi.OnPump = [](int count) {
         if (count == 2) Profile.CancelRequested = 1;
     };
     EXPECT_EQ(Run(b), 0);
-    EXPECT_TRUE(fs::exists(Disk("first.bin")));
+    EXPECT_TRUE(fs::exists(Disk(ProgramToRun)));
     EXPECT_FALSE(fs::exists(Disk("second.bin")));
     EXPECT_FALSE(Started());
 }
@@ -264,7 +365,7 @@ TEST_F(ExtractAllTest, NamesLeavingTheDestinationAreDamage) {
     for (const char* name : {"..\\outside.txt", "sub\\..\\..\\outside.txt", "\\outside.txt",
                              "C:outside.txt", "sub/../../outside.txt", "sub\\\\x", ".. \\x"}) {
         ArchiveBuilder b;
-        b.AddFile("before.txt", RandomBytes(10, 18));
+        b.AddFile(ProgramToRun, RandomBytes(10, 18));
         b.AddFile(name, RandomBytes(10, 19));
         b.AddFile("after.txt", RandomBytes(10, 20));
         TheFakeUi.Reset();
@@ -276,27 +377,29 @@ TEST_F(ExtractAllTest, NamesLeavingTheDestinationAreDamage) {
             std::string leaf = e.path().filename().string();
             EXPECT_TRUE(leaf == "dest" || leaf == "archive.qar") << name << ": " << leaf;
         }
-        EXPECT_EQ(FilesUnder(dest_), 1u) << name;
+        EXPECT_EQ(FilesUnder(dest_), 1u) << name;   // the program, not started
         RemoveTree(dest_);
     }
 }
 
-TEST_F(ExtractAllTest, DirectoryDamageEndsTheRunAfterStartingTheProgram) {
+TEST_F(ExtractAllTest, DirectoryDamageEndsTheRunWithoutStartingTheProgram) {
     {
         // More entries announced than present.
         ArchiveBuilder b;
         b.AddFile("a.txt", RandomBytes(10, 21));
+        b.AddFile(ProgramToRun, RandomBytes(10, 22));
         b.HeaderEntryCountSet = true;
         b.HeaderEntryCount = 3;
         EXPECT_EQ(Run(b), ErrDamaged);
         EXPECT_TRUE(fs::exists(Disk("a.txt")));
-        EXPECT_TRUE(Started());
+        EXPECT_TRUE(fs::exists(Disk(ProgramToRun)));
+        EXPECT_FALSE(Started());
     }
     {
         // A name that runs past the decoded bytes, and extra bytes that do.
         for (int which = 0; which < 2; ++which) {
             ArchiveBuilder b;
-            b.AddFile("a.txt", RandomBytes(10, 21));
+            b.AddFile(ProgramToRun, RandomBytes(10, 21));
             size_t last = b.AddFile("b.txt", RandomBytes(10, 22));
             b.Layout();
             if (which == 0) {
@@ -307,17 +410,19 @@ TEST_F(ExtractAllTest, DirectoryDamageEndsTheRunAfterStartingTheProgram) {
             TheFakeUi.Reset();
             EXPECT_EQ(Run(b.Write()), ErrDamaged) << which;
             EXPECT_FALSE(fs::exists(Disk("b.txt"))) << which;
+            EXPECT_TRUE(fs::exists(Disk(ProgramToRun))) << which;
+            EXPECT_FALSE(Started()) << which;
         }
     }
     {
         // A directory block without its signature.
         ArchiveBuilder b;
-        b.AddFile("a.txt", RandomBytes(10, 21));
+        b.AddFile(ProgramToRun, RandomBytes(10, 21));
         Bytes bytes = b.Build();
         bytes[ReadLe32(bytes.data() + 4)] = 'X';
         TheFakeUi.Reset();
         EXPECT_EQ(Run(bytes), ErrDamaged);
-        EXPECT_TRUE(Started());
+        EXPECT_FALSE(Started());
     }
 }
 
@@ -338,6 +443,7 @@ TEST_F(ExtractAllTest, ShortArchiveAndUnmakeableDestination) {
 
 TEST_F(ExtractAllTest, FolderEntryThatCannotBeMadeStops) {
     ArchiveBuilder b;
+    b.AddFile(ProgramToRun, RandomBytes(10, 31));
     b.AddFile("f", RandomBytes(10, 24));
     b.AddFolder("f\\sub");
     b.AddFile("later.txt", RandomBytes(10, 25));
@@ -346,6 +452,7 @@ TEST_F(ExtractAllTest, FolderEntryThatCannotBeMadeStops) {
     EXPECT_EQ(Shown().rfind("Cannot create folder " + CoreName("f\\sub"), 0), 0u) << Shown();
     EXPECT_EQ(TheFakeUi.Messages[0].Style, kBoxOk | kBoxWarning);
     EXPECT_FALSE(fs::exists(Disk("later.txt")));
+    EXPECT_TRUE(fs::exists(Disk(ProgramToRun)));
     EXPECT_FALSE(Started());
 }
 
@@ -374,6 +481,7 @@ TEST_F(ExtractAllTest, LongNamesAreLeftOutAndDestinationIsBounded) {
 TEST_F(ExtractAllTest, TrailingBackslashOfTheDestinationIsNotDoubled) {
     ArchiveBuilder b;
     b.AddFile("a.txt", RandomBytes(10, 28));
+    b.AddFile(ProgramToRun, RandomBytes(10, 32));
     SetDestination(CorePath(dest_) + "\\");
     EXPECT_EQ(Run(b), 0);
     EXPECT_TRUE(fs::exists(Disk("a.txt")));

@@ -173,6 +173,25 @@ TEST_F(ExtractCli, FailuresGiveTheSystemsMessagesAndStatus) {
     EXPECT_NE(r.Err.find("fails error check"), std::string::npos) << r.Err;
     EXPECT_FALSE(fs::exists(P("out/setup.exe")));
 
+    // A member declaring 1 GiB whose stream yields nothing, with the CRC-32 of nothing:
+    // `test` and `extract` both fail it as they fail a CRC mismatch.
+    ArchiveBuilder shortened;
+    size_t huge = shortened.AddFile("huge.bin", RandomBytes(10, 9));
+    shortened.Layout();
+    shortened.Entries[huge].Fields.MemberOffset = (uint32_t)shortened.Streams[0].Decoded.size();
+    shortened.Entries[huge].Fields.MemberSize = 1u << 30;
+    shortened.Entries[huge].Fields.MemberCrc = 0;
+    WriteWholeFile(P("short.qar"), shortened.Write());
+    r = Qar("test " + Q("short.qar"));
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Out.find("FAILED  huge.bin"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("0 of 1 files intact"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Err.find("fails error check"), std::string::npos) << r.Err;
+    r = Qar("extract -q " + Q("short.qar") + " -d " + Q("out"));
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Err.find("fails error check"), std::string::npos) << r.Err;
+    EXPECT_FALSE(fs::exists(P("out/huge.bin")));
+
     // A name that leaves the destination is damage; nothing lands beside it.
     ArchiveBuilder evil;
     evil.AddFile("..\\escaped.txt", RandomBytes(10, 8));
