@@ -14,6 +14,7 @@
 #include "platform/errors.h"
 #include "platform/fs.h"
 #include "platform/text.h"
+#include "profile/product.h"
 #include "profile/profile.h"
 #include "profile/state.h"
 
@@ -120,9 +121,10 @@ Outcome ExtractFile(WindowHandle dialog, const DirectoryEntry& entry, char* path
     return kNextEntry;
 }
 
-// True when name is ProgramToRun, letters compared without case as the file system does.
+// True when name is the program to run, letters compared without case as the file system
+// does. An empty program name (start nothing) matches no entry.
 bool IsProgramName(const char* name) {
-    for (const char* p = ProgramToRun;; ++name, ++p) {
+    for (const char* p = Product.ProgramToRun;; ++name, ++p) {
         char a = *name, b = *p;
         if (a >= 'A' && a <= 'Z') a = (char)(a - 'A' + 'a');
         if (b >= 'A' && b <= 'Z') b = (char)(b - 'A' + 'a');
@@ -167,7 +169,7 @@ int ExtractAll(WindowHandle dialog) {
 
     bool addSeparator = length > 0 && path[length - 1] != ':' && !IsRoot(path, length);
     uint32_t prefixLength = length + (addSeparator ? 1 : 0);
-    if (prefixLength + TextLength(ProgramToRun) > kPathChars) {
+    if (prefixLength + TextLength(Product.ProgramToRun) > kPathChars) {
         // The program's path would not fit: no output path could be trusted to either.
         State.LastSystemError = kErrorBadPathname;
         ReportError(dialog, ErrCreateFolder, path, false);
@@ -252,7 +254,8 @@ int ExtractAll(WindowHandle dialog) {
 
     // A run that ended early (cancelled, damaged directory or name) starts nothing.
     if (programWritten && result == 0 && !Profile.CancelRequested) {
-        CopyText(namePosition, kDestinationBytes - (uint32_t)(namePosition - path), ProgramToRun);
+        CopyText(namePosition, kDestinationBytes - (uint32_t)(namePosition - path),
+                 Product.ProgramToRun);
         FormatText(State.MessageText, kMessageTextSize, "\"%s\"", path);
         StartProgram(State.MessageText);
     }

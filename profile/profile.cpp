@@ -14,7 +14,7 @@ InstallProfile Profile = {
     {42, 14, 28},                     // DistanceAlphabetSizes
     {288, 330, 344},                  // DistanceLengthOffsets
     {'Q', 'A', 'R', 'D', 'E', 0},     // DirectorySignature
-    {0, 0},
+    {0, 0},                           // ProductBlockSize: none
     {
         {0x8000, 0x10000, 0x12000, 0x18000, 0x1E000, 0x24000, 0x2A000, 0x30000},
         {0x8000, 0x10000, 0x12000, 0x18000, 0x1E000, 0x24000, 0x2A000, 0x30000},
@@ -25,5 +25,3 @@ InstallProfile Profile = {
     "C:\\Program Files\\Tavlore",     // PreferredFolder
     "C:\\Tavlore",                    // DestinationFolder
 };
-
-const char ProgramToRun[] = "tavlore.exe";

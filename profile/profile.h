@@ -20,7 +20,7 @@ struct InstallProfile {
     uint32_t DistanceAlphabetSizes[3];
     uint32_t DistanceLengthOffsets[3];
     char DirectorySignature[6];
-    uint8_t Unused61[2];
+    uint8_t ProductBlockSize[2];       // little-endian; 0: no product block (profile/product.h)
     uint32_t WindowSizes[3][8];
     char Title[21];
     char ProbeFolder[17];
@@ -58,6 +58,3 @@ enum : uint32_t {
 };
 
 extern InstallProfile Profile;
-
-// The program the extraction loop starts from the destination folder when a run ends.
-extern const char ProgramToRun[];

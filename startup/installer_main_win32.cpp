@@ -7,6 +7,7 @@
 #include "platform/errors.h"
 #include "platform/fs.h"
 #include "platform/text.h"
+#include "profile/product.h"
 #include "profile/profile.h"
 #include "profile/state.h"
 #include "startup/startup.h"
@@ -55,9 +56,9 @@ HFONT CreateDialogFont() {
 // The fallback destination stays unless it is missing and the probe folder exists.
 void ChooseDefaultDestination() {
     if (FsGetAttributes(Profile.DestinationFolder) == -1 &&
-        FsGetAttributes(Profile.ProbeFolder) != -1) {
+        FsGetAttributes(Product.ProbeFolder) != -1) {
         CopyText(Profile.DestinationFolder, sizeof Profile.DestinationFolder,
-                 Profile.PreferredFolder);
+                 Product.PreferredFolder);
     }
 }
 

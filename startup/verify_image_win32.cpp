@@ -4,6 +4,7 @@
 
 #include "platform/errors.h"
 #include "platform/fs.h"
+#include "profile/product.h"
 #include "profile/profile.h"
 #include "profile/state.h"
 #include "startup/integrity.h"
@@ -29,7 +30,10 @@ bool ImageMatchesWords(uint8_t* image, uint32_t size) {
     uint32_t words[2];
     ComputeIntegrityWords(image, size, (uint32_t)profileOffset, words);
     // The words in memory are those of the file: the loader maps the data section unchanged.
-    return words[0] == Profile.IntegrityWords[0] && words[1] == Profile.IntegrityWords[1];
+    if (words[0] != Profile.IntegrityWords[0] || words[1] != Profile.IntegrityWords[1]) return false;
+    // A product block is the one size that `qar sfx` writes, at the image's end.
+    uint32_t block = Profile.ProductBlockSize[0] | (uint32_t)Profile.ProductBlockSize[1] << 8;
+    return block == 0 || (block == kProductBlockSize && size >= block);
 }
 
 }  // namespace
@@ -48,6 +52,9 @@ int VerifyOwnImage() {
         result = ErrSilent;
     } else {
         Profile.ArchiveBase = size;
+        // Another product's values, when they did not fit the profile's own fields.
+        if (Profile.ProductBlockSize[0] | Profile.ProductBlockSize[1])
+            UseProductBlock(image + size - kProductBlockSize);
     }
     MemFree(image);
     return result;

@@ -3,12 +3,15 @@
 #include <string.h>
 
 #include <string>
+#include <vector>
 
 #include "archive/records.h"
 #include "platform/errors.h"
 #include "profile/state.h"
 #include "tools/archive_file.h"
 #include "tools/commands.h"
+#include "tools/product_values.h"
+#include "tools/sfx_image.h"
 
 namespace {
 
@@ -40,6 +43,29 @@ const char* Filter(uint8_t flags) {
     return "none";
 }
 
+// The product values of an installer: read from its stub image, the first base bytes of the
+// file. Texts are shown from code page 1252, the default of `qar sfx`.
+void PrintProduct(const char* path, uint32_t base) {
+    std::vector<uint8_t> image(base);
+    FILE* f = fopen(path, "rb");
+    bool read = f != nullptr && fread(image.data(), 1, base, f) == base;
+    if (f != nullptr) fclose(f);
+    ProductValues values;
+    std::string error;
+    if (!read || !StubProductValues(image, &values, &error)) {
+        printf("product values: unreadable%s%s\n", error.empty() ? "" : ": ", error.c_str());
+        return;
+    }
+    const char* arch = StubArchitecture(image);
+    printf("%s installer\n", arch ? arch : "unknown");
+    printf("  title: %s\n", FromCodePage(values.Title, 1252).c_str());
+    printf("  folder: %s\n", FromCodePage(values.Folder, 1252).c_str());
+    printf("  preferred folder: %s (when %s exists and the folder above does not)\n",
+           FromCodePage(values.PreferredFolder, 1252).c_str(),
+           FromCodePage(values.ProbeFolder, 1252).c_str());
+    printf("  program: %s\n", values.Program.empty() ? "none" : FromCodePage(values.Program, 1252).c_str());
+}
+
 }  // namespace
 
 int CmdList(int argc, char** argv) {
@@ -57,6 +83,7 @@ int CmdList(int argc, char** argv) {
     }
     printf("%s: %s, archive at offset %u, %u entries\n", argv[1],
            info.Installer ? "installer" : "archive", info.Base, State.Header.EntryCount);
+    if (info.Installer) PrintProduct(argv[1], info.Base);
     printf("%12s  %-19s  %-4s  %-6s  %-6s  %s\n", "Size", "Modified", "Attr", "Kind", "Filter",
            "Name");
     uint64_t files = 0, folders = 0, bytes = 0;

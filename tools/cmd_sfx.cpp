@@ -4,13 +4,17 @@
 //   qar sfx --archive FILE.qar -o OUT.exe         takes an existing archive
 //   --arch x86|x64                                which built-in stub (default x86)
 //   --stub FILE                                   another stub than the built-in ones
+//   --title, --folder, --preferred-folder, --probe-folder, --run, --no-run
+//                                                 the product's values (tools/product_values.h)
 //
-// The copy of the stub gets its StubSize (its own length, where the archive begins) and the
-// integrity words that the stub checks at start-up. Nothing else varies, so the same stub
-// and the same archive always give the same bytes.
+// The copy of the stub gets the product's values, its StubSize (its own length, where the
+// archive begins) and the integrity words that the stub checks at start-up. Nothing else
+// varies, so the same stub, values and archive always give the same bytes.
 #include <errno.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,7 +25,10 @@
 #include "profile/profile.h"
 #include "startup/integrity.h"
 #include "tools/commands.h"
+#include "pack/code_pages.h"
+#include "tools/archive_file.h"
 #include "tools/embedded_stub.h"
+#include "tools/product_values.h"
 #include "tools/sfx_image.h"
 
 namespace {
@@ -37,6 +44,20 @@ const char kSfxUsage[] =
     "                    they cannot (Windows PE x64, Server Core without WoW64)\n"
     "  --stub FILE       use another installer stub than those built into qar\n"
     "\n"
+    "The product (defaults: the stub's own values, the sample product Tavlore):\n"
+    "  --title TEXT             caption of the dialogs and message boxes (1 to 127 characters)\n"
+    "  --folder PATH            the destination proposed by default (C:\\Tavlore)\n"
+    "  --preferred-folder PATH  proposed instead when --folder does not exist on the user's\n"
+    "                           system and --probe-folder does (C:\\Program Files\\Tavlore)\n"
+    "  --probe-folder PATH      (C:\\Program Files)\n"
+    "  --run PATH               the program started when the files are in place, relative to\n"
+    "                           the destination, with backslashes; a file of the archive\n"
+    "                           (tavlore.exe)\n"
+    "  --no-run                 start nothing\n"
+    "  --codepage N             code page of these texts with --archive (default 1252; when\n"
+    "                           packing, the pack option --codepage counts)\n"
+    "Folders are absolute Windows paths of at most 259 characters.\n"
+    "\n"
     "Pack options are those of `qar pack` (see `qar pack --help`).\n";
 
 struct SfxArgs {
@@ -45,7 +66,17 @@ struct SfxArgs {
     std::string Arch;    // "x86", "x64", or empty: x86, or whatever --stub is
     std::string Stub;
     std::vector<std::string> PackArgs;   // everything else, handed to `qar pack`
+    // Product values as given (UTF-8), each with whether it was given at all.
+    std::string Values[5];
+    bool Given[5] = {};
+    bool NoRun = false;
+    int CodePage = 1252;
 };
+
+// The product options, in the order of SfxArgs::Values.
+enum { kTitle, kFolder, kPreferred, kProbe, kRun };
+const char* const kValueOptions[5] = {"--title", "--folder", "--preferred-folder",
+                                      "--probe-folder", "--run"};
 
 bool ReadFile(const std::string& path, std::vector<uint8_t>* bytes) {
     FILE* f = fopen(path.c_str(), "rb");
@@ -66,6 +97,37 @@ int ParseArgs(int argc, char** argv, SfxArgs* args) {
         if (a == "-h" || a == "--help") {
             fputs(kSfxUsage, stdout);
             return -1;
+        }
+        int value = -1;
+        for (int k = 0; k < 5; ++k) {
+            if (a == kValueOptions[k]) value = k;
+        }
+        if (value >= 0 || a == "--codepage") {
+            if (i + 1 >= argc) {
+                fprintf(stderr, "qar sfx: %s needs a value\n", a.c_str());
+                return 2;
+            }
+            std::string v = argv[++i];
+            if (value >= 0) {
+                args->Values[value] = v;
+                args->Given[value] = true;
+                continue;
+            }
+            char* end = nullptr;
+            long n = strtol(v.c_str(), &end, 10);
+            if (end == v.c_str() || *end != 0 || n < 1 || n > 65535) {
+                fprintf(stderr, "qar sfx: --codepage needs a number\n");
+                return 2;
+            }
+            args->CodePage = (int)n;
+            // The archive's names are in the same code page: packing gets it too.
+            args->PackArgs.push_back(a);
+            args->PackArgs.push_back(v);
+            continue;
+        }
+        if (a == "--no-run") {
+            args->NoRun = true;
+            continue;
         }
         std::string* target = a == "-o" ? &args->Output
                             : a == "--archive" ? &args->Archive
@@ -90,6 +152,12 @@ int ParseArgs(int argc, char** argv, SfxArgs* args) {
         fprintf(stderr, "qar sfx: no output file (-o OUT.exe)\n\n%s", kSfxUsage);
         return 2;
     }
+    if (args->NoRun && args->Given[kRun]) {
+        fprintf(stderr, "qar sfx: --run and --no-run exclude each other\n");
+        return 2;
+    }
+    if (!args->Archive.empty() && args->PackArgs.size() == 2 && args->PackArgs[0] == "--codepage")
+        args->PackArgs.clear();   // with --archive, --codepage is the product texts' alone
     if (!args->Archive.empty() && !args->PackArgs.empty()) {
         fprintf(stderr, "qar sfx: --archive takes no paths or pack options\n");
         return 2;
@@ -147,6 +215,59 @@ std::string CreateBeside(const std::string& path, int* fd) {
     return *fd < 0 ? std::string() : name;
 }
 
+// The product's values: the stub's own, replaced by those given, in the code page. Returns 0,
+// or the exit status of a refused value (already told).
+int ChooseProductValues(const SfxArgs& args, const std::vector<uint8_t>& stub,
+                        ProductValues* values) {
+    std::string error;
+    if (!StubProductValues(stub, values, &error)) {
+        fprintf(stderr, "qar sfx: %s: %s\n", args.Stub.empty() ? "built-in stub" : args.Stub.c_str(),
+                error.c_str());
+        return 1;
+    }
+    if (!IsSupportedCodePage(args.CodePage)) {
+        fprintf(stderr, "qar sfx: code page %d is not supported (supported: %s)\n", args.CodePage,
+                SupportedCodePages());
+        return 2;
+    }
+    std::string* fields[5] = {&values->Title, &values->Folder, &values->PreferredFolder,
+                              &values->ProbeFolder, &values->Program};
+    for (int k = 0; k < 5; ++k) {
+        if (!args.Given[k]) continue;
+        if (!ToCodePage(args.Values[k], args.CodePage, fields[k], &error)) {
+            fprintf(stderr, "qar sfx: %s %s: %s\n", kValueOptions[k], args.Values[k].c_str(),
+                    error.c_str());
+            return 2;
+        }
+    }
+    if (args.NoRun) values->Program.clear();
+    if (!CheckProductValues(*values, &error)) {
+        fprintf(stderr, "qar sfx: %s\n", error.c_str());
+        return 2;
+    }
+    return 0;
+}
+
+// True when the archive at path has a file entry named program (letters compared without
+// case, as the installer compares them). *readable is false when the archive could not be read.
+bool ArchiveHasFile(const std::string& path, const std::string& program, bool* readable) {
+    ArchiveFileInfo info;
+    *readable = false;
+    bool found = false;
+    if (!OpenArchiveForCore(path.c_str(), &info)) return false;
+    if (AllocateInput()) {
+        int32_t r = WalkDirectory([&](const DirectoryEntry& e, const std::string& name) {
+            found = (e.Flags & FlagFolder) == 0 && name.size() == program.size() &&
+                    strncasecmp(name.c_str(), program.c_str(), name.size()) == 0;
+            return !found;
+        });
+        *readable = r == 0 || found;
+        ReleaseInput();
+    }
+    CloseArchiveForCore();
+    return found;
+}
+
 bool WriteAll(FILE* out, const std::vector<uint8_t>& bytes) {
     return bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
 }
@@ -160,8 +281,11 @@ int CmdSfx(int argc, char** argv) {
 
     std::vector<uint8_t> stub;
     if (!LoadStub(args, &stub)) return 1;
+    ProductValues values;
+    status = ChooseProductValues(args, stub, &values);
+    if (status) return status;
     std::string error;
-    if (!PrepareStubImage(&stub, &error)) {
+    if (!PutProductValues(&stub, values, &error) || !PrepareStubImage(&stub, &error)) {
         fprintf(stderr, "qar sfx: %s: %s\n",
                 args.Stub.empty() ? "built-in stub" : args.Stub.c_str(), error.c_str());
         return 1;
@@ -186,6 +310,19 @@ int CmdSfx(int argc, char** argv) {
             return status;
         }
         archivePath = packed;
+    }
+    if (args.Given[kRun]) {
+        bool readable;
+        if (!ArchiveHasFile(archivePath, values.Program, &readable)) {
+            if (readable || !packed.empty()) {
+                fprintf(stderr, "qar sfx: --run %s: the archive has no file of that name\n",
+                        args.Values[kRun].c_str());
+                if (!packed.empty()) unlink(packed.c_str());
+                return 2;
+            }
+            fprintf(stderr, "qar sfx: warning: --run %s: %s could not be read to check that it "
+                    "holds that file\n", args.Values[kRun].c_str(), archivePath.c_str());
+        }
     }
     std::vector<uint8_t> archive;
     bool readOk = ReadFile(archivePath, &archive);

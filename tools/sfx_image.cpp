@@ -3,9 +3,11 @@
 #include <string.h>
 
 #include "archive/records.h"
+#include "profile/product.h"
 #include "profile/profile.h"
 #include "startup/integrity.h"
 #include "tools/archive_file.h"
+#include "tools/product_values.h"
 
 namespace {
 
@@ -19,7 +21,36 @@ int64_t FindOnlyProfile(const std::vector<uint8_t>& stub) {
     return found;
 }
 
+// FindOnlyProfile, with its failures in words.
+int64_t OnlyProfile(const std::vector<uint8_t>& stub, std::string* error) {
+    int64_t profile = FindOnlyProfile(stub);
+    if (profile == -1) *error = "no installation profile found in it";
+    if (profile == -2) *error = "more than one installation profile found in it";
+    return profile;
+}
+
 }  // namespace
+
+bool StubProductValues(const std::vector<uint8_t>& stub, ProductValues* values, std::string* error) {
+    int64_t profile = OnlyProfile(stub, error);
+    if (profile < 0) return false;
+    if (!ReadProductValues(stub.data(), (uint32_t)stub.size(), (uint32_t)profile, values)) {
+        *error = "its product block is damaged";
+        return false;
+    }
+    return true;
+}
+
+bool PutProductValues(std::vector<uint8_t>* stub, const ProductValues& values, std::string* error) {
+    int64_t profile = OnlyProfile(*stub, error);
+    if (profile < 0) return false;
+    if (ReadLe16(&(*stub)[profile + kProfileProductBlockOffset]) != 0) {
+        *error = "it already carries another product's values";
+        return false;
+    }
+    WriteProductValues(stub, (uint32_t)profile, values);
+    return true;
+}
 
 const char* StubArchitecture(const std::vector<uint8_t>& image) {
     if (image.size() > 0x7FFFFFFFu) return nullptr;
@@ -42,15 +73,8 @@ bool PrepareStubImage(std::vector<uint8_t>* stub, std::string* error) {
         *error = "not an x86 (PE32) or x64 (PE32+) Windows executable";
         return false;
     }
-    int64_t profile = FindOnlyProfile(image);
-    if (profile == -1) {
-        *error = "no installation profile found in it";
-        return false;
-    }
-    if (profile == -2) {
-        *error = "more than one installation profile found in it";
-        return false;
-    }
+    int64_t profile = OnlyProfile(image, error);
+    if (profile < 0) return false;
     if (image.size() > 0x7FFFFFFFu) {
         *error = "too large";
         return false;

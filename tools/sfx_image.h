@@ -16,6 +16,15 @@ const char* StubArchitecture(const std::vector<uint8_t>& image);
 // reason in error, when the stub is unusable.
 bool PrepareStubImage(std::vector<uint8_t>* stub, std::string* error);
 
+struct ProductValues;
+
+// The product's values that the stub carries (those of its profile). False, with the reason
+// in error, when the stub does not hold exactly one profile.
+bool StubProductValues(const std::vector<uint8_t>& stub, ProductValues* values, std::string* error);
+
+// Writes the product's values into the bare stub (WriteProductValues); before PrepareStubImage.
+bool PutProductValues(std::vector<uint8_t>* stub, const ProductValues& values, std::string* error);
+
 // Checks that archive looks like a QAR archive (its magic and at least a whole header) and
 // that the installer of a stubSize-byte stub and this archive stays within the signed 32-bit
 // file positions that the extractor uses.

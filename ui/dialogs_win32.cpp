@@ -1,13 +1,14 @@
 // The Win32 side of what the core asks of the user interface (ui.h), the overwrite prompt,
 // and what both dialogs share.
 #include "platform/text.h"
+#include "profile/product.h"
 #include "profile/profile.h"
 #include "profile/state.h"
 #include "ui/dialogs.h"
 #include "ui/ui.h"
 
 void DressDialog(HWND dialog, int firstControl, int lastControl) {
-    SetWindowTextA(dialog, Profile.Title);
+    SetWindowTextA(dialog, Product.Title);
     for (int id = firstControl; id <= lastControl; ++id)
         SendDlgItemMessageA(dialog, id, WM_SETFONT, (WPARAM)State.DialogFont, FALSE);
 }
@@ -44,7 +45,7 @@ INT_PTR CALLBACK OverwriteDialogProc(HWND dialog, UINT message, WPARAM wParam, L
 }
 
 int ShowMessage(WindowHandle owner, const char* text, uint32_t style) {
-    return MessageBoxA((HWND)owner, text, Profile.Title, style);
+    return MessageBoxA((HWND)owner, text, Product.Title, style);
 }
 
 int AskOverwrite() {

@@ -19,7 +19,7 @@ enum : uint32_t {
     kControlProgress = 102,
 };
 
-// A message box with the caption Profile.Title; returns the button chosen (kAnswerOk, ...).
+// A message box with the caption Product.Title; returns the button chosen (kAnswerOk, ...).
 int ShowMessage(WindowHandle owner, const char* text, uint32_t style);
 // The overwrite prompt for the file named in Profile.DestinationFolder; returns
 // kOverwriteYes, kOverwriteNo or kOverwriteYesToAll (0 or -1 when it could not be shown).

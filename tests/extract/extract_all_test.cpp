@@ -12,6 +12,7 @@
 
 #include "decode/crc32.h"
 #include "extract/extract.h"
+#include "profile/product.h"
 #include "platform/errors.h"
 #include "platform/fs.h"
 #include "profile/profile.h"
@@ -85,7 +86,7 @@ TEST_F(ExtractAllTest, ExtractsTreeShowsProgressAndStartsTheProgram) {
     b.AddFolder("docs\\deep\\er");
     b.AddFile("docs\\readme.txt", RandomBytes(2500, 1));
     b.AddFile("docs\\deep\\er\\data.bin", RandomBytes(10, 2), 0, 1);
-    b.AddFile(ProgramToRun, CodeLikeBytes(5000, 3), FlagCallFilter32);
+    b.AddFile(Product.ProgramToRun, CodeLikeBytes(5000, 3), FlagCallFilter32);
     b.AddFile("missing\\folder\\x.dat", RandomBytes(77, 4));   // no folder entry before it
     EXPECT_EQ(Run(b), 0);
     for (const auto& e : b.Entries) {
@@ -100,7 +101,7 @@ TEST_F(ExtractAllTest, ExtractsTreeShowsProgressAndStartsTheProgram) {
     EXPECT_EQ(TheFakeUi.Progress[3], "Extracting missing\\folder\\x.dat");
     EXPECT_TRUE(TheFakeUi.Messages.empty());
     ASSERT_EQ(TheFakeUi.StartedPrograms.size(), 1u);
-    EXPECT_EQ(TheFakeUi.StartedPrograms[0], "\"" + CoreName(ProgramToRun) + "\"");
+    EXPECT_EQ(TheFakeUi.StartedPrograms[0], "\"" + CoreName(Product.ProgramToRun) + "\"");
     // Once before each member and once after each entry.
     EXPECT_EQ(TheFakeUi.PumpCount, 4 + 6);
     EXPECT_EQ(LastRunCounts.Files, 4u);
@@ -108,22 +109,22 @@ TEST_F(ExtractAllTest, ExtractsTreeShowsProgressAndStartsTheProgram) {
 }
 
 TEST_F(ExtractAllTest, ProgramStartsOnlyFromAFileThisRunWroteAndVerified) {
-    const std::string started = "\"" + CoreName(ProgramToRun) + "\"";
-    std::string upper = ProgramToRun;
+    const std::string started = "\"" + CoreName(Product.ProgramToRun) + "\"";
+    std::string upper = Product.ProgramToRun;
     for (char& c : upper) c = (char)toupper((unsigned char)c);
     ArchiveBuilder b;
     b.AddFile("a.txt", RandomBytes(10, 40));
-    size_t program = b.AddFile(ProgramToRun, RandomBytes(300, 41));
+    size_t program = b.AddFile(Product.ProgramToRun, RandomBytes(300, 41));
     b.AddFile("z.txt", RandomBytes(10, 42));
     b.Layout();
     fs::create_directories(dest_);
-    WriteWholeFile(Disk(ProgramToRun), Bytes(3, 'o'));
+    WriteWholeFile(Disk(Product.ProgramToRun), Bytes(3, 'o'));
 
     // The user keeps the program file that is already there: it was not written now.
     Profile.OverwriteWithoutPrompt = 0;
     TheFakeUi.OverwriteAnswers = {kOverwriteNo};
     EXPECT_EQ(Run(b.Write()), 0);
-    EXPECT_EQ(ReadWholeFile(Disk(ProgramToRun)), Bytes(3, 'o'));
+    EXPECT_EQ(ReadWholeFile(Disk(Product.ProgramToRun)), Bytes(3, 'o'));
     EXPECT_EQ(LastRunCounts.Skipped, 1u);
     EXPECT_FALSE(Started());
 
@@ -140,7 +141,7 @@ TEST_F(ExtractAllTest, ProgramStartsOnlyFromAFileThisRunWroteAndVerified) {
     without.AddFile("a.txt", RandomBytes(10, 43));
     TheFakeUi.Reset();
     EXPECT_EQ(Run(without), 0);
-    EXPECT_TRUE(fs::exists(Disk(ProgramToRun)));
+    EXPECT_TRUE(fs::exists(Disk(Product.ProgramToRun)));
     EXPECT_FALSE(Started());
 
     // The program's own member fails (its CRC-32, or it comes out short), and the user goes
@@ -158,7 +159,7 @@ TEST_F(ExtractAllTest, ProgramStartsOnlyFromAFileThisRunWroteAndVerified) {
         TheFakeUi.Reset();
         TheFakeUi.MessageAnswers = {kAnswerOk};
         EXPECT_EQ(Run(bad.Write()), 0) << shortMember;
-        EXPECT_FALSE(fs::exists(Disk(ProgramToRun))) << shortMember;
+        EXPECT_FALSE(fs::exists(Disk(Product.ProgramToRun))) << shortMember;
         EXPECT_TRUE(fs::exists(Disk("z.txt"))) << shortMember;
         EXPECT_EQ(TheFakeUi.Messages.size(), 1u) << shortMember;
         EXPECT_FALSE(Started()) << shortMember;
@@ -174,7 +175,7 @@ TEST_F(ExtractAllTest, ProgramStartsOnlyFromAFileThisRunWroteAndVerified) {
     EXPECT_EQ(TheFakeUi.StartedPrograms[0], started);
 
     ArchiveBuilder twice;
-    twice.AddFile(ProgramToRun, RandomBytes(10, 45));
+    twice.AddFile(Product.ProgramToRun, RandomBytes(10, 45));
     size_t second = twice.AddFile(upper, RandomBytes(10, 46));
     twice.Layout();
     twice.Entries[second].Fields.MemberCrc ^= 1;
@@ -252,7 +253,7 @@ TEST_F(ExtractAllTest, ExistingFolderWhereAFileGoesAsksCreateQuestion) {
     ArchiveBuilder b;
     b.AddFile("clash", RandomBytes(10, 10));
     b.AddFile("after.txt", RandomBytes(10, 11));
-    b.AddFile(ProgramToRun, RandomBytes(10, 29));
+    b.AddFile(Product.ProgramToRun, RandomBytes(10, 29));
     fs::create_directories(dest_ + "/clash");
     Profile.OverwriteWithoutPrompt = 0;
     TheFakeUi.MessageAnswers = {kAnswerOk};
@@ -280,7 +281,7 @@ TEST_F(ExtractAllTest, CrcMismatchOrShortMemberDeletesTheFileThenAsks) {
         ArchiveBuilder b;
         size_t bad = b.AddFile("bad.bin", RandomBytes(100, 12));
         b.AddFile("good.bin", RandomBytes(100, 13));
-        b.AddFile(ProgramToRun, RandomBytes(100, 14));
+        b.AddFile(Product.ProgramToRun, RandomBytes(100, 14));
         b.Layout();
         DirectoryEntry& f = b.Entries[bad].Fields;
         if (shortMember) {
@@ -317,7 +318,7 @@ TEST_F(ExtractAllTest, CrcMismatchOrShortMemberDeletesTheFileThenAsks) {
 TEST_F(ExtractAllTest, MemberFailureIsShownAndStopsTheRun) {
     ArchiveBuilder b;
     b.BlockSize = 100;
-    b.AddFile(ProgramToRun, RandomBytes(10, 30));
+    b.AddFile(Product.ProgramToRun, RandomBytes(10, 30));
     b.AddFile("broken.bin", RandomBytes(500, 14));
     b.AddFile("next.bin", RandomBytes(10, 15), 0, 1);
     b.Layout();
@@ -328,7 +329,7 @@ TEST_F(ExtractAllTest, MemberFailureIsShownAndStopsTheRun) {
     ASSERT_EQ(TheFakeUi.Messages.size(), 1u);
     EXPECT_EQ(Shown().rfind("Archive data is damaged", 0), 0u);
     EXPECT_EQ(TheFakeUi.Messages[0].Style, kBoxOk | kBoxWarning);
-    EXPECT_TRUE(fs::exists(Disk(ProgramToRun)));
+    EXPECT_TRUE(fs::exists(Disk(Product.ProgramToRun)));
     EXPECT_FALSE(Started());
 }
 
@@ -350,13 +351,13 @@ TEST_F(ExtractAllTest, CancelDuringTheLastMemberDeletesItQuietly) {
 
 TEST_F(ExtractAllTest, CancelBetweenEntriesStopsAtTheNextCheck) {
     ArchiveBuilder b;
-    b.AddFile(ProgramToRun, RandomBytes(100, 16));
+    b.AddFile(Product.ProgramToRun, RandomBytes(100, 16));
     b.AddFile("second.bin", RandomBytes(100, 17));
     TheFakeUi.OnPump = [](int count) {
         if (count == 2) Profile.CancelRequested = 1;
     };
     EXPECT_EQ(Run(b), 0);
-    EXPECT_TRUE(fs::exists(Disk(ProgramToRun)));
+    EXPECT_TRUE(fs::exists(Disk(Product.ProgramToRun)));
     EXPECT_FALSE(fs::exists(Disk("second.bin")));
     EXPECT_FALSE(Started());
 }
@@ -365,7 +366,7 @@ TEST_F(ExtractAllTest, NamesLeavingTheDestinationAreDamage) {
     for (const char* name : {"..\\outside.txt", "sub\\..\\..\\outside.txt", "\\outside.txt",
                              "C:outside.txt", "sub/../../outside.txt", "sub\\\\x", ".. \\x"}) {
         ArchiveBuilder b;
-        b.AddFile(ProgramToRun, RandomBytes(10, 18));
+        b.AddFile(Product.ProgramToRun, RandomBytes(10, 18));
         b.AddFile(name, RandomBytes(10, 19));
         b.AddFile("after.txt", RandomBytes(10, 20));
         TheFakeUi.Reset();
@@ -387,19 +388,19 @@ TEST_F(ExtractAllTest, DirectoryDamageEndsTheRunWithoutStartingTheProgram) {
         // More entries announced than present.
         ArchiveBuilder b;
         b.AddFile("a.txt", RandomBytes(10, 21));
-        b.AddFile(ProgramToRun, RandomBytes(10, 22));
+        b.AddFile(Product.ProgramToRun, RandomBytes(10, 22));
         b.HeaderEntryCountSet = true;
         b.HeaderEntryCount = 3;
         EXPECT_EQ(Run(b), ErrDamaged);
         EXPECT_TRUE(fs::exists(Disk("a.txt")));
-        EXPECT_TRUE(fs::exists(Disk(ProgramToRun)));
+        EXPECT_TRUE(fs::exists(Disk(Product.ProgramToRun)));
         EXPECT_FALSE(Started());
     }
     {
         // A name that runs past the decoded bytes, and extra bytes that do.
         for (int which = 0; which < 2; ++which) {
             ArchiveBuilder b;
-            b.AddFile(ProgramToRun, RandomBytes(10, 21));
+            b.AddFile(Product.ProgramToRun, RandomBytes(10, 21));
             size_t last = b.AddFile("b.txt", RandomBytes(10, 22));
             b.Layout();
             if (which == 0) {
@@ -410,14 +411,14 @@ TEST_F(ExtractAllTest, DirectoryDamageEndsTheRunWithoutStartingTheProgram) {
             TheFakeUi.Reset();
             EXPECT_EQ(Run(b.Write()), ErrDamaged) << which;
             EXPECT_FALSE(fs::exists(Disk("b.txt"))) << which;
-            EXPECT_TRUE(fs::exists(Disk(ProgramToRun))) << which;
+            EXPECT_TRUE(fs::exists(Disk(Product.ProgramToRun))) << which;
             EXPECT_FALSE(Started()) << which;
         }
     }
     {
         // A directory block without its signature.
         ArchiveBuilder b;
-        b.AddFile(ProgramToRun, RandomBytes(10, 21));
+        b.AddFile(Product.ProgramToRun, RandomBytes(10, 21));
         Bytes bytes = b.Build();
         bytes[ReadLe32(bytes.data() + 4)] = 'X';
         TheFakeUi.Reset();
@@ -443,7 +444,7 @@ TEST_F(ExtractAllTest, ShortArchiveAndUnmakeableDestination) {
 
 TEST_F(ExtractAllTest, FolderEntryThatCannotBeMadeStops) {
     ArchiveBuilder b;
-    b.AddFile(ProgramToRun, RandomBytes(10, 31));
+    b.AddFile(Product.ProgramToRun, RandomBytes(10, 31));
     b.AddFile("f", RandomBytes(10, 24));
     b.AddFolder("f\\sub");
     b.AddFile("later.txt", RandomBytes(10, 25));
@@ -452,7 +453,7 @@ TEST_F(ExtractAllTest, FolderEntryThatCannotBeMadeStops) {
     EXPECT_EQ(Shown().rfind("Cannot create folder " + CoreName("f\\sub"), 0), 0u) << Shown();
     EXPECT_EQ(TheFakeUi.Messages[0].Style, kBoxOk | kBoxWarning);
     EXPECT_FALSE(fs::exists(Disk("later.txt")));
-    EXPECT_TRUE(fs::exists(Disk(ProgramToRun)));
+    EXPECT_TRUE(fs::exists(Disk(Product.ProgramToRun)));
     EXPECT_FALSE(Started());
 }
 
@@ -481,12 +482,12 @@ TEST_F(ExtractAllTest, LongNamesAreLeftOutAndDestinationIsBounded) {
 TEST_F(ExtractAllTest, TrailingBackslashOfTheDestinationIsNotDoubled) {
     ArchiveBuilder b;
     b.AddFile("a.txt", RandomBytes(10, 28));
-    b.AddFile(ProgramToRun, RandomBytes(10, 32));
+    b.AddFile(Product.ProgramToRun, RandomBytes(10, 32));
     SetDestination(CorePath(dest_) + "\\");
     EXPECT_EQ(Run(b), 0);
     EXPECT_TRUE(fs::exists(Disk("a.txt")));
     ASSERT_EQ(TheFakeUi.StartedPrograms.size(), 1u);
-    EXPECT_EQ(TheFakeUi.StartedPrograms[0], "\"" + CoreName(ProgramToRun) + "\"");
+    EXPECT_EQ(TheFakeUi.StartedPrograms[0], "\"" + CoreName(Product.ProgramToRun) + "\"");
 }
 
 }  // namespace

@@ -17,6 +17,8 @@
 #include "decode/crc32.h"
 #include "profile/profile.h"
 #include "startup/integrity.h"
+#include "profile/product.h"
+#include "tools/product_values.h"
 #include "tools/sfx_image.h"
 
 namespace fs = std::filesystem;
@@ -116,6 +118,102 @@ TEST_F(Sfx, SigningFieldsRewrittenTogetherStillPass) {
         WriteLe32(&image[kPe + certificate + 4], 0x5E8);
         EXPECT_TRUE(StubAccepts(image));
     }
+}
+
+// Another product's values: those that fit the profile's fields go there and leave the image
+// its size; longer ones, or another program, go into a block at the image's end. Either way
+// they read back as written, and the prepared image passes the stub's check while a change of
+// any byte of the block fails it.
+TEST_F(Sfx, ProductValuesGoIntoTheCheckedImage) {
+    const std::vector<uint8_t> bare = FakeStub();
+    ProductValues defaults;
+    std::string error;
+    ASSERT_TRUE(StubProductValues(bare, &defaults, &error)) << error;
+    EXPECT_EQ(defaults.Title, Profile.Title);
+    EXPECT_EQ(defaults.Program, kDefaultProgramToRun);
+    ASSERT_TRUE(CheckProductValues(defaults, &error)) << error;
+
+    std::vector<uint8_t> image = bare;
+    ASSERT_TRUE(PutProductValues(&image, defaults, &error));
+    EXPECT_EQ(image, bare) << "the stub's own values must leave it unchanged";
+
+    ProductValues small = defaults;
+    small.Title = "Short";
+    small.Folder = "D:\\" + std::string(250, 'f');
+    image = bare;
+    ASSERT_TRUE(PutProductValues(&image, small, &error));
+    EXPECT_EQ(image.size(), bare.size());
+    ProductValues back;
+    ASSERT_TRUE(StubProductValues(image, &back, &error));
+    EXPECT_EQ(back.Title, "Short");
+    EXPECT_EQ(back.Folder, small.Folder);
+    EXPECT_EQ(back.PreferredFolder, defaults.PreferredFolder);
+
+    for (int which = 0; which < 4; ++which) {
+        ProductValues large = defaults;
+        if (which == 0) large.Title = std::string(kTitleSlot - 1, 't');
+        if (which == 1) large.ProbeFolder = "C:\\" + std::string(kFolderSlot - 4, 'p');
+        if (which == 2) large.PreferredFolder = "C:\\Program Files\\" + std::string(200, 'q');
+        if (which == 3) large.Program.clear();   // --no-run
+        ASSERT_TRUE(CheckProductValues(large, &error)) << which << ": " << error;
+        image = bare;
+        ASSERT_TRUE(PutProductValues(&image, large, &error));
+        ASSERT_EQ(image.size(), bare.size() + kProductBlockSize) << which;
+        ASSERT_TRUE(StubProductValues(image, &back, &error)) << error;
+        EXPECT_EQ(back.Title, large.Title) << which;
+        EXPECT_EQ(back.ProbeFolder, large.ProbeFolder) << which;
+        EXPECT_EQ(back.PreferredFolder, large.PreferredFolder) << which;
+        EXPECT_EQ(back.Program, large.Program) << which;
+        EXPECT_FALSE(PutProductValues(&image, large, &error)) << "a stub is given values once";
+    }
+
+    ASSERT_TRUE(PrepareStubImage(&image, &error)) << error;
+    EXPECT_TRUE(StubAccepts(image));
+    std::vector<uint8_t> changed = image;
+    for (size_t i = image.size() - kProductBlockSize; i < image.size(); ++i) {
+        changed[i] ^= 0x01;
+        EXPECT_FALSE(StubAccepts(changed)) << "block byte " << i;
+        changed[i] = image[i];
+    }
+}
+
+// What the installer could not hold or use is refused before anything is built.
+TEST_F(Sfx, ProductValuesTheInstallerCannotUseAreRefused) {
+    ProductValues good;
+    std::string error;
+    ASSERT_TRUE(StubProductValues(FakeStub(), &good, &error));
+    good.Program = "bin\\tool.exe";
+    ASSERT_TRUE(CheckProductValues(good, &error)) << error;
+    struct Bad {
+        std::string ProductValues::*Field;
+        std::string Value;
+    } bad[] = {
+        {&ProductValues::Title, ""},
+        {&ProductValues::Title, std::string(kTitleSlot, 't')},
+        {&ProductValues::Title, "line\nbreak"},
+        {&ProductValues::Folder, "Program Files\\Product"},
+        {&ProductValues::Folder, "\\\\server\\share"},
+        {&ProductValues::Folder, "C:\\" + std::string(kFolderSlot - 3, 'f')},
+        {&ProductValues::ProbeFolder, "C:\\a\\\\b"},
+        {&ProductValues::PreferredFolder, "C:\\Program Files\\..\\Windows"},
+        {&ProductValues::PreferredFolder, "C:\\Product?"},
+        {&ProductValues::PreferredFolder, "C:\\Product."},
+        {&ProductValues::Program, "\\tool.exe"},
+        {&ProductValues::Program, "C:\\tool.exe"},
+        {&ProductValues::Program, "..\\tool.exe"},
+        {&ProductValues::Program, "bin/tool.exe"},
+        {&ProductValues::Program, "bin\\"},
+    };
+    for (const Bad& b : bad) {
+        ProductValues v = good;
+        v.*b.Field = b.Value;
+        EXPECT_FALSE(CheckProductValues(v, &error)) << b.Value;
+    }
+    std::string converted;
+    EXPECT_TRUE(ToCodePage("Caf\xC3\xA9", 1252, &converted, &error));
+    EXPECT_EQ(converted, "Caf\xE9");
+    EXPECT_FALSE(ToCodePage("\xD0\x9F", 1252, &converted, &error));
+    EXPECT_NE(error.find("U+041F"), std::string::npos);
 }
 
 TEST_F(Sfx, UnusableStubsAreRefused) {
@@ -219,6 +317,19 @@ TEST_F(Sfx, CommandJoinsStubAndArchiveOrWritesNothing) {
     EXPECT_EQ(RunQar("sfx --arch x64 --stub '" + stub + "' --archive '" + dir + "/a.qar' -o '" + out + "'"), 1)
         << "an x86 stub given for --arch x64";
     EXPECT_EQ(RunQar("sfx --arch arm --archive '" + dir + "/a.qar' -o '" + out + "'"), 2);
+    // Product values: refused ones end with status 2 and leave nothing; the program to run
+    // must be a file of the archive.
+    const std::string base = "sfx --stub '" + stub + "' --archive '" + dir + "/a.qar' -o '" + out + "' ";
+    EXPECT_EQ(RunQar(base + "--folder 'relative\\path'"), 2);
+    EXPECT_EQ(RunQar(base + "--title '" + std::string(kTitleSlot, 't') + "'"), 2);
+    EXPECT_EQ(RunQar(base + "--title '\xD0\x9F'"), 2);
+    EXPECT_EQ(RunQar(base + "--run 'sub\\missing.txt'"), 2);
+    EXPECT_EQ(RunQar(base + "--run sub"), 2) << "a folder is no program";
+    EXPECT_EQ(RunQar(base + "--run x.exe --no-run"), 2);
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_EQ(RunQar(base + "--run 'SUB\\A.TXT' --title 'Alpha Product'"), 0);
+    EXPECT_EQ(RunQar("sfx -q --stub '" + stub + "' -o '" + out + "' --run nothere.exe '" + dir + "/tree'"), 2);
+    fs::remove(out);
     EXPECT_FALSE(fs::exists(out));
     for (const auto& entry : fs::directory_iterator(dir))
         EXPECT_EQ(entry.path().filename().string().find("setup.exe."), std::string::npos) << entry.path();

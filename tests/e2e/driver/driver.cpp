@@ -8,6 +8,8 @@
 //
 //   wait-main | wait-prompt | wait-message   wait for that kind of window of the installer
 //                                            (up to 20 s) and make it the current window
+//   wait-title TEXT                          the same for the installer's window whose
+//                                            caption is exactly TEXT (prints "titled TEXT")
 //   dump                                     print the current window: caption, style and
 //                                            every control (id, class, style, position in
 //                                            dialog units, text, check state, focus)
@@ -91,6 +93,7 @@ Kind KindOf(HWND window) {
 struct Search {
     Kind Wanted;
     HWND Found;
+    const char* Title;   // when set, only a window with exactly this caption
 };
 
 BOOL CALLBACK FindWindowOfKind(HWND window, LPARAM data) {
@@ -100,6 +103,7 @@ BOOL CALLBACK FindWindowOfKind(HWND window, LPARAM data) {
     if (process != Installer.dwProcessId) return TRUE;
     Kind kind = KindOf(window);
     if (kind == kNone || (search->Wanted != kNone && kind != search->Wanted)) return TRUE;
+    if (search->Title && WindowText(window) != search->Title) return TRUE;
     search->Found = window;
     return FALSE;
 }
@@ -115,15 +119,15 @@ BOOL CALLBACK CountWindow(HWND window, LPARAM data) {
     return TRUE;
 }
 
-HWND FindInstallerWindow(Kind kind) {
-    Search search = {kind, 0};
+HWND FindInstallerWindow(Kind kind, const char* title = nullptr) {
+    Search search = {kind, 0, title};
     EnumWindows(FindWindowOfKind, (LPARAM)&search);
     return search.Found;
 }
 
-void WaitFor(Kind kind, const char* name) {
+void WaitFor(Kind kind, const char* name, const char* title = nullptr) {
     for (DWORD waited = 0; waited < kWaitMs; waited += 50) {
-        HWND window = FindInstallerWindow(kind);
+        HWND window = FindInstallerWindow(kind, title);
         if (window) {
             Current = window;
             Sleep(150);   // let the dialog finish painting and setting its focus
@@ -343,6 +347,7 @@ int main(int argc, char** argv) {
             return argv[++i];
         };
         if (c == "wait-main") WaitFor(kMain, "main");
+        else if (c == "wait-title") WaitFor(kNone, "titled", next());
         else if (c == "wait-prompt") WaitFor(kPrompt, "prompt");
         else if (c == "wait-message") WaitFor(kMessage, "message");
         else if (c == "dump") Dump();
