@@ -6,6 +6,11 @@
 #include "decode/crc32.h"
 #include "profile/profile.h"
 
+const char kAlteredImageMessage[] =
+    "This self-extractor has been modified. An error may have occurred during downloading, "
+    "or your compter may have a virus. Make sure your virus scanner is the latest version "
+    "and scan your computer for viruses. You will need to get a new copy of this file.";
+
 uint32_t PeCertificateEntry(const uint8_t* image, uint32_t pe) {
     // The two magics differ in bit 9 alone (0x10B, 0x20B); the entry moves by 16 with it.
     static_assert(((kPeMagic32 >> 5) & 16) == 0 && ((kPeMagic32Plus >> 5) & 16) == 16 &&
@@ -55,18 +60,15 @@ void ComputeIntegrityWords(uint8_t* image, uint32_t size, uint32_t profileOffset
 int32_t ImageRvaToFileOffset(const uint8_t* image, uint32_t size, uint32_t rva) {
     uint32_t pe = FindPeHeader(image, size);
     if (!pe) return -1;
-    uint32_t sections = ReadLe16(image + pe + 6);
-    uint32_t table = pe + 24 + ReadLe16(image + pe + 20);
+    uint32_t sections;
+    uint32_t table = PeSectionTable(image, pe, &sections);
     for (uint32_t i = 0; i < sections; ++i) {
-        uint32_t at = table + i * 40;
+        PeSection s;
         // A section table running past the image ends the search.
-        if (at > size || size - at < 40) return -1;
-        uint32_t address = ReadLe32(image + at + 12);
-        uint32_t rawSize = ReadLe32(image + at + 16);
-        uint32_t rawOffset = ReadLe32(image + at + 20);
-        if (rva >= address && rva - address < rawSize) {
-            uint32_t offset = rawOffset + (rva - address);
-            if (offset < rawOffset || offset >= size) return -1;
+        if (!ReadPeSection(image, size, table + i * kPeSectionEntrySize, &s)) return -1;
+        if (rva >= s.Address && rva - s.Address < s.RawSize) {
+            uint32_t offset = s.RawOffset + (rva - s.Address);
+            if (offset < s.RawOffset || offset >= size) return -1;
             return (int32_t)offset;
         }
     }

@@ -12,6 +12,8 @@
 
 #include <stdint.h>
 
+#include "archive/records.h"
+
 // Offsets from the "PE\0\0" signature. The CheckSum field is at the same place in the PE32
 // (i686) and PE32+ (x86-64) optional headers; the data directory, and with it the
 // certificate-table entry (directory 4: its offset and size), lies 16 bytes further in
@@ -27,6 +29,7 @@ enum : uint32_t {
     kPeMagic32Plus = 0x20B,
     kPeMachineI386 = 0x14C,
     kPeMachineAmd64 = 0x8664,
+    kPeSectionEntrySize = 40,
 };
 
 // The offset of a well-formed PE32 or PE32+ header in image (every field that the
@@ -47,6 +50,33 @@ void ClearUnsignedFields(uint8_t* image, uint32_t size, uint32_t profileOffset);
 void ComputeIntegrityWords(uint8_t* image, uint32_t size, uint32_t profileOffset,
                            uint32_t words[2]);
 
+// One entry of the section table: where the section lies in memory and in the file.
+struct PeSection {
+    uint32_t Address;      // relative virtual address
+    uint32_t RawSize;      // bytes of the section in the file
+    uint32_t RawOffset;    // file offset of those bytes (not checked against the image)
+};
+
+// The section table of the PE header at pe (from FindPeHeader): its file offset, and its
+// number of entries in count. The table itself may run past the image; ReadPeSection checks.
+inline uint32_t PeSectionTable(const uint8_t* image, uint32_t pe, uint32_t* count) {
+    *count = ReadLe16(image + pe + 6);
+    return pe + 24 + ReadLe16(image + pe + 20);
+}
+
+// The section-table entry at file offset at, or false when it runs past the image.
+inline bool ReadPeSection(const uint8_t* image, uint32_t size, uint32_t at, PeSection* section) {
+    if (at > size || size - at < kPeSectionEntrySize) return false;
+    section->Address = ReadLe32(image + at + 12);
+    section->RawSize = ReadLe32(image + at + 16);
+    section->RawOffset = ReadLe32(image + at + 20);
+    return true;
+}
+
 // The file offset of the byte at the relative virtual address rva, found through the
 // section table of the image, or -1 when no section holds it in the file.
 int32_t ImageRvaToFileOffset(const uint8_t* image, uint32_t size, uint32_t rva);
+
+// What the installer shows when its image does not carry its integrity words; `qar` says
+// the same of such an installer.
+extern const char kAlteredImageMessage[];

@@ -16,11 +16,6 @@ extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 namespace {
 
-const char kAlteredImage[] =
-    "This self-extractor has been modified. An error may have occurred during downloading, "
-    "or your compter may have a virus. Make sure your virus scanner is the latest version "
-    "and scan your computer for viruses. You will need to get a new copy of this file.";
-
 // True when the image read from the file carries the words computed over it. The profile is
 // located in the file through the section table, from its address in memory.
 bool ImageMatchesWords(uint8_t* image, uint32_t size) {
@@ -48,7 +43,7 @@ int VerifyOwnImage() {
         FsRead(State.ArchiveFile, image, size) != (int32_t)size) {
         result = ErrRead;
     } else if (size < kProfileSize || !ImageMatchesWords(image, size)) {
-        ShowMessage(0, kAlteredImage, kBoxWarning);
+        ShowMessage(0, kAlteredImageMessage, kBoxWarning);
         result = ErrSilent;
     } else {
         Profile.ArchiveBase = size;

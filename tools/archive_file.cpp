@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "archive/directory.h"
@@ -13,23 +14,96 @@
 #include "platform/text.h"
 #include "profile/profile.h"
 #include "profile/state.h"
+#include "startup/integrity.h"
 
 namespace {
 
-// A stub is small; its profile lies in its data, well inside the first megabytes.
+// A stub is small; its profile lies in its sections, well inside the first megabytes.
 const size_t kProfileSearchLimit = 16u << 20;
-
-// True when an archive header at base fits the file: the magic, and a directory that
-// starts behind the header and inside the file.
-bool HeaderFits(const uint8_t* bytes, uint64_t base, uint64_t fileSize, ArchiveHeader* header) {
-    if (memcmp(bytes, kArchiveMagic, 4) != 0) return false;
-    ReadArchiveHeader(bytes, header);
-    return header->DirectoryOffset >= kArchiveHeaderSize &&
-           base + header->DirectoryOffset <= fileSize;
-}
 
 bool ReadAt(FILE* f, uint64_t offset, uint8_t* buffer, size_t count) {
     return fseeko(f, (off_t)offset, SEEK_SET) == 0 && fread(buffer, 1, count, f) == count;
+}
+
+// The offset of the profile in a PE image: the one place inside the file bytes of its
+// sections where the anchor occurs (overlapping sections may show the same place twice).
+// -1 when there is none, -2 when there are several. The stub finds its profile through its
+// own address instead; the section data is where that address can lead.
+long FindImageProfile(const uint8_t* image, uint32_t size) {
+    uint32_t pe = FindPeHeader(image, size);
+    if (!pe) return -1;
+    uint32_t sections;
+    uint32_t table = PeSectionTable(image, pe, &sections);
+    long found = -1;
+    PeSection s;
+    for (uint32_t i = 0; i < sections &&
+                         ReadPeSection(image, size, table + i * kPeSectionEntrySize, &s); ++i) {
+        if (s.RawOffset >= size) continue;
+        size_t end = size - s.RawOffset < s.RawSize ? size : (size_t)s.RawOffset + s.RawSize;
+        for (long at = FindProfile(image, end, s.RawOffset); at >= 0;
+             at = FindProfile(image, end, (size_t)at + 1)) {
+            if (found >= 0 && at != found) return -2;
+            found = at;
+        }
+    }
+    return found;
+}
+
+// Finds the archive behind the installer in f the way its stub does: the profile inside the
+// stub image names the image's length (StubSize), the integrity words over that image must
+// hold, and the archive header is read at StubSize whatever it holds. Nothing else in the
+// file is tried.
+bool LocateBehindStub(FILE* f, const char* path, ArchiveFileInfo* info, std::string* error) {
+    const std::string name = path;
+    size_t n = (size_t)std::min<uint64_t>(info->FileSize, kProfileSearchLimit);
+    std::vector<uint8_t> head(n);
+    if (n > 0 && !ReadAt(f, 0, head.data(), n)) {
+        *error = "Cannot read " + name;
+        return false;
+    }
+    long at = FindImageProfile(head.data(), (uint32_t)n);
+    if (at == -2) {
+        *error = name + ": its executable holds more than one installation profile; which one "
+                 "the installer uses cannot be told";
+        return false;
+    }
+    if (at < 0) {
+        *error = name + " holds neither a qar archive nor a qar installer";
+        return false;
+    }
+    uint32_t stubSize = ReadLe32(&head[at + kProfileStubSizeOffset]);
+    // The installer reads its whole image first, then checks it.
+    bool whole = stubSize <= info->FileSize;
+    std::vector<uint8_t> image(whole ? stubSize : 0);
+    if (!whole || !ReadAt(f, 0, image.data(), stubSize)) {
+        *error = "Cannot read " + name + ": the file is shorter than its installer's image (" +
+                 std::to_string(stubSize) + " bytes)";
+        return false;
+    }
+    // The profile must be that of the image itself, and the image must carry its words.
+    bool intact = FindImageProfile(image.data(), stubSize) == at;
+    if (intact) {
+        std::vector<uint8_t> scratch = image;
+        uint32_t words[2];
+        ComputeIntegrityWords(scratch.data(), stubSize, (uint32_t)at, words);
+        intact = words[0] == ReadLe32(&image[at + kProfileIntegrityOffset]) &&
+                 words[1] == ReadLe32(&image[at + kProfileIntegrityOffset + 4]);
+    }
+    if (!intact) {
+        *error = name + ": " + kAlteredImageMessage;
+        return false;
+    }
+    uint8_t header[kArchiveHeaderSize];
+    if (info->FileSize - stubSize < kArchiveHeaderSize ||
+        !ReadAt(f, stubSize, header, sizeof header)) {
+        *error = "Cannot read " + name + ": the file ends inside the archive header at offset " +
+                 std::to_string(stubSize);
+        return false;
+    }
+    ReadArchiveHeader(header, &info->Header);
+    info->Base = stubSize;
+    info->Installer = true;
+    return true;
 }
 
 }  // namespace
@@ -64,31 +138,24 @@ bool LocateArchive(const char* path, ArchiveFileInfo* info, std::string* error) 
     fseeko(f, 0, SEEK_END);
     info->FileSize = (uint64_t)ftello(f);
     uint8_t header[kArchiveHeaderSize];
-    bool found = false;
+    bool found;
     if (info->FileSize >= kArchiveHeaderSize && ReadAt(f, 0, header, sizeof header) &&
-        HeaderFits(header, 0, info->FileSize, &info->Header)) {
+        memcmp(header, kArchiveMagic, 4) == 0) {
+        ReadArchiveHeader(header, &info->Header);
         info->Base = 0;
         info->Installer = false;
         found = true;
     } else {
-        size_t n = (size_t)(info->FileSize < kProfileSearchLimit ? info->FileSize : kProfileSearchLimit);
-        std::vector<uint8_t> image(n);
-        if (n > 0 && ReadAt(f, 0, image.data(), n)) {
-            for (long at = FindProfile(image.data(), n); at >= 0 && !found;
-                 at = FindProfile(image.data(), n, (size_t)at + 1)) {
-                uint32_t stubSize = ReadLe32(image.data() + at + kProfileStubSizeOffset);
-                if ((uint64_t)stubSize + kArchiveHeaderSize <= info->FileSize &&
-                    ReadAt(f, stubSize, header, sizeof header) &&
-                    HeaderFits(header, stubSize, info->FileSize, &info->Header)) {
-                    info->Base = stubSize;
-                    info->Installer = true;
-                    found = true;
-                }
-            }
-        }
+        found = LocateBehindStub(f, path, info, error);
     }
     fclose(f);
-    if (!found) *error = std::string(path) + " holds neither a qar archive nor a qar installer";
+    // The directory must start behind the header and inside the file.
+    if (found && (info->Header.DirectoryOffset < kArchiveHeaderSize ||
+                  info->Base + (uint64_t)info->Header.DirectoryOffset > info->FileSize)) {
+        *error = std::string(path) + ": damaged archive: its directory does not lie between "
+                 "its header and the end of the file";
+        found = false;
+    }
     return found;
 }
 

@@ -1,5 +1,5 @@
 // `qar list | test | extract` as a user runs them, on archives from the test builder and,
-// for round trips of real trees, from `qar pack`.
+// for round trips of real trees, from `qar pack`, bare or behind an installer stub.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -12,8 +12,12 @@
 #include <sstream>
 #include <string>
 
+#include "decode/crc32.h"
 #include "profile/profile.h"
+#include "startup/integrity.h"
 #include "tests/support/archive_builder.h"
+#include "tests/support/fake_stub.h"
+#include "tools/sfx_image.h"
 
 using namespace qartest;
 namespace fs = std::filesystem;
@@ -203,37 +207,98 @@ TEST_F(ExtractCli, FailuresGiveTheSystemsMessagesAndStatus) {
     EXPECT_FALSE(fs::exists(P("escaped.txt")));
 }
 
-TEST_F(ExtractCli, FindsTheArchiveBehindAnInstallerStub) {
-    // A stand-in stub: some code, a profile with its anchor, StubSize naming the image end.
-    Bytes stub = RandomBytes(6000, 9);
-    stub[0] = 'M';
-    stub[1] = 'Z';
-    const size_t at = 2345;
-    uint32_t anchor[6] = {42, 14, 28, 288, 330, 344};
-    for (int i = 0; i < 6; ++i) WriteLe32(stub.data() + at + kProfileAnchorOffset + 4 * i, anchor[i]);
-    memcpy(stub.data() + at + kProfileAnchorOffset + 24, "QARDE\0", 6);
-    WriteLe32(stub.data() + at + kProfileStubSizeOffset, (uint32_t)stub.size());
+// An installer as `qar sfx` writes it: the prepared stub, then the archive.
+Bytes Installer(const Bytes& archive, bool x64 = false) {
+    BuildCrcTable();
+    Bytes image = FakeStub(x64);
+    std::string error;
+    EXPECT_TRUE(PrepareStubImage(&image, &error)) << error;
+    image.insert(image.end(), archive.begin(), archive.end());
+    return image;
+}
+
+const size_t kStubSize = FakeStub().size();
+
+// The installer reads the archive at its StubSize without looking at its first bytes; so
+// does qar.
+TEST_F(ExtractCli, ReadsTheArchiveBehindAnInstallerWhateverItsMagic) {
     ArchiveBuilder b = SampleArchive();
-    Bytes archive = b.Build();
-    Bytes installer = stub;
-    installer.insert(installer.end(), archive.begin(), archive.end());
+    const Bytes archive = b.Build();
+    for (bool x64 : {false, true}) {
+        Bytes installer = Installer(archive, x64);
+        for (bool magic : {true, false}) {
+            if (!magic) memcpy(&installer[kStubSize], "ZZZZ", 4);
+            WriteWholeFile(P("setup.exe"), installer);
+            const std::string what = std::string(x64 ? "x64" : "x86") + (magic ? "" : ", ZZZZ");
+            Result r = Qar("list " + Q("setup.exe"));
+            ASSERT_EQ(r.Status, 0) << what << ": " << r.Err;
+            EXPECT_NE(r.Out.find("installer, archive at offset " + std::to_string(kStubSize)),
+                      std::string::npos) << what << ": " << r.Out;
+            r = Qar("test -q " + Q("setup.exe"));
+            EXPECT_EQ(r.Status, 0) << what << ": " << r.Out << r.Err;
+            fs::remove_all(P("out"));
+            r = Qar("extract -q " + Q("setup.exe") + " -d " + Q("out"));
+            EXPECT_EQ(r.Status, 0) << what << ": " << r.Err;
+            EXPECT_EQ(ReadWholeFile(P("out/setup.exe")), b.Entries[2].Plain) << what;
+        }
+    }
+}
+
+// An intact stub whose own archive lost its magic, followed by a second stub and a benign
+// archive: qar shows and extracts what the installer would, not the benign one.
+TEST_F(ExtractCli, ADecoyProfileBehindTheArchiveIsNotRead) {
+    ArchiveBuilder real = SampleArchive();
+    ArchiveBuilder benign;
+    benign.AddFile("benign.txt", RandomBytes(50, 11));
+    Bytes installer = Installer(real.Build());
+    memcpy(&installer[kStubSize], "ZZZZ", 4);
+    Bytes decoy = Installer(benign.Build());
+    WriteLe32(&decoy[kFakeProfileFile + kProfileStubSizeOffset],
+              (uint32_t)(installer.size() + kStubSize));
+    installer.insert(installer.end(), decoy.begin(), decoy.end());
     WriteWholeFile(P("setup.exe"), installer);
 
     Result r = Qar("list " + Q("setup.exe"));
     ASSERT_EQ(r.Status, 0) << r.Err;
-    EXPECT_NE(r.Out.find("installer, archive at offset 6000"), std::string::npos) << r.Out;
-    r = Qar("test -q " + Q("setup.exe"));
-    EXPECT_EQ(r.Status, 0) << r.Out << r.Err;
+    EXPECT_NE(r.Out.find("archive at offset " + std::to_string(kStubSize) + ","), std::string::npos)
+        << r.Out;
+    EXPECT_EQ(r.Out.find("benign.txt"), std::string::npos) << r.Out;
     r = Qar("extract -q " + Q("setup.exe") + " -d " + Q("out"));
     EXPECT_EQ(r.Status, 0) << r.Err;
-    EXPECT_EQ(ReadWholeFile(P("out/setup.exe")), b.Entries[2].Plain);
+    EXPECT_TRUE(fs::exists(P("out/setup.exe")));
+    EXPECT_FALSE(fs::exists(P("out/benign.txt")));
+}
 
-    // The same stub with StubSize pointing elsewhere holds no archive there.
-    WriteLe32(installer.data() + at + kProfileStubSizeOffset, 100);
-    WriteWholeFile(P("broken.exe"), installer);
-    r = Qar("list " + Q("broken.exe"));
+TEST_F(ExtractCli, InstallersThatTheirStubWouldRefuseAreRefused) {
+    const Bytes installer = Installer(SampleArchive().Build());
+    // A changed byte of the stub's code, of its PE header and of its StubSize: the installer's
+    // own message, and no other archive is looked for.
+    for (size_t at : {(size_t)kFakeProfileFile + kProfileSize + 5, (size_t)kFakePe + 8,
+                      (size_t)kFakeProfileFile + kProfileStubSizeOffset}) {
+        Bytes changed = installer;
+        changed[at] ^= 0x01;
+        WriteWholeFile(P("changed.exe"), changed);
+        Result r = Qar("list " + Q("changed.exe"));
+        EXPECT_EQ(r.Status, 1) << "byte " << at;
+        EXPECT_NE(r.Err.find(kAlteredImageMessage), std::string::npos) << "byte " << at << ": " << r.Err;
+    }
+
+    // A file that ends inside the archive header.
+    WriteWholeFile(P("cut.exe"), Bytes(installer.begin(), installer.begin() + kStubSize + 20));
+    Result r = Qar("test " + Q("cut.exe"));
     EXPECT_EQ(r.Status, 1);
-    EXPECT_NE(r.Err.find("holds neither"), std::string::npos) << r.Err;
+    EXPECT_NE(r.Err.find("Cannot read"), std::string::npos) << r.Err;
+
+    // Two profiles in the stub's sections: which one the stub uses cannot be told.
+    Bytes twice = FakeStub();
+    twice.resize(twice.size() + kFakeSectionSize);
+    memcpy(&twice[kFakeSectionFile + kFakeSectionSize], &Profile, kProfileSize);
+    WriteLe32(&twice[FakeSectionEntry(false) + 16], 2 * kFakeSectionSize);
+    twice.insert(twice.end(), installer.begin() + kStubSize, installer.end());
+    WriteWholeFile(P("twice.exe"), twice);
+    r = Qar("list " + Q("twice.exe"));
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Err.find("more than one installation profile"), std::string::npos) << r.Err;
 }
 
 }  // namespace

@@ -15,49 +15,22 @@
 
 #include "archive/records.h"
 #include "decode/crc32.h"
+#include "profile/product.h"
 #include "profile/profile.h"
 #include "startup/integrity.h"
-#include "profile/product.h"
+#include "tests/support/fake_stub.h"
 #include "tools/product_values.h"
 #include "tools/sfx_image.h"
 
+using namespace qartest;
 namespace fs = std::filesystem;
 
 namespace {
 
-// A small image laid out as the linker lays out the stub: headers, then one data section at
-// file offset 0x200 (RVA 0x1000) holding the profile at RVA 0x1100. PE32 (i686) by default,
-// PE32+ (x86-64) with x64, whose optional header is 16 bytes longer.
-const uint32_t kPe = 0x80;
-const uint32_t kSectionFile = 0x200, kSectionRva = 0x1000, kSectionSize = 0x400;
-const uint32_t kProfileRva = 0x1100, kProfileFile = 0x300;
-
-std::vector<uint8_t> FakeStub(bool x64 = false) {
-    std::vector<uint8_t> image(kSectionFile + kSectionSize, 0);
-    image[0] = 'M';
-    image[1] = 'Z';
-    WriteLe32(&image[kPeHeaderPointer], kPe);
-    memcpy(&image[kPe], "PE\0\0", 4);
-    const uint32_t optionalSize = x64 ? 240 : 224;
-    WriteLe16(&image[kPe + 4], x64 ? kPeMachineAmd64 : kPeMachineI386);
-    WriteLe16(&image[kPe + 6], 1);           // one section
-    WriteLe16(&image[kPe + 20], optionalSize);
-    WriteLe16(&image[kPe + 24], x64 ? kPeMagic32Plus : kPeMagic32);
-    const uint32_t section = kPe + 24 + optionalSize;
-    memcpy(&image[section], ".data", 5);
-    WriteLe32(&image[section + 8], kSectionSize);
-    WriteLe32(&image[section + 12], kSectionRva);
-    WriteLe32(&image[section + 16], kSectionSize);
-    WriteLe32(&image[section + 20], kSectionFile);
-    memcpy(&image[kProfileFile], &Profile, kProfileSize);
-    for (uint32_t i = kProfileFile + kProfileSize; i < image.size(); ++i) image[i] = (uint8_t)(i * 7);
-    return image;
-}
-
 // The check the stub makes on its own image: find the profile through the section table from
 // its address, recompute the words, compare them with the stored ones.
 bool StubAccepts(const std::vector<uint8_t>& image) {
-    int32_t at = ImageRvaToFileOffset(image.data(), (uint32_t)image.size(), kProfileRva);
+    int32_t at = ImageRvaToFileOffset(image.data(), (uint32_t)image.size(), kFakeProfileRva);
     if (at < 0) return false;
     uint32_t size = ReadLe32(&image[at + kProfileStubSizeOffset]);
     if (size != image.size()) return false;
@@ -83,7 +56,7 @@ protected:
 TEST_F(Sfx, PreparedImageCarriesItsSizeAndPassesTheStubsCheck) {
     for (bool x64 : {false, true}) {
         std::vector<uint8_t> image = Prepared(x64);
-        EXPECT_EQ(ReadLe32(&image[kProfileFile + kProfileStubSizeOffset]), image.size());
+        EXPECT_EQ(ReadLe32(&image[kFakeProfileFile + kProfileStubSizeOffset]), image.size());
         EXPECT_TRUE(StubAccepts(image));
         EXPECT_FALSE(StubAccepts(FakeStub(x64))) << "an unprepared stub must not pass";
         EXPECT_STREQ(StubArchitecture(image), x64 ? "x64" : "x86");
@@ -97,8 +70,8 @@ TEST_F(Sfx, EveryChangedByteFailsExceptTheSigningFields) {
         const std::vector<uint8_t> image = Prepared(x64);
         const uint32_t certificate = x64 ? kPe32PlusCertificateEntry : kPe32CertificateEntry;
         std::vector<bool> exempt(image.size(), false);
-        for (uint32_t i = 0; i < 4; ++i) exempt[kPe + kPeChecksumField + i] = true;
-        for (uint32_t i = 0; i < 8; ++i) exempt[kPe + certificate + i] = true;
+        for (uint32_t i = 0; i < 4; ++i) exempt[kFakePe + kPeChecksumField + i] = true;
+        for (uint32_t i = 0; i < 8; ++i) exempt[kFakePe + certificate + i] = true;
         std::vector<uint8_t> changed = image;
         for (size_t i = 0; i < image.size(); ++i) {
             changed[i] ^= 0x5A;
@@ -113,9 +86,9 @@ TEST_F(Sfx, SigningFieldsRewrittenTogetherStillPass) {
     for (bool x64 : {false, true}) {
         std::vector<uint8_t> image = Prepared(x64);
         const uint32_t certificate = x64 ? kPe32PlusCertificateEntry : kPe32CertificateEntry;
-        WriteLe32(&image[kPe + kPeChecksumField], 0x0001F00D);
-        WriteLe32(&image[kPe + certificate], (uint32_t)image.size() + 4096);
-        WriteLe32(&image[kPe + certificate + 4], 0x5E8);
+        WriteLe32(&image[kFakePe + kPeChecksumField], 0x0001F00D);
+        WriteLe32(&image[kFakePe + certificate], (uint32_t)image.size() + 4096);
+        WriteLe32(&image[kFakePe + certificate + 4], 0x5E8);
         EXPECT_TRUE(StubAccepts(image));
     }
 }
@@ -223,11 +196,11 @@ TEST_F(Sfx, UnusableStubsAreRefused) {
     EXPECT_FALSE(PrepareStubImage(&image, &error));
 
     image = FakeStub();
-    WriteLe16(&image[kPe + 24], kPeMagic32Plus);   // a PE32+ header for an i386 machine
+    WriteLe16(&image[kFakePe + 24], kPeMagic32Plus);   // a PE32+ header for an i386 machine
     EXPECT_FALSE(PrepareStubImage(&image, &error));
 
     image = FakeStub(true);
-    WriteLe16(&image[kPe + 4], 0xAA64);            // another machine
+    WriteLe16(&image[kFakePe + 4], 0xAA64);            // another machine
     EXPECT_FALSE(PrepareStubImage(&image, &error));
 
     image = FakeStub();
@@ -235,7 +208,7 @@ TEST_F(Sfx, UnusableStubsAreRefused) {
     EXPECT_FALSE(PrepareStubImage(&image, &error));
 
     image = FakeStub();
-    memset(&image[kProfileFile], 0, kProfileSize);
+    memset(&image[kFakeProfileFile], 0, kProfileSize);
     EXPECT_FALSE(PrepareStubImage(&image, &error));
     EXPECT_NE(error.find("no installation profile"), std::string::npos);
 
@@ -248,15 +221,15 @@ TEST_F(Sfx, UnusableStubsAreRefused) {
 
 TEST_F(Sfx, SectionTableLookupStaysInsideTheImage) {
     std::vector<uint8_t> image = FakeStub();
-    EXPECT_EQ(ImageRvaToFileOffset(image.data(), (uint32_t)image.size(), kProfileRva), (int32_t)kProfileFile);
-    EXPECT_EQ(ImageRvaToFileOffset(image.data(), (uint32_t)image.size(), kSectionRva + kSectionSize), -1);
+    EXPECT_EQ(ImageRvaToFileOffset(image.data(), (uint32_t)image.size(), kFakeProfileRva), (int32_t)kFakeProfileFile);
+    EXPECT_EQ(ImageRvaToFileOffset(image.data(), (uint32_t)image.size(), kFakeSectionRva + kFakeSectionSize), -1);
     EXPECT_EQ(ImageRvaToFileOffset(image.data(), (uint32_t)image.size(), 0x10), -1);
     // A section whose raw data lies beyond the file, and a section count past the table.
-    WriteLe32(&image[kPe + 24 + 224 + 20], 0xFFFFFF00u);
-    EXPECT_EQ(ImageRvaToFileOffset(image.data(), (uint32_t)image.size(), kProfileRva), -1);
+    WriteLe32(&image[FakeSectionEntry(false) + 20], 0xFFFFFF00u);
+    EXPECT_EQ(ImageRvaToFileOffset(image.data(), (uint32_t)image.size(), kFakeProfileRva), -1);
     image = FakeStub();
-    WriteLe16(&image[kPe + 6], 0xFFFF);
-    EXPECT_EQ(ImageRvaToFileOffset(image.data(), (uint32_t)image.size(), kSectionRva + kSectionSize + 5), -1);
+    WriteLe16(&image[kFakePe + 6], 0xFFFF);
+    EXPECT_EQ(ImageRvaToFileOffset(image.data(), (uint32_t)image.size(), kFakeSectionRva + kFakeSectionSize + 5), -1);
 }
 
 TEST_F(Sfx, ArchivesAreCheckedBeforeTheyAreJoined) {
