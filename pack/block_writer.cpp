@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "decode/codelengths.h"
 #include "pack/bit_output.h"
 #include "pack/block_header.h"
 #include "pack/code_length_writer.h"
@@ -42,21 +43,10 @@ void BuildTableSet(const SymbolCounts& counts, int alphabets, uint8_t* set) {
 }
 
 void DefaultTableSet(uint32_t endOffset, uint8_t* set) {
+    // The decoder's own default lengths, so that the two can never disagree; the third
+    // distance alphabet, which the default set leaves out, stays zero.
     memset(set, 0, 372);
-    memset(set, 8, 244);
-    memset(set + 244, 9, 12);
-    memset(set + 257, 9, 4);
-    memset(set + 261, 10, 5);
-    memset(set + 266, 11, 22);
-    if (endOffset > 8192) {
-        memset(set + 288, 5, 22);
-        memset(set + 310, 6, 20);
-    } else {
-        memset(set + 288, 4, 4);
-        memset(set + 292, 5, 24);
-    }
-    memset(set + 330, 3, 2);
-    memset(set + 332, 4, 12);
+    SetDefaultCodeLengths(set, endOffset);
 }
 
 namespace {

@@ -29,7 +29,8 @@ struct SourceEntry {
 
 // Which call filter the members get.
 enum class FilterChoice {
-    Auto,    // the 32-bit filter for x86 PE files (by their headers), none for the rest
+    Auto,    // the 32-bit filter for x86 and x86-64 Windows images and x86 / x86-64 ELF files
+             // (by their headers: their relative calls have the same form), none for the rest
     None,
     X86_32,  // every file
     X86_16,  // every file

@@ -82,7 +82,7 @@ public:
     void Parse(size_t start, uint32_t size, size_t lowest, ParsedBlock& out) override {
         CollectMatches(start, size, lowest);
         // First prices: from a greedy parse of the collected matches.
-        Greedy(start, size, lowest, out);
+        Greedy(start, size, out);
         for (int pass = 0; pass < settings_.Passes; pass++) {
             Reprice(out.Tokens);
             ShortestPath(start, size, lowest, out);
@@ -148,8 +148,7 @@ private:
         first_[size] = (uint32_t)matches_.size();
     }
 
-    void Greedy(size_t start, uint32_t size, size_t lowest, ParsedBlock& out) {
-        (void)lowest;
+    void Greedy(size_t start, uint32_t size, ParsedBlock& out) {
         out.Tokens.clear();
         out.Reach = 0;
         RememberedDistances remembered;
@@ -215,8 +214,7 @@ private:
             Relax(i + 1, here.Cost + prices.Main[*p], i, 0, 0, 0, here.Remembered);
             if (maxLength < 2) continue;
             uint32_t reach = (uint32_t)std::min<size_t>(pos - lowest, kMaxDistance);
-            uint32_t longest = 0, longestDistance = 0;
-            uint8_t longestSymbol = 0;
+            uint32_t longest = 0;
 
             // Remembered distances, then the short distances 1-4.
             for (uint8_t symbol = 0; symbol < 6; symbol++) {
@@ -239,7 +237,7 @@ private:
                     }
                 }
                 RelaxMatchLiteralRepeat(i, size, prices, here.Cost, length, distance, symbol, after, p);
-                if (length > longest) { longest = length; longestDistance = distance; longestSymbol = symbol; }
+                if (length > longest) longest = length;
             }
             // Length 2 with an explicit distance up to 64.
             uint32_t pair = pairDistance_[i];
@@ -268,13 +266,11 @@ private:
                 }
                 previousLength = std::max(previousLength, m.Length);
                 RelaxMatchLiteralRepeat(i, size, prices, here.Cost, m.Length, m.Distance, symbol, after, p);
-                if (m.Length > longest) { longest = m.Length; longestDistance = m.Distance; longestSymbol = symbol; }
+                if (m.Length > longest) longest = m.Length;
             }
             // A match of the nice length or more is taken as it stands: the positions it
             // covers are not parsed on their own.
             if (longest >= nice) {
-                (void)longestDistance;
-                (void)longestSymbol;
                 uint32_t target = i + longest;
                 for (uint32_t j = i + 1; j < target; j++) nodes_[j].Cost = kInfinite;
                 i = target - 1;

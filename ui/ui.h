@@ -5,6 +5,8 @@
 
 #include <stdint.h>
 
+#include "ui/resource_ids.h"
+
 typedef void* WindowHandle;
 
 enum : uint32_t {
@@ -13,10 +15,11 @@ enum : uint32_t {
     kBoxWarning = 0x30,       // MB_ICONWARNING
     kAnswerOk = 1,            // IDOK
     kAnswerCancel = 2,        // IDCANCEL
-    kOverwriteYesToAll = 108,
-    kOverwriteYes = 109,
-    kOverwriteNo = 110,
-    kControlProgress = 102,
+    // The overwrite prompt answers with the id of the button pressed.
+    kOverwriteYesToAll = CTL_YES_TO_ALL,
+    kOverwriteYes = CTL_YES,
+    kOverwriteNo = CTL_NO,
+    kControlProgress = CTL_PROGRESS,
 };
 
 // A message box with the caption Product.Title; returns the button chosen (kAnswerOk, ...).
