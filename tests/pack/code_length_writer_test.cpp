@@ -74,6 +74,13 @@ TEST(CodeLengthWriter, ReaderGetsBackEveryKindOfLengths) {
             clustered.insert(clustered.end(), set.begin(), set.end());
         }
         ExpectReadBack(clustered, setSize);
+        // Many small sparse sets: a few lengths among zeros, where two zero runs in a row
+        // would be cheapest if the reader did not add their counts together.
+        for (int trial = 0; trial < 60; trial++) {
+            Bytes few(setSize * (1 + rng() % 3), 0);
+            for (uint32_t n = 1 + rng() % 6; n > 0; n--) few[rng() % few.size()] = (uint8_t)(1 + rng() % 16);
+            ExpectReadBack(few, setSize);
+        }
         // All 63 sets zero: runs that end exactly at the end, or overshoot it.
         ExpectReadBack(Bytes(setSize * 63, 0), setSize);
         ExpectReadBack(Bytes(setSize * 5, 16), setSize);
