@@ -15,16 +15,19 @@ struct Table {
     std::vector<DecodeNode> Tree;
     std::vector<uint32_t> Codes;
     int32_t Result;
+    bool GuardIntact;   // the node just past the n the build was given was left alone
 };
 
 Table Build(const std::vector<uint8_t>& lengths, int k) {
     int n = (int)lengths.size();
     Table t;
     t.Primary.assign(1u << k, 12345);
-    t.Tree.assign(n, DecodeNode{{12345, 12345}});
+    t.Tree.assign(n + 1, DecodeNode{{12345, 12345}});
     t.Codes.assign(n, 0xDEADBEEF);
     BuildCanonicalCodes(t.Codes.data(), lengths.data(), n);
     t.Result = BuildDecodeTable(t.Primary.data(), t.Tree.data(), t.Codes.data(), lengths.data(), k, n);
+    t.GuardIntact = t.Tree[n].Slot[0] == 12345 && t.Tree[n].Slot[1] == 12345;
+    t.Tree.pop_back();
     return t;
 }
 
@@ -121,9 +124,11 @@ TEST(Huffman, ExhaustedTreeGivesDamagedAndLeavesLaterSymbolsOut) {
     EXPECT_EQ(t.Result, ErrDamaged);
     for (int s = 0; s < 6; ++s) EXPECT_EQ(Lookup(t, t.Codes[s], 7), s) << s;
     EXPECT_EQ(Lookup(t, t.Codes[6], 7), -1);
+    EXPECT_TRUE(t.GuardIntact) << "a node past the tree's capacity was written";
 
     Table deep = Build(std::vector<uint8_t>(21, 16), 6);
     EXPECT_EQ(deep.Result, ErrDamaged);
+    EXPECT_TRUE(deep.GuardIntact) << "a node past the tree's capacity was written";
 }
 
 TEST(Huffman, OverSubscribedLengths) {

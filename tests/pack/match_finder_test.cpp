@@ -146,6 +146,29 @@ TEST(MatchFinder, ChainFinderMatchesAreRealAndKeepTheirLimits) {
     EXPECT_GT(longestSeen, 20u);
 }
 
+// A 3-byte match is worth its codes only within the medium distances; beyond them the
+// finder must not offer it, while the same match closer in is found.
+TEST(MatchFinder, ThreeByteMatchesStayWithinTheMediumDistances) {
+    std::mt19937 rng(17);
+    Bytes data(30000);
+    for (auto& x : data) x = (uint8_t)rng();
+    const size_t source = 100;
+    for (uint32_t distance : {kMediumDistanceLimit - 1000, kMediumDistanceLimit + 1000}) {
+        Bytes b = data;
+        const size_t pos = source + distance;
+        for (size_t i = 0; i < 3; i++) b[pos + i] = b[source + i];
+        b[pos + 3] = (uint8_t)(b[source + 3] + 1);   // exactly three bytes
+        ChainFinder chains(b.data(), b.size(), 1u << 20, kMaxMatch);
+        Match m = chains.Longest(pos, 0, 100);
+        if (distance <= kMediumDistanceLimit) {
+            EXPECT_EQ(m.Length, 3u);
+            EXPECT_EQ(m.Distance, distance);
+        } else {
+            EXPECT_FALSE(m.Length == 3 && m.Distance > kMediumDistanceLimit) << m.Distance;
+        }
+    }
+}
+
 TEST(MatchFinder, PairFinderGivesTheNearestEarlierPair) {
     Bytes data = {'a', 'b', 'x', 'a', 'b', 'a', 'b'};
     PairFinder pairs(data.data());
