@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "decode/crc32.h"
 #include "extract/extract.h"
@@ -363,8 +364,11 @@ TEST_F(ExtractAllTest, CancelBetweenEntriesStopsAtTheNextCheck) {
 }
 
 TEST_F(ExtractAllTest, NamesLeavingTheDestinationAreDamage) {
-    for (const char* name : {"..\\outside.txt", "sub\\..\\..\\outside.txt", "\\outside.txt",
-                             "C:outside.txt", "sub/../../outside.txt", "sub\\\\x", ".. \\x"}) {
+    // A zero byte inside a name would cut it short on the way to the file system: damage too.
+    for (const std::string& name : std::vector<std::string>{
+             "..\\outside.txt", "sub\\..\\..\\outside.txt", "\\outside.txt",
+             "C:outside.txt", "sub/../../outside.txt", "sub\\\\x", ".. \\x",
+             std::string("inside\0..\\x.txt", 15)}) {
         ArchiveBuilder b;
         b.AddFile(Product.ProgramToRun, RandomBytes(10, 18));
         b.AddFile(name, RandomBytes(10, 19));
