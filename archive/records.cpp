@@ -1,9 +1,8 @@
-// QAR container records: byte-by-byte little-endian readers and writers, the block header
-// and DOS date/time conversion.
+// QAR container records: byte-by-byte little-endian readers and writers and DOS date/time
+// conversion.
 #include "archive/records.h"
 
 const uint8_t kArchiveMagic[4] = {'Q', 'A', 'R', '\n'};
-const uint8_t kStreamMarker[6] = {'Q', 'A', 'R', 'L', 'H', 0};
 const uint8_t kDirectorySignature[6] = {'Q', 'A', 'R', 'D', 'E', 0};
 
 static void ZeroBytes(uint8_t* bytes, uint32_t count) {
@@ -27,22 +26,6 @@ void WriteArchiveHeader(const ArchiveHeader& header, uint8_t* bytes) {
     WriteLe32(bytes + 20, header.ArchiveSize);
     WriteLe32(bytes + 24, header.StreamsSize);
     WriteLe16(bytes + 40, header.ArchiverWord);
-}
-
-void ReadLocalHeader(const uint8_t* bytes, LocalHeader* header) {
-    header->MemberSize = ReadLe32(bytes);
-    header->VariableLength = ReadLe16(bytes + 4);
-    header->Reserved6 = ReadLe16(bytes + 6);
-    header->Reserved8 = ReadLe16(bytes + 8);
-    header->Flags = bytes[10];
-}
-
-void WriteLocalHeader(const LocalHeader& header, uint8_t* bytes) {
-    WriteLe32(bytes, header.MemberSize);
-    WriteLe16(bytes + 4, header.VariableLength);
-    WriteLe16(bytes + 6, header.Reserved6);
-    WriteLe16(bytes + 8, header.Reserved8);
-    bytes[10] = header.Flags;
 }
 
 void ReadDirectoryEntry(const uint8_t* bytes, DirectoryEntry* entry) {
@@ -79,17 +62,6 @@ void WriteDirectoryEntry(const DirectoryEntry& entry, uint8_t* bytes) {
     WriteLe16(bytes + 32, entry.WriteTime);
     WriteLe16(bytes + 34, entry.WriteDate);
     WriteLe16(bytes + 36, entry.Reserved36);
-}
-
-void ReadBlockHeader(const uint8_t* bytes, BlockHeader* header) {
-    uint32_t first = ReadLe32(bytes);
-    header->BlockType = first & 0x0F;
-    header->LastBlock = (first >> 4) & 1;
-    header->DecodedSize = (first >> 5) & 0xFFFFF;
-    // Bits 25..44 are bits 1..20 of the word at byte 3; they lie in bytes 3..5, so the block
-    // needs no more than its first 6 bytes.
-    uint32_t second = (uint32_t)bytes[3] | ((uint32_t)bytes[4] << 8) | ((uint32_t)bytes[5] << 16);
-    header->BlockSize = (second >> 1) & 0xFFFFF;
 }
 
 void DosToCivil(uint16_t date, uint16_t time, CivilTime* civil) {

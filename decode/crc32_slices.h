@@ -4,7 +4,7 @@
 
 #include <stdint.h>
 
-#include "archive/records.h"
+#include "platform/bytes.h"
 #include "profile/state.h"
 
 // CrcSlices[k - 1][n] is the CRC register after feeding byte n followed by k zero bytes.

@@ -6,7 +6,7 @@
 
 #include <string.h>
 
-#include "archive/records.h"
+#include "decode/stream_format.h"
 #include "decode/crc32.h"
 #include "decode/filter.h"
 #include "decode/input.h"

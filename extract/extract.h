@@ -3,7 +3,7 @@
 
 #include <stdint.h>
 
-#include "ui/ui.h"
+#include "extract/user_interface.h"
 
 // Extracts every entry into the folder in Profile.DestinationFolder. Returns 0 or a negative
 // error code for the caller to report; errors of single entries are reported here.

@@ -1,5 +1,5 @@
-// Turns an error code into its one message and shows it; SystemErrorSuffix gives the second
-// line from the last system error number.
+// Turns an error code into its one message; SystemErrorSuffix gives the second line from the
+// last system error number.
 #include "platform/errors.h"
 
 #include "platform/text.h"
@@ -59,7 +59,7 @@ const char* SystemErrorSuffix() {
     return "";
 }
 
-int ReportError(WindowHandle owner, int32_t code, const char* name, bool ask) {
+bool FormatErrorMessage(int32_t code, const char* name) {
     if (name == nullptr) name = State.ProgramName;
     const char* format = nullptr;
     switch (code) {
@@ -75,11 +75,9 @@ int ReportError(WindowHandle owner, int32_t code, const char* name, bool ask) {
         case ErrNoMemory: CopyText(State.MessageText, kMessageTextSize, "Not enough memory"); break;
         case ErrDamaged:
         case ErrInputExhausted: CopyText(State.MessageText, kMessageTextSize, kDamagedText); break;
-        default: return 0;   // silent, cancelled or not an error: nothing to show
+        default: return false;   // silent, cancelled or not an error: nothing to show
     }
     if (format != nullptr) FormatWithSuffix(format, name, SystemErrorSuffix());
     State.LastSystemError = 0;   // a later message must not repeat this suffix
-    const int answer = ShowMessage(owner, State.MessageText,
-                                   kBoxWarning | (ask ? kBoxOkCancel : kBoxOk));
-    return (ask && answer == kAnswerOk) ? 0 : 1;
+    return true;
 }

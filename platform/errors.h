@@ -1,9 +1,8 @@
-// Error codes, their messages and the one place that shows them.
+// Error codes and their messages. Showing a message is the user interface's part
+// (ReportError, extract/user_interface.h); nothing here depends on it.
 #pragma once
 
 #include <stdint.h>
-
-#include "ui/ui.h"
 
 enum : int32_t {
     ErrSilent = -1,
@@ -20,10 +19,11 @@ enum : int32_t {
     ErrInputExhausted = -50,
 };
 
-// Shows the message of code (with name, or ProgramName when name is null, and the suffix of
-// State.LastSystemError) in a message box owned by owner. Returns 0 when the code has no
-// message, or when ask is true and the user chose OK; 1 otherwise.
-int ReportError(WindowHandle owner, int32_t code, const char* name, bool ask);
+// Formats the message of code into State.MessageText: with name (or ProgramName when name
+// is null) and the suffix of State.LastSystemError, which is then cleared so that a later
+// message does not repeat it. False, and nothing formatted, for a code that shows nothing
+// (ErrSilent, ErrCancelled, 0 and positive values).
+bool FormatErrorMessage(int32_t code, const char* name);
 
 // The second line of a message for State.LastSystemError ("\nAccess denied", ...), or "".
 const char* SystemErrorSuffix();

@@ -12,7 +12,7 @@
 #include "profile/state.h"
 #include "startup/startup.h"
 #include "ui/dialogs.h"
-#include "ui/ui.h"
+#include "extract/user_interface.h"
 
 namespace {
 

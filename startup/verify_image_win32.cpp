@@ -9,7 +9,7 @@
 #include "profile/state.h"
 #include "startup/integrity.h"
 #include "startup/startup.h"
-#include "ui/ui.h"
+#include "extract/user_interface.h"
 
 // The linker's symbol for the first byte of our own image in memory.
 extern "C" IMAGE_DOS_HEADER __ImageBase;

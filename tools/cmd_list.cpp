@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "archive/records.h"
+#include "extract/user_interface.h"
 #include "platform/errors.h"
 #include "profile/state.h"
 #include "tools/archive_file.h"

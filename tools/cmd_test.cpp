@@ -7,6 +7,7 @@
 
 #include "archive/records.h"
 #include "decode/member.h"
+#include "extract/user_interface.h"
 #include "platform/errors.h"
 #include "platform/fs.h"
 #include "profile/state.h"

@@ -7,7 +7,7 @@
 
 #include "profile/profile.h"
 #include "ui/console.h"
-#include "ui/ui.h"
+#include "extract/user_interface.h"
 
 ConsoleSettings TheConsoleSettings;
 ConsoleRecord TheConsoleRecord;

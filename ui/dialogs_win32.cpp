@@ -1,11 +1,18 @@
-// The Win32 side of what the core asks of the user interface (ui.h), the overwrite prompt,
-// and what both dialogs share.
+// The Win32 side of what the core asks of the user interface (extract/user_interface.h), the
+// overwrite prompt, and what both dialogs share.
+#include "extract/user_interface.h"
 #include "platform/text.h"
 #include "profile/product.h"
 #include "profile/profile.h"
 #include "profile/state.h"
 #include "ui/dialogs.h"
-#include "ui/ui.h"
+#include "ui/resource_ids.h"
+
+// The interface names the prompt's answers and the progress line by number, since the core
+// cannot include the resource ids; they are these controls.
+static_assert(kOverwriteYesToAll == CTL_YES_TO_ALL && kOverwriteYes == CTL_YES &&
+                  kOverwriteNo == CTL_NO && kControlProgress == CTL_PROGRESS,
+              "the interface's control numbers are the dialogs' resource ids");
 
 void DressDialog(HWND dialog, int firstControl, int lastControl) {
     SetWindowTextA(dialog, Product.Title);

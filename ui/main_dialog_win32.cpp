@@ -7,7 +7,7 @@
 #include "profile/profile.h"
 #include "profile/state.h"
 #include "ui/dialogs.h"
-#include "ui/ui.h"
+#include "extract/user_interface.h"
 
 namespace {
 

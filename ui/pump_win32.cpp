@@ -3,7 +3,7 @@
 // input (Cancel, the close box, Help) acts during a run.
 #include <windows.h>
 
-#include "ui/ui.h"
+#include "extract/user_interface.h"
 
 void PumpMessages() {
     MSG message;

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "extract/user_interface.h"
 #include "platform/errors.h"
 #include "platform/text.h"
 #include "profile/state.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/ui.h"
+#include "extract/user_interface.h"
 
 struct FakeUi {
     struct Message {
