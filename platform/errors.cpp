@@ -29,6 +29,7 @@ const SuffixEntry kSuffixes[] = {
     {80, "\nFile exists"},
     {112, "\nDisk full"},
     {161, "\nInvalid path"},
+    {681, "\nFile or folder is a link"},
 };
 
 const char kDamagedText[] =

@@ -155,6 +155,8 @@ int FsMakeFolder(const char* path) {
     return 0;
 }
 
+int FsSetDestination(const char*) { return 1; }
+
 uint32_t FsMaxComponentLength(const char* destination) {
     char root[MAX_PATH];
     if (!VolumeRoot(destination, root, sizeof root)) {
