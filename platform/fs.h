@@ -63,7 +63,10 @@ int FsMakeFolder(const char* path);
 // handle without following any link (openat2, or openat a component at a time), so that a
 // folder swapped for a link during the run is refused as well. Paths elsewhere are walked the same way from the root or the current
 // folder. A file with other hard links is replaced by a new file, not written through.
-// Win32: no link is refused yet.
+// Win32: before each change, the components beneath the folder and the file itself are
+// opened as themselves and refused when they are junctions or symbolic links, or files with
+// other hard links. The folder's own text may go through links: the user chose it. This is
+// a check before the use, not a handle held across it.
 int FsSetDestination(const char* path);
 
 // The longest file-name component that the volume holding destination takes, or 0 when it
