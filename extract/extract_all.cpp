@@ -133,7 +133,9 @@ bool IsProgramName(const char* name) {
     }
 }
 
+// Ends the run: its buffers and its destination.
 void ReleaseRunBuffers() {
+    FsSetDestination(nullptr);
     ReleaseStream();
     MemFree(State.InputBuffer);
     State.InputBuffer = nullptr;
@@ -175,7 +177,8 @@ int ExtractAll(WindowHandle dialog) {
         ReportError(dialog, ErrCreateFolder, path, false);
         return 0;
     }
-    if (length > 0 && path[length - 1] != ':' && !CreateFolderTree(path)) {
+    // Once made, the destination is the run's: nothing beneath it is reached through a link.
+    if ((length > 0 && path[length - 1] != ':' && !CreateFolderTree(path)) || !FsSetDestination(path)) {
         ReportError(dialog, ErrCreateFolder, path, false);
         return 0;
     }
@@ -183,7 +186,10 @@ int ExtractAll(WindowHandle dialog) {
     uint32_t directory = Profile.ArchiveBase + State.Header.DirectoryOffset;
     FsSeek(State.ArchiveFile, (int32_t)directory, kFileBegin);
     State.InputBuffer = (uint8_t*)MemAlloc(kInputBufferSize + kInputBufferSlack);
-    if (State.InputBuffer == nullptr) return ErrNoMemory;
+    if (State.InputBuffer == nullptr) {
+        FsSetDestination(nullptr);
+        return ErrNoMemory;
+    }
     memset(State.InputBuffer + kInputBufferSize, 0, kInputBufferSlack);
     ReleaseStream();
 

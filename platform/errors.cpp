@@ -2,6 +2,7 @@
 // last system error number.
 #include "platform/errors.h"
 
+#include "platform/fs.h"
 #include "platform/text.h"
 #include "profile/state.h"
 
@@ -56,6 +57,7 @@ const char* SystemErrorSuffix() {
         text += TextLength(text) + 1;
     }
     if (number >= 50 && number <= 71) return "\nNetwork error";
+    if (number == kErrorStoppedOnLink) return "\nFile or folder is a link";
     return "";
 }
 

@@ -1,4 +1,5 @@
-// The thin file-system and memory layer. Every operation is one platform call; failures
+// The thin file-system and memory layer. Every operation is one platform call, with the
+// checks against links around it (FsSetDestination); failures
 // return -1 (handles, counts, positions) or 0 (yes/no operations) and record the platform's
 // error number (Win32 numbering on every platform) in State.LastSystemError.
 // Back ends: fs_win32.cpp (KERNEL32) and fs_posix.cpp (Linux), chosen at link time.
@@ -34,6 +35,7 @@ enum : int32_t {
     kErrorDiskFull = 112,
     kErrorBadPathname = 161,
     kErrorAlreadyExists = 183,
+    kErrorStoppedOnLink = 681,   // a link (symbolic, junction or hard) where none may be
 };
 
 void* MemAlloc(uint32_t size);
@@ -52,6 +54,20 @@ int32_t FsGetAttributes(const char* path);
 int FsSetAttributes(const char* path, uint32_t attributes);
 int FsDelete(const char* path);
 int FsMakeFolder(const char* path);
+
+// Names the folder that a run extracts into; null ends the run. Until then no path beneath
+// it is reached through a link, and a link where something is to be made, changed or deleted
+// is refused with error 681. Returns 0 (error recorded) when the folder cannot be opened.
+// POSIX: the folder is opened once, through no link (the `qar` tool resolves the links of
+// the text the user gave before the run), and every path beneath it is walked from that
+// handle without following any link (openat2, or openat a component at a time), so that a
+// folder swapped for a link during the run is refused as well. Paths elsewhere are walked the same way from the root or the current
+// folder. A file with other hard links is replaced by a new file, not written through.
+// Win32: before each change, the components beneath the folder and the file itself are
+// opened as themselves and refused when they are junctions or symbolic links, or files with
+// other hard links. The folder's own text may go through links: the user chose it. This is
+// a check before the use, not a handle held across it.
+int FsSetDestination(const char* path);
 
 // The longest file-name component that the volume holding destination takes, or 0 when it
 // cannot be told. Win32: the volume of the destination's drive letter, or of the current

@@ -1,15 +1,26 @@
 // The file-system layer over Linux. It keeps the results and error numbers of the Windows
 // back end: failures record the Win32 number that matches errno, so messages read the same
 // on both platforms. Paths arrive with backslashes and are converted on a local copy.
+//
+// No path is resolved through a symbolic link: each one is walked a folder at a time from an
+// open handle (openat2 with RESOLVE_NO_SYMLINKS where the kernel has it, else openat with
+// O_NOFOLLOW per component), and the last component is created, opened, changed or deleted
+// relative to the handle of its folder. Paths beneath the run's destination start from the
+// destination's handle, so a folder swapped for a link while the run goes on is refused
+// rather than followed, and none of them may climb out with "..".
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
 #include "platform/fs.h"
+#include "platform/fs_posix.h"
 #include "profile/state.h"
 
 namespace {
@@ -70,8 +81,8 @@ int32_t Win32Error(int error, const char* path, bool folder) {
         case ENOTDIR: return kErrorPathNotFound;
         case EACCES:
         case EPERM:
-        case EISDIR:
-        case ELOOP: return kErrorAccessDenied;
+        case EISDIR: return kErrorAccessDenied;
+        case ELOOP: return kErrorStoppedOnLink;
         case ENOSPC:
         case EDQUOT:
         case EFBIG: return kErrorDiskFull;
@@ -99,25 +110,159 @@ void Record(const char* path, bool folder = false) {
 
 bool NoWriteBits(mode_t mode) { return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
 
-// True when no folder on the way to path (each component but the last) is a symbolic link.
-// Files and folders are made, changed and deleted only through real folders: a link planted
-// inside the destination would otherwise lead the archive's entries outside it. The `qar`
-// tool resolves the links of the destination itself before a run.
-bool NoLinkOnTheWay(const char* local) {
-    char prefix[kPathLimit];
-    for (uint32_t i = 0; local[i] != 0; ++i) {
-        if (local[i] == '/' && i > 0) {
-            prefix[i] = 0;
-            struct stat st;
-            if (lstat(prefix, &st) == 0 && S_ISLNK(st.st_mode)) {
-                State.LastSystemError = kErrorAccessDenied;
-                return false;
-            }
-        }
-        prefix[i] = local[i];
+// The run's destination: an open handle and its text ('/' separators, no trailing one but a
+// root's); -1 outside a run.
+int Destination = -1;
+char DestinationText[kPathLimit];
+uint32_t DestinationLength;
+
+// Set once openat2 has been refused (an older kernel, or a sandbox that filters it): from
+// then on paths are walked one component at a time.
+bool WalkByHand;
+
+// Where a path leads: the folder that holds its last component, opened without going through
+// a link, and the name of that component. Text is the path's local copy that Name points into.
+struct Place {
+    int Folder = AT_FDCWD;
+    bool Owned = false;
+    const char* Name = nullptr;
+    char Text[kPathLimit];
+    ~Place() {
+        if (Owned) close(Folder);
     }
+};
+
+// The offset of the part of local beneath the destination, or -1 when local does not lie
+// beneath it (the destination itself and places outside it do not).
+int32_t BeneathOffset(const char* local) {
+    if (Destination < 0) return -1;
+    uint32_t n = DestinationLength;
+    if (n == 0) {
+        if (local[0] == '/') return -1;   // the destination is the current folder
+    } else {
+        if (memcmp(local, DestinationText, n) != 0) return -1;
+        if (DestinationText[n - 1] != '/' && local[n] != '/') return -1;   // "/dest" vs "/destx"
+    }
+    while (local[n] == '/') ++n;
+    return local[n] != 0 ? (int32_t)n : -1;
+}
+
+// True when a component of text is "..".
+bool ClimbsUp(const char* text) {
+    for (const char* p = text; *p != 0; ++p) {
+        if ((p == text || p[-1] == '/') && p[0] == '.' && p[1] == '.' && (p[2] == '/' || p[2] == 0)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Records why folder `name` inside `at` could not be opened on the way: a link is told
+// apart from a file, which O_DIRECTORY reports alike.
+void RecordOnTheWay(int at, const char* name, int error) {
+    struct stat st;
+    if (error == ENOTDIR && fstatat(at, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
+        error = ELOOP;
+    }
+    State.LastSystemError = (error == ENOENT || error == ENOTDIR) ? kErrorPathNotFound
+                                                                  : Win32Error(error, nullptr, true);
+}
+
+// Opens the folder that text names, starting at `at`, through no link; beneath keeps the
+// walk inside `at`. Returns the handle (the caller closes it) or -1 with the error recorded.
+int OpenFolder(int at, char* text, bool beneath) {
+    if (!WalkByHand) {
+        struct open_how how;
+        memset(&how, 0, sizeof how);
+        how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+        how.resolve = RESOLVE_NO_SYMLINKS | (beneath ? RESOLVE_BENEATH : 0);
+        long fd;
+        do {
+            fd = syscall(SYS_openat2, at, text, &how, sizeof how);
+        } while (fd < 0 && errno == EINTR);
+        if (fd >= 0) return (int)fd;
+        // EAGAIN: a rename elsewhere kept the kernel from vouching for the walk; walking by
+        // hand is as safe.
+        if (errno == ENOSYS || errno == EPERM) {
+            WalkByHand = true;
+        } else if (errno != EAGAIN) {
+            RecordOnTheWay(at, text, errno);
+            return -1;
+        }
+    }
+    int folder = at;
+    bool owned = false;
+    char* p = text;
+    if (*p == '/') {
+        folder = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (folder < 0) {
+            RecordOnTheWay(AT_FDCWD, "/", errno);
+            return -1;
+        }
+        owned = true;
+        while (*p == '/') ++p;
+    }
+    while (*p != 0) {
+        char* end = p;
+        while (*end != 0 && *end != '/') ++end;
+        char separator = *end;
+        *end = 0;
+        int next = openat(folder, p, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0) RecordOnTheWay(folder, p, errno);
+        *end = separator;
+        if (owned) close(folder);
+        if (next < 0) return -1;
+        folder = next;
+        owned = true;
+        p = end;
+        while (*p == '/') ++p;
+    }
+    if (!owned) {
+        folder = openat(at, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (folder < 0) RecordOnTheWay(at, ".", errno);
+    }
+    return folder;
+}
+
+// Finds where path leads (see Place); false with the error recorded when a folder on the way
+// is missing, is a link, or the path climbs out of the destination.
+bool Find(const char* path, Place* place) {
+    if (!LocalPath(path, place->Text)) return false;
+    char* text = place->Text;
+    int at = AT_FDCWD;
+    int32_t offset = BeneathOffset(text);
+    if (offset >= 0) {
+        text += offset;
+        at = Destination;
+        if (ClimbsUp(text)) {
+            State.LastSystemError = kErrorBadPathname;
+            return false;
+        }
+    }
+    uint32_t n = (uint32_t)strlen(text);
+    while (n > 1 && text[n - 1] == '/') text[--n] = 0;   // "sub/" names "sub"
+    char* last = strrchr(text, '/');
+    if (last == nullptr) {
+        place->Folder = at;
+        place->Name = n != 0 ? text : ".";
+        return true;
+    }
+    place->Name = last[1] != 0 ? last + 1 : ".";
+    char root[] = "/";
+    char* folder = text;
+    if (last == text) {
+        folder = root;
+    } else {
+        *last = 0;
+    }
+    place->Folder = OpenFolder(at, folder, offset >= 0);
+    if (place->Folder < 0) return false;
+    place->Owned = true;
     return true;
 }
+
+// Records the error of an operation on the last component of a path whose folders were found.
+void RecordLast(bool folder = false) { State.LastSystemError = Win32Error(errno, nullptr, folder); }
 
 // A DOS date/time as seconds since the epoch, taken as local time; false when the words do
 // not hold a valid moment (such a time stamp is left unset).
@@ -150,30 +295,63 @@ void MemFree(void* block) { free(block); }
 
 FileHandle FsCreate(const char* path, uint32_t attributes) {
     State.LastSystemError = 0;
-    char local[kPathLimit];
-    if (!LocalPath(path, local) || !NoLinkOnTheWay(local)) return kInvalidHandle;
-    // Windows refuses to replace a read-only file whoever asks; root would not be refused.
-    struct stat st;
-    if (lstat(local, &st) == 0 && S_ISREG(st.st_mode) && NoWriteBits(st.st_mode)) {
-        State.LastSystemError = kErrorAccessDenied;
-        return kInvalidHandle;
-    }
-    // A file with other hard links shares its bytes with them, wherever they are: it is
-    // replaced by a new file instead of being truncated and written in place.
-    if (lstat(local, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink > 1 && unlink(local) != 0) {
-        Record(local);
-        return kInvalidHandle;
-    }
+    Place place;
+    if (!Find(path, &place)) return kInvalidHandle;
     mode_t mode = (attributes & kAttrReadOnly) != 0 ? 0444 : 0666;
-    int fd;
-    do {
-        fd = open(local, O_CREAT | O_TRUNC | O_RDWR | O_CLOEXEC | O_NOFOLLOW, mode);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        Record(local);
-        return kInvalidHandle;
+    // A new file is made where there is none. An existing one is opened without following a
+    // link and without truncating, and judged by what the handle shows, so that nothing can
+    // be swapped in between the look and the write. Each round that finds a file with other
+    // links, or loses a race, starts again; a few rounds are plenty.
+    for (int round = 0; round < 4; ++round) {
+        int fd;
+        do {
+            fd = openat(place.Folder, place.Name, O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC | O_NOFOLLOW, mode);
+        } while (fd < 0 && errno == EINTR);
+        if (fd >= 0) return fd;
+        if (errno != EEXIST) {
+            RecordLast();
+            return kInvalidHandle;
+        }
+        do {
+            fd = openat(place.Folder, place.Name, O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+        } while (fd < 0 && errno == EINTR);
+        if (fd < 0) {
+            if (errno == ENOENT) continue;   // deleted meanwhile: make it anew
+            RecordLast();
+            return kInvalidHandle;
+        }
+        struct stat st;
+        if (fstat(fd, &st) != 0) {
+            RecordLast();
+            close(fd);
+            return kInvalidHandle;
+        }
+        // Only a file is replaced, and not a read-only one: Windows refuses that whoever
+        // asks, and root would not be refused here.
+        if (!S_ISREG(st.st_mode) || NoWriteBits(st.st_mode)) {
+            close(fd);
+            State.LastSystemError = kErrorAccessDenied;
+            return kInvalidHandle;
+        }
+        // A file with other hard links shares its bytes with them, wherever they are: it is
+        // replaced by a new file instead of being truncated and written in place.
+        if (st.st_nlink > 1) {
+            close(fd);
+            if (unlinkat(place.Folder, place.Name, 0) != 0 && errno != ENOENT) {
+                RecordLast();
+                return kInvalidHandle;
+            }
+            continue;
+        }
+        if (ftruncate(fd, 0) != 0) {
+            RecordLast();
+            close(fd);
+            return kInvalidHandle;
+        }
+        return fd;
     }
-    return fd;
+    State.LastSystemError = kErrorAccessDenied;   // the name keeps changing under us
+    return kInvalidHandle;
 }
 
 FileHandle FsOpen(const char* path, uint32_t access) {
@@ -182,12 +360,22 @@ FileHandle FsOpen(const char* path, uint32_t access) {
     if (!LocalPath(path, local)) return kInvalidHandle;
     int flags = O_RDONLY;
     if ((access & kGenericWrite) != 0) flags = (access & kGenericRead) != 0 ? O_RDWR : O_WRONLY;
+    // Beneath the destination through its handle and no link; elsewhere (the archive, a
+    // device) as the path says.
+    Place place;
+    bool beneath = BeneathOffset(local) >= 0;
+    if (beneath && !Find(path, &place)) return kInvalidHandle;
     int fd;
     do {
-        fd = open(local, flags | O_CLOEXEC);
+        fd = beneath ? openat(place.Folder, place.Name, flags | O_CLOEXEC | O_NOFOLLOW)
+                     : open(local, flags | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
-        Record(local);
+        if (beneath) {
+            RecordLast();
+        } else {
+            Record(local);
+        }
         return kInvalidHandle;
     }
     // Only files can be opened, and a read-only file only for reading; Windows answers
@@ -287,11 +475,16 @@ int FsSetTimes(FileHandle handle, uint16_t createDate, uint16_t createTime, uint
 }
 
 int32_t FsGetAttributes(const char* path) {
-    char local[kPathLimit];
-    if (!LocalPath(path, local)) return -1;
+    Place place;
+    if (!Find(path, &place)) return -1;
     struct stat st;
-    if (stat(local, &st) != 0) {
-        Record(local);
+    if (fstatat(place.Folder, place.Name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        RecordLast();
+        return -1;
+    }
+    // A link is nothing that can be used here: it is reported as the error it gives.
+    if (S_ISLNK(st.st_mode)) {
+        State.LastSystemError = kErrorStoppedOnLink;
         return -1;
     }
     if (S_ISDIR(st.st_mode)) return kAttrFolder;
@@ -300,16 +493,16 @@ int32_t FsGetAttributes(const char* path) {
 
 int FsSetAttributes(const char* path, uint32_t attributes) {
     State.LastSystemError = 0;
-    char local[kPathLimit];
-    if (!LocalPath(path, local) || !NoLinkOnTheWay(local)) return 0;
+    Place place;
+    if (!Find(path, &place)) return 0;
     struct stat st;
-    if (lstat(local, &st) != 0) {
-        Record(local);
+    if (fstatat(place.Folder, place.Name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        RecordLast();
         return 0;
     }
     // A link is never followed: its target may lie anywhere.
     if (S_ISLNK(st.st_mode)) {
-        State.LastSystemError = kErrorAccessDenied;
+        State.LastSystemError = kErrorStoppedOnLink;
         return 0;
     }
     // Folders keep their permissions: a folder without write bits could take no files.
@@ -318,38 +511,65 @@ int FsSetAttributes(const char* path, uint32_t attributes) {
     mode_t mode = st.st_mode & 07777;
     mode_t wanted = (attributes & kAttrReadOnly) != 0 ? (mode_t)(mode & ~(S_IWUSR | S_IWGRP | S_IWOTH))
                     : NoWriteBits(mode) ? (mode_t)(mode | S_IWUSR) : mode;
-    if (wanted != mode && chmod(local, wanted) != 0) {
-        Record(local);
+    // AT_SYMLINK_NOFOLLOW changes the file the name holds when the call is made and refuses
+    // a link swapped in since the look above (EOPNOTSUPP).
+    if (wanted != mode && fchmodat(place.Folder, place.Name, wanted, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == EOPNOTSUPP) errno = ELOOP;
+        RecordLast();
         return 0;
     }
     return 1;
 }
 
 int FsDelete(const char* path) {
-    char local[kPathLimit];
-    if (!LocalPath(path, local) || !NoLinkOnTheWay(local)) return 0;
-    // Windows does not delete a read-only file.
+    Place place;
+    if (!Find(path, &place)) return 0;
+    // Windows does not delete a read-only file. A link is deleted, never what it points to.
     struct stat st;
-    if (lstat(local, &st) == 0 && S_ISREG(st.st_mode) && NoWriteBits(st.st_mode)) {
+    if (fstatat(place.Folder, place.Name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+        NoWriteBits(st.st_mode)) {
         State.LastSystemError = kErrorAccessDenied;
         return 0;
     }
-    if (unlink(local) != 0) {
-        Record(local);
+    if (unlinkat(place.Folder, place.Name, 0) != 0) {
+        RecordLast();
         return 0;
     }
     return 1;
 }
 
 int FsMakeFolder(const char* path) {
-    char local[kPathLimit];
-    if (!LocalPath(path, local) || !NoLinkOnTheWay(local)) return 0;
-    if (mkdir(local, 0777) != 0) {
-        Record(local, true);
+    Place place;
+    if (!Find(path, &place)) return 0;
+    if (mkdirat(place.Folder, place.Name, 0777) != 0) {
+        RecordLast(true);
         return 0;
     }
     return 1;
 }
+
+int FsSetDestination(const char* path) {
+    if (Destination >= 0) close(Destination);
+    Destination = -1;
+    if (path == nullptr) return 1;
+    if (!LocalPath(path, DestinationText)) return 0;
+    uint32_t n = (uint32_t)strlen(DestinationText);
+    while (n > 1 && DestinationText[n - 1] == '/') DestinationText[--n] = 0;
+    // Opened like any other path: a link in the text is refused, not followed. The `qar`
+    // tool resolves the links of the folder the user names before the run.
+    Place place;
+    if (!Find(path, &place)) return 0;
+    int fd = openat(place.Folder, place.Name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        RecordOnTheWay(place.Folder, place.Name, errno);
+        return 0;
+    }
+    Destination = fd;
+    DestinationLength = n;
+    return 1;
+}
+
+void FsWalkByHand(bool byHand) { WalkByHand = byHand; }
 
 uint32_t FsMaxComponentLength(const char* destination) {
     char local[kPathLimit];

@@ -1,15 +1,56 @@
 // The file-system and memory layer over KERNEL32. Each operation is one platform call; the
-// layer adds only the bookkeeping of the last system error number.
+// layer adds the bookkeeping of the last system error number and, during a run, the refusal
+// of links beneath the destination.
 #include <windows.h>
 
 #include "platform/fs.h"
+#include "platform/text.h"
 #include "profile/state.h"
 
 namespace {
 
+// During a run, the length of the destination's text plus one: components that end at or
+// beyond it lie beneath the destination. 0 outside a run.
+uint32_t Beneath;
+
 inline HANDLE ToHandle(FileHandle handle) { return (HANDLE)handle; }
 
 void Record() { State.LastSystemError = (int32_t)GetLastError(); }
+
+// True, with error 681, when path goes through a junction or symbolic link beneath the run's
+// destination, is one, or is a file with other hard links: what is written there would land
+// outside the destination, or be shared with a name outside it. Each component is opened as
+// itself (not what it points to) and asked; one that does not exist yet passes.
+bool Linked(const char* path) {
+    if (Beneath == 0) return false;
+    char prefix[MAX_PATH];
+    for (uint32_t i = 0; i < MAX_PATH; ++i) {
+        char c = path[i];
+        prefix[i] = 0;
+        if (i >= Beneath && (c == '\\' || c == '/' || c == 0)) {
+            HANDLE h = CreateFileA(prefix, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+            if (h != INVALID_HANDLE_VALUE) {
+                // Folders are left out of the count of links: some file systems count their
+                // entries there.
+                BY_HANDLE_FILE_INFORMATION info;
+                bool linked = GetFileInformationByHandle(h, &info) &&
+                              ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+                               ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+                                info.nNumberOfLinks > 1));
+                CloseHandle(h);
+                if (linked) {
+                    State.LastSystemError = kErrorStoppedOnLink;
+                    return true;
+                }
+            }
+        }
+        if (c == 0) break;
+        prefix[i] = c;
+    }
+    return false;
+}
 
 // A DOS date/time pair as a UTC file time; false when the words hold no valid moment, in
 // which case that time of the file is left as it is.
@@ -55,6 +96,7 @@ void MemFree(void* block) { LocalFree((HLOCAL)block); }
 
 FileHandle FsCreate(const char* path, uint32_t attributes) {
     State.LastSystemError = 0;
+    if (Linked(path)) return (FileHandle)INVALID_HANDLE_VALUE;
     HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                            attributes | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (h == INVALID_HANDLE_VALUE) Record();
@@ -138,21 +180,29 @@ int32_t FsGetAttributes(const char* path) {
 
 int FsSetAttributes(const char* path, uint32_t attributes) {
     State.LastSystemError = 0;
+    if (Linked(path)) return 0;
     if (SetFileAttributesA(path, attributes)) return 1;
     Record();
     return 0;
 }
 
 int FsDelete(const char* path) {
+    if (Linked(path)) return 0;
     if (DeleteFileA(path)) return 1;
     Record();
     return 0;
 }
 
 int FsMakeFolder(const char* path) {
+    if (Linked(path)) return 0;
     if (CreateDirectoryA(path, nullptr)) return 1;
     Record();
     return 0;
+}
+
+int FsSetDestination(const char* path) {
+    Beneath = path != nullptr ? TextLength(path) + 1 : 0;
+    return 1;
 }
 
 uint32_t FsMaxComponentLength(const char* destination) {

@@ -59,9 +59,10 @@ int CmdExtract(int argc, char** argv) {
         fputs(kExtractUsage, stderr);
         return 2;
     }
-    // Links in the destination itself are the user's choice and are resolved here: while
-    // extracting, the file-system layer goes through no link, so that none planted inside
-    // the destination can lead an entry outside it.
+    // Links in the destination itself are the user's choice and are resolved here, once:
+    // the file-system layer opens the resolved folder and goes through no link, in it or
+    // beneath it, so that none planted inside the destination (before or during the run)
+    // can lead an entry outside it.
     if (!folder.empty()) {
         std::error_code ec;
         std::filesystem::path resolved = std::filesystem::weakly_canonical(folder, ec);
