@@ -462,3 +462,22 @@ TEST_F(Hostile, HostileNamesThroughTheTool) {
 }
 
 }  // namespace
+
+namespace {
+
+// Paths at and around the layer's limit are refused with "name too long", never copied past
+// the end of the buffer that holds them (the sanitizer build shows a write of one byte too
+// many, which the kernel's own refusal would hide).
+TEST(HostilePaths, PathsAtTheLengthLimitAreRefusedWithinTheirBuffer) {
+    for (size_t length : {4094u, 4095u, 4096u, 4097u, 5000u}) {
+        std::string path = "/tmp/" + std::string(length - 5, 'a');
+        State.LastSystemError = 0;
+        EXPECT_EQ(FsOpen(path.c_str(), kGenericRead), kInvalidHandle) << length;
+        EXPECT_EQ(State.LastSystemError, 206) << length;
+        State.LastSystemError = 0;
+        EXPECT_EQ(FsGetAttributes(path.c_str()), -1) << length;
+        EXPECT_EQ(State.LastSystemError, 206) << length;
+    }
+}
+
+}  // namespace
