@@ -4,6 +4,7 @@
 
 #include "archive/records.h"
 #include "decode/crc32.h"
+#include "profile/product.h"
 #include "profile/profile.h"
 
 const char kAlteredImageMessage[] =
@@ -73,4 +74,18 @@ int32_t ImageRvaToFileOffset(const uint8_t* image, uint32_t size, uint32_t rva) 
         }
     }
     return -1;
+}
+
+bool ImageCarriesItsWords(uint8_t* image, uint32_t size, uint32_t profileRva) {
+    int32_t at = ImageRvaToFileOffset(image, size, profileRva);
+    if (at < 0 || size < kProfileSize || (uint32_t)at > size - kProfileSize) return false;
+    const uint8_t* profile = image + at;
+    const uint32_t stored0 = ReadLe32(profile + kProfileIntegrityOffset);
+    const uint32_t stored1 = ReadLe32(profile + kProfileIntegrityOffset + 4);
+    // A product block is the one size that `qar sfx` writes, at the image's end.
+    const uint32_t block = ReadLe16(profile + kProfileProductBlockOffset);
+    if (block != 0 && (block != kProductBlockSize || size < block)) return false;
+    uint32_t words[2];
+    ComputeIntegrityWords(image, size, (uint32_t)at, words);
+    return words[0] == stored0 && words[1] == stored1;
 }

@@ -80,3 +80,10 @@ int32_t ImageRvaToFileOffset(const uint8_t* image, uint32_t size, uint32_t rva);
 // What the installer shows when its image does not carry its integrity words; `qar` says
 // the same of such an installer.
 extern const char kAlteredImageMessage[];
+
+// The stub's check of its own image (size bytes, the first StubSize bytes of its file, its
+// profile at the relative virtual address profileRva): true when the profile lies wholly in
+// the image, the integrity words it holds are those computed over the image, and it names no
+// product block other than the one `qar sfx` writes. The image is modified
+// (ComputeIntegrityWords). Needs the CRC table.
+bool ImageCarriesItsWords(uint8_t* image, uint32_t size, uint32_t profileRva);

@@ -27,18 +27,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The check the stub makes on its own image: find the profile through the section table from
-// its address, recompute the words, compare them with the stored ones.
+// The check the stub makes on its own image, through the stub's own code: it reads StubSize
+// bytes of its file (here the image is the whole file) and checks them.
 bool StubAccepts(const std::vector<uint8_t>& image) {
     int32_t at = ImageRvaToFileOffset(image.data(), (uint32_t)image.size(), kFakeProfileRva);
-    if (at < 0) return false;
-    uint32_t size = ReadLe32(&image[at + kProfileStubSizeOffset]);
-    if (size != image.size()) return false;
+    if (at < 0 || ReadLe32(&image[at + kProfileStubSizeOffset]) != image.size()) return false;
     std::vector<uint8_t> copy = image;
-    uint32_t words[2];
-    ComputeIntegrityWords(copy.data(), size, (uint32_t)at, words);
-    return words[0] == ReadLe32(&image[at + kProfileIntegrityOffset]) &&
-           words[1] == ReadLe32(&image[at + kProfileIntegrityOffset + 4]);
+    return ImageCarriesItsWords(copy.data(), (uint32_t)copy.size(), kFakeProfileRva);
 }
 
 std::vector<uint8_t> Prepared(bool x64 = false) {
