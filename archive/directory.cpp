@@ -46,10 +46,8 @@ int32_t ReadDirectoryBlock(uint8_t* entryBuffer) {
     // Only the bytes read count: the block is decoded as one that has been read to its end,
     // so neither the decoder nor CopyStored reaches behind them.
     memset(buffer + n, 0, kPadBytes);
-    State.InputPointer = buffer;
-    State.BitOffset = 0;
+    ResetInput();
     State.InputEnd = State.InputDataEnd = buffer + n;
-    State.BlockBytesLeft = 0;
     if (n < (int32_t)kHeaderBytes) return ErrDamaged;   // the file ends inside the header
 
     uint32_t type = buffer[0] & 15;
@@ -65,3 +63,28 @@ int32_t ReadDirectoryBlock(uint8_t* entryBuffer) {
     State.DirectoryPosition += (int32_t)(State.InputPointer - buffer) + (int32_t)kDirectorySignatureSize;
     return 0;
 }
+
+void StartDirectoryWalk(uint8_t* entryBuffer, int32_t directory) {
+    State.EntryCursor = State.EntryEnd = entryBuffer;
+    State.DirectoryPosition = directory;
+    // Where the file stands is not known here: the first block seeks to the directory.
+    State.FilePosition = -1;
+}
+
+int32_t NextDirectoryEntry(uint8_t* entryBuffer, DirectoryEntry* entry, const uint8_t** name) {
+    if (State.EntryEnd - State.EntryCursor < (int32_t)kEntryFixedSize) {
+        int32_t r = ReadDirectoryBlock(entryBuffer);
+        if (r != 0) return r;
+        if (State.EntryEnd - State.EntryCursor < (int32_t)kEntryFixedSize) return ErrDamaged;
+    }
+    ReadDirectoryEntry(State.EntryCursor, entry);
+    State.EntryCursor += kEntryFixedSize;
+    // The name and the extra bytes behind it must lie within the decoded bytes.
+    uint32_t left = (uint32_t)(State.EntryEnd - State.EntryCursor);
+    uint32_t extra = (uint32_t)entry->ExtraLengthByte + entry->ExtraLengthWord;
+    if (left < entry->NameLength || left - entry->NameLength < extra) return ErrDamaged;
+    *name = State.EntryCursor;
+    State.EntryCursor += entry->NameLength + extra;
+    return 0;
+}
+

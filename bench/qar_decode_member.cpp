@@ -31,36 +31,18 @@ QarDecodeResult WalkDirectory(FileHandle sink) {
     }
     ReadArchiveHeader(head, &State.Header);
 
-    State.EntryCursor = State.EntryEnd = entryBuffer;
-    State.DirectoryPosition = State.FilePosition =
-        (int32_t)(Profile.ArchiveBase + State.Header.DirectoryOffset);
-    if (FsSeek(State.ArchiveFile, State.DirectoryPosition, kFileBegin) < 0) {
-        result.Error = ErrSeek;
-        return result;
-    }
+    StartDirectoryWalk(entryBuffer, (int32_t)(Profile.ArchiveBase + State.Header.DirectoryOffset));
     for (uint32_t i = 0; i < State.Header.EntryCount; ++i) {
-        if (State.EntryEnd - State.EntryCursor < (int32_t)kEntryFixedSize) {
-            int32_t r = ReadDirectoryBlock(entryBuffer);
-            if (r != 0) {
-                result.Error = r;
-                return result;
-            }
-            if (State.EntryEnd - State.EntryCursor < (int32_t)kEntryFixedSize) {
-                result.Error = ErrDamaged;
-                return result;
-            }
-        }
         DirectoryEntry entry;
-        ReadDirectoryEntry(State.EntryCursor, &entry);
-        State.EntryCursor += kEntryFixedSize;
-        if (State.EntryEnd - State.EntryCursor < (int32_t)entry.NameLength) {
-            result.Error = ErrDamaged;
+        const uint8_t* name;
+        int32_t r = NextDirectoryEntry(entryBuffer, &entry, &name);
+        if (r != 0) {
+            result.Error = r;
             return result;
         }
-        State.EntryCursor += entry.NameLength + entry.ExtraLengthByte + entry.ExtraLengthWord;
         if ((entry.Flags & FlagFolder) != 0) continue;
-        int32_t r = ExtractMember(sink, entry.StreamOffset, entry.MemberOffset, entry.MemberSize,
-                                  entry.Flags);
+        r = ExtractMember(sink, entry.StreamOffset, entry.MemberOffset, entry.MemberSize,
+                          entry.Flags);
         if (r < 0 && r != ErrCrc) {
             result.Error = r;
             return result;

@@ -83,6 +83,12 @@ int32_t ContinueBlock() {
 
 }  // namespace
 
+void ResetInput() {
+    State.InputPointer = State.InputEnd = State.InputDataEnd = State.InputBuffer;
+    State.BitOffset = 0;
+    State.BlockBytesLeft = 0;
+}
+
 int32_t ReadArchive(void* destination, uint32_t count) {
     int32_t r = FsRead(State.ArchiveFile, destination, count);
     if (r != -1) State.FilePosition += r;

@@ -68,9 +68,7 @@ void ForgetStream(int32_t position) {
 
 void RestartStream(int32_t target) {
     ForgetStream(target);
-    State.InputPointer = State.InputEnd = State.InputBuffer;
-    State.BitOffset = 0;
-    State.BlockBytesLeft = 0;
+    ResetInput();
 }
 
 // Decodes the next block of the stream into Window behind the history. Returns 0, 1 when

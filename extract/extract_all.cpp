@@ -184,7 +184,6 @@ int ExtractAll(WindowHandle dialog) {
     }
 
     uint32_t directory = Profile.ArchiveBase + State.Header.DirectoryOffset;
-    FsSeek(State.ArchiveFile, (int32_t)directory, kFileBegin);
     State.InputBuffer = (uint8_t*)MemAlloc(kInputBufferSize + kInputBufferSlack);
     if (State.InputBuffer == nullptr) {
         FsSetDestination(nullptr);
@@ -197,9 +196,7 @@ int ExtractAll(WindowHandle dialog) {
     path[length] = 0;
     char* namePosition = path + length;
 
-    State.EntryCursor = State.EntryEnd = EntryBuffer;
-    State.DirectoryPosition = State.FilePosition = (int32_t)directory;
-    FsSeek(State.ArchiveFile, (int32_t)directory, kFileBegin);
+    StartDirectoryWalk(EntryBuffer, (int32_t)directory);
     const uint32_t entryRoom = kPathChars - prefixLength;
     int32_t result = 0;
     // The program is started only from a file this run wrote and verified under its name.
@@ -207,27 +204,10 @@ int ExtractAll(WindowHandle dialog) {
 
     for (uint32_t counter = 0; counter < State.Header.EntryCount && !Profile.CancelRequested;
          ++counter, PumpMessages()) {
-        if (State.EntryEnd - State.EntryCursor < (int32_t)kEntryFixedSize) {
-            result = ReadDirectoryBlock(EntryBuffer);
-            if (result != 0) break;
-            if (State.EntryEnd - State.EntryCursor < (int32_t)kEntryFixedSize) {
-                result = ErrDamaged;
-                break;
-            }
-        }
         DirectoryEntry entry;
-        ReadDirectoryEntry(State.EntryCursor, &entry);
-        State.EntryCursor += kEntryFixedSize;
-
-        // The name and the extra bytes behind it must lie within the decoded bytes.
-        uint32_t left = (uint32_t)(State.EntryEnd - State.EntryCursor);
-        uint32_t extra = (uint32_t)entry.ExtraLengthByte + entry.ExtraLengthWord;
-        if (left < entry.NameLength || left - entry.NameLength < extra) {
-            result = ErrDamaged;
-            break;
-        }
-        const uint8_t* name = State.EntryCursor;
-        State.EntryCursor += entry.NameLength + extra;
+        const uint8_t* name;
+        result = NextDirectoryEntry(EntryBuffer, &entry, &name);
+        if (result != 0) break;
         if (entry.NameLength > entryRoom) {
             ++LastRunCounts.LeftOut;
             continue;

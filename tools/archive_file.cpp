@@ -201,25 +201,13 @@ void ReleaseInput() {
 
 int32_t WalkDirectory(const std::function<bool(const DirectoryEntry&, const std::string&)>& visit) {
     static uint8_t entryBuffer[kEntryBufferSize];
-    int32_t directory = (int32_t)(Profile.ArchiveBase + State.Header.DirectoryOffset);
-    if (FsSeek(State.ArchiveFile, directory, kFileBegin) < 0) return ErrSeek;
-    State.EntryCursor = State.EntryEnd = entryBuffer;
-    State.DirectoryPosition = State.FilePosition = directory;
+    StartDirectoryWalk(entryBuffer, (int32_t)(Profile.ArchiveBase + State.Header.DirectoryOffset));
     for (uint32_t i = 0; i < State.Header.EntryCount; ++i) {
-        if (State.EntryEnd - State.EntryCursor < (int32_t)kEntryFixedSize) {
-            int32_t r = ReadDirectoryBlock(entryBuffer);
-            if (r != 0) return r;
-            if (State.EntryEnd - State.EntryCursor < (int32_t)kEntryFixedSize) return ErrDamaged;
-        }
         DirectoryEntry entry;
-        ReadDirectoryEntry(State.EntryCursor, &entry);
-        State.EntryCursor += kEntryFixedSize;
-        uint32_t left = (uint32_t)(State.EntryEnd - State.EntryCursor);
-        uint32_t extra = (uint32_t)entry.ExtraLengthByte + entry.ExtraLengthWord;
-        if (left < entry.NameLength || left - entry.NameLength < extra) return ErrDamaged;
-        std::string name((const char*)State.EntryCursor, entry.NameLength);
-        State.EntryCursor += entry.NameLength + extra;
-        if (!visit(entry, name)) break;
+        const uint8_t* name;
+        int32_t r = NextDirectoryEntry(entryBuffer, &entry, &name);
+        if (r != 0) return r;
+        if (!visit(entry, std::string((const char*)name, entry.NameLength))) break;
     }
     return 0;
 }

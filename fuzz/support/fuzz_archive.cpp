@@ -1,3 +1,4 @@
+#include "decode/input.h"
 #include "fuzz/support/fuzz_archive.h"
 
 #include <stdio.h>
@@ -25,9 +26,7 @@ void FuzzArchive(const uint8_t* data, size_t size) {
     }
     State.ArchiveFile = fd;
     State.FilePosition = 0;
-    State.InputPointer = State.InputEnd = State.InputDataEnd = State.InputBuffer;
-    State.BitOffset = 0;
-    State.BlockBytesLeft = 0;
+    ResetInput();
     State.StreamStarted = 0;
     State.NextBlockPosition = 0;
     Profile.CancelRequested = 0;

@@ -1,3 +1,4 @@
+#include "decode/input.h"
 #include "tests/support/archive_input.h"
 
 #include <stdio.h>
@@ -25,9 +26,7 @@ ArchiveInput::ArchiveInput(const std::vector<uint8_t>& fileBytes) {
     State.FilePosition = 0;
     State.InputBuffer = buffer_ = (uint8_t*)MemAlloc(kInputBufferSize + kInputBufferSlack);
     memset(State.InputBuffer, 0xA5, kInputBufferSize + kInputBufferSlack);
-    State.InputPointer = State.InputEnd = State.InputDataEnd = State.InputBuffer;
-    State.BitOffset = 0;
-    State.BlockBytesLeft = 0;
+    ResetInput();
     State.StreamStarted = 0;
     State.NextBlockPosition = 0;
     Profile.CancelRequested = 0;
