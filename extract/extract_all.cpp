@@ -133,6 +133,44 @@ bool IsProgramName(const char* name) {
     }
 }
 
+// The run stopped with its message already shown: it returns 0 and starts nothing.
+const int32_t kStoppedAndTold = 1;
+
+// Takes the next entry of the directory and makes its folder or file beneath path, its name
+// placed at namePosition (room for entryRoom characters). 0 to go on, kStoppedAndTold, or an
+// error code that ends the run (damage in the directory, or a name that would leave the
+// destination). *programWritten follows the entries named as the program: the last one
+// decides what the file on disk holds.
+int32_t ExtractNextEntry(WindowHandle dialog, char* path, char* namePosition, uint32_t entryRoom,
+                         bool* programWritten) {
+    DirectoryEntry entry;
+    const uint8_t* name;
+    int32_t r = NextDirectoryEntry(EntryBuffer, &entry, &name);
+    if (r != 0) return r;
+    if (entry.NameLength > entryRoom) {
+        ++LastRunCounts.LeftOut;
+        return 0;
+    }
+    if (!PlaceName(namePosition, name, entry.NameLength)) {
+        // A name that would leave the destination: nothing of it is written.
+        *namePosition = 0;
+        return ErrDamaged;
+    }
+    if (entry.Flags & FlagFolder) {
+        if (!CreateFolderTree(path)) {
+            ReportError(dialog, ErrCreateFolder, path, false);
+            return kStoppedAndTold;
+        }
+        FsSetAttributes(path, entry.Attributes & 7u);
+        ++LastRunCounts.Folders;
+        return 0;
+    }
+    bool verified;
+    if (ExtractFile(dialog, entry, path, namePosition, &verified) == kStopRun) return kStoppedAndTold;
+    if (IsProgramName(namePosition)) *programWritten = verified;
+    return 0;
+}
+
 // Ends the run: its buffers and its destination.
 void ReleaseRunBuffers() {
     FsSetDestination(nullptr);
@@ -203,42 +241,15 @@ int ExtractAll(WindowHandle dialog) {
     bool programWritten = false;
 
     for (uint32_t counter = 0; counter < State.Header.EntryCount && !Profile.CancelRequested;
-         ++counter, PumpMessages()) {
-        DirectoryEntry entry;
-        const uint8_t* name;
-        result = NextDirectoryEntry(EntryBuffer, &entry, &name);
+         ++counter) {
+        result = ExtractNextEntry(dialog, path, namePosition, entryRoom, &programWritten);
         if (result != 0) break;
-        if (entry.NameLength > entryRoom) {
-            ++LastRunCounts.LeftOut;
-            continue;
-        }
-        if (!PlaceName(namePosition, name, entry.NameLength)) {
-            // A name that would leave the destination: nothing of it is written.
-            *namePosition = 0;
-            result = ErrDamaged;
-            break;
-        }
-
-        if (entry.Flags & FlagFolder) {
-            if (!CreateFolderTree(path)) {
-                ReportError(dialog, ErrCreateFolder, path, false);
-                ReleaseRunBuffers();
-                return 0;
-            }
-            FsSetAttributes(path, entry.Attributes & 7u);
-            ++LastRunCounts.Folders;
-            continue;
-        }
-        bool verified;
-        if (ExtractFile(dialog, entry, path, namePosition, &verified) == kStopRun) {
-            ReleaseRunBuffers();
-            return 0;
-        }
-        // The last entry of that name decides what the file on disk holds.
-        if (IsProgramName(namePosition)) programWritten = verified;
+        // Between entries the dialog's messages are dispatched: Cancel and the close box
+        // take effect at the next entry.
+        PumpMessages();
     }
 
-    // A run that ended early (cancelled, damaged directory or name) starts nothing.
+    // A run that ended early (cancelled, stopped, damaged directory or name) starts nothing.
     if (programWritten && result == 0 && !Profile.CancelRequested) {
         CopyText(namePosition, kDestinationBytes - (uint32_t)(namePosition - path),
                  Product.ProgramToRun);
@@ -246,5 +257,5 @@ int ExtractAll(WindowHandle dialog) {
         StartProgram(State.MessageText);
     }
     ReleaseRunBuffers();
-    return result;
+    return result == kStoppedAndTold ? 0 : result;
 }
