@@ -173,12 +173,8 @@ bool IsContainedName(const char* name) {
             // name); a leading or doubled separator is refused.
             return c == 0;
         }
-        bool onlyDots = true;
-        for (const char* q = component; q < p; ++q) {
-            if (*q != '.' && *q != ' ') onlyDots = false;
-        }
-        if (onlyDots) return false;
         // Windows drops a final full stop or space, so such a name would alias another one.
+        // This also refuses every component made of dots and spaces alone ("." and "..").
         if (p[-1] == '.' || p[-1] == ' ') return false;
         if (IsDeviceName(component, p)) return false;
         if (c == 0) return true;

@@ -300,23 +300,27 @@ TEST_F(MemberTest, BytesADamagedBlockLeavesUnwrittenAreZero) {
     EXPECT_EQ(got, Bytes({0x41, 0x41, 0x41, 0, 0, 0, 0, 0, 0, 0x41}));
 }
 
+// Block types 2 to 15 are damage, the lowest of them as much as the highest.
 TEST_F(MemberTest, DamagedBlockRefusesTheStreamUntilRestarted) {
-    ArchiveBuilder b;
-    b.BlockSize = 200;
-    b.AddFile("a", RandomBytes(150, 71));
-    b.AddFile("b", RandomBytes(600, 72));
-    b.AddFile("c", RandomBytes(100, 73), 0, 1);
-    b.Layout();
-    b.Streams[0].Blocks[2][0] = (uint8_t)((b.Streams[0].Blocks[2][0] & 0xF0) | 7);   // block type 7
-    Load(b, false);
-    ExpectIntact(b, 0);
-    int32_t r;
-    Extract(b, 1, &r);
-    EXPECT_EQ(r, ErrDamaged);
-    Extract(b, 1, &r);   // the same stream, continued: still refused
-    EXPECT_EQ(r, ErrDamaged);
-    ExpectIntact(b, 2);  // another stream restarts cleanly
-    ExpectIntact(b, 0);  // and so does this one, from its first block
+    for (uint8_t type : {2, 7, 15}) {
+        ArchiveBuilder b;
+        b.BlockSize = 200;
+        b.AddFile("a", RandomBytes(150, 71));
+        b.AddFile("b", RandomBytes(600, 72));
+        b.AddFile("c", RandomBytes(100, 73), 0, 1);
+        b.Layout();
+        b.Streams[0].Blocks[2][0] = (uint8_t)((b.Streams[0].Blocks[2][0] & 0xF0) | type);
+        SCOPED_TRACE((int)type);
+        Load(b, false);
+        ExpectIntact(b, 0);
+        int32_t r;
+        Extract(b, 1, &r);
+        EXPECT_EQ(r, ErrDamaged);
+        Extract(b, 1, &r);   // the same stream, continued: still refused
+        EXPECT_EQ(r, ErrDamaged);
+        ExpectIntact(b, 2);  // another stream restarts cleanly
+        ExpectIntact(b, 0);  // and so does this one, from its first block
+    }
 }
 
 TEST_F(MemberTest, CancelIsSeenBeforeTheNextBlock) {
