@@ -8,10 +8,14 @@
 
 #include "profile/state.h"
 
-// The widest word a peek loads: 64 bits on 64-bit hosts (at least 57 valid bits after the
-// shift), 32 bits on the i686 stub (at least 25). Both targets are little-endian, so one
-// unaligned load gives the little-endian value; the buffer is padded so it never leaves it.
-typedef uintptr_t BitWord;
+// The widest word a peek loads, BitWord: 64 bits on 64-bit hosts (at least 57 valid bits
+// after the shift), 32 bits on the i686 stub (at least 25). The build picks its width by the
+// folder of bit_word.h on the include path (decode/bitword/). Both targets are
+// little-endian, so one unaligned load gives the little-endian value; the buffer is padded
+// so it never leaves it.
+#include <bit_word.h>
+
+static_assert(sizeof(BitWord) == 4 || sizeof(BitWord) == 8, "the bit reader has 32- or 64-bit words");
 const bool kWideBitWord = sizeof(BitWord) >= 8;
 
 inline BitWord PeekBits(const uint8_t* in, uint32_t offset) {

@@ -53,14 +53,13 @@ inline uint32_t Restore32(uint32_t v, uint32_t pos, uint32_t bound) {
     return v;
 }
 
-// The common body of both filters: width is 2 or 4. Returns the bytes consumed beyond
-// length (operand bytes of an 0xE8 among the last bytes), or a negative error code.
-int32_t CallFilter(FileHandle output, const uint8_t* data, int32_t length, uint32_t base,
-                   uint32_t bound, int width) {
-    if (length <= 0) return -length;
+// The common body of both filters. Returns the bytes read beyond length (the operand bytes
+// of an 0xE8 among the last bytes, at most width), or a negative error code.
+int32_t CallFilter(FileHandle output, const uint8_t* data, uint32_t length, uint32_t base,
+                   uint32_t bound, uint32_t width) {
     uint8_t* buffer = (uint8_t*)MemAlloc(kFilterBufferSize);
     if (buffer == nullptr) return ErrNoMemory;
-    const uint32_t limit = width == 2 ? kChunk16 : kChunk32;
+    const uint32_t limit = width == kCallOperand16 ? kChunk16 : kChunk32;
     const uint8_t* p = data;
     const uint8_t* end = data + length;
     uint32_t crc = State.RunningCrc;
@@ -79,7 +78,7 @@ int32_t CallFilter(FileHandle output, const uint8_t* data, int32_t length, uint3
             // chunkEnd (and behind end); callers guarantee those bytes exist.
             *o++ = *p++;
             uint32_t pos = base + (uint32_t)(p - data);
-            if (width == 2) {
+            if (width == kCallOperand16) {
                 uint32_t u = Restore16((uint32_t)p[0] | ((uint32_t)p[1] << 8), pos);
                 o[0] = (uint8_t)u;
                 o[1] = (uint8_t)(u >> 8);
@@ -108,52 +107,60 @@ int32_t CallFilter(FileHandle output, const uint8_t* data, int32_t length, uint3
     }
     State.RunningCrc = crc;
     MemFree(buffer);
+    // p stops at end or, after an 0xE8 among the last bytes, up to width bytes behind it.
     return result < 0 ? result : (int32_t)(p - end);
 }
 
-int32_t RunFilter(FileHandle output, const uint8_t* data, int32_t length, uint32_t base,
+int32_t RunFilter(FileHandle output, const uint8_t* data, uint32_t length, uint32_t base,
                   uint32_t bound) {
-    return State.FilterMode == 2 ? CallFilter16(output, data, length, base)
-                                 : CallFilter32(output, data, length, base, bound);
+    return State.FilterMode == kCallOperand16 ? CallFilter16(output, data, length, base)
+                                              : CallFilter32(output, data, length, base, bound);
 }
 
 }  // namespace
 
-int32_t CallFilter16(FileHandle output, const uint8_t* data, int32_t length, uint32_t base) {
-    return CallFilter(output, data, length, base, 0, 2);
+int32_t CallFilter16(FileHandle output, const uint8_t* data, uint32_t length, uint32_t base) {
+    return CallFilter(output, data, length, base, 0, kCallOperand16);
 }
 
-int32_t CallFilter32(FileHandle output, const uint8_t* data, int32_t length, uint32_t base,
+int32_t CallFilter32(FileHandle output, const uint8_t* data, uint32_t length, uint32_t base,
                      uint32_t bound) {
-    return CallFilter(output, data, length, base, bound, 4);
+    return CallFilter(output, data, length, base, bound, kCallOperand32);
 }
 
-int32_t FilterAndWrite(FileHandle output, const uint8_t* data, int32_t length, uint32_t offset,
+int32_t FilterAndWrite(FileHandle output, const uint8_t* data, uint32_t length, uint32_t offset,
                        uint32_t memberSize, bool final) {
-    const int32_t width = State.FilterMode;
+    const uint32_t width = State.FilterMode;
     uint8_t* carry = State.FilterCarry;
-    int32_t c = State.FilterCarryCount;
+    uint32_t c = State.FilterCarryCount;
     if (c > 0) {
-        // Complete the pending call from the front of data.
-        int32_t room = 8 - c;
-        int32_t n = room < length ? room : length;
-        memcpy(carry + c, data, (uint32_t)n);
+        // The carry holds an 0xE8 and fewer than width of its operand bytes; the buffer has
+        // room for the rest of the operand.
+        uint32_t room = sizeof State.FilterCarry - c;
         if (room > length) {
+            // All of data fits behind the carry: go on with both as one stretch.
+            memcpy(carry + c, data, length);
             data = carry;
             length += c;
-            offset -= (uint32_t)c;
+            offset -= c;
         } else {
-            int32_t r = RunFilter(output, carry, c, offset - (uint32_t)c, memberSize);
+            // Complete the pending call from the front of data.
+            memcpy(carry + c, data, room);
+            int32_t r = RunFilter(output, carry, c, offset - c, memberSize);
             if (r < 0) return r;
             data += r;
-            length -= r;
+            length -= (uint32_t)r;
             offset += (uint32_t)r;
         }
     }
 
-    int32_t r = RunFilter(output, data, length - width, offset, memberSize);
-    if (r < 0) return r;
-    const uint8_t* s = length <= width ? data : data + (length - width) + r;
+    // All but the last width bytes go through the filter, which may read into those.
+    const uint8_t* s = data;
+    if (length > width) {
+        int32_t r = RunFilter(output, data, length - width, offset, memberSize);
+        if (r < 0) return r;
+        s = data + (length - width) + r;
+    }
     const uint8_t* end = data + length;
 
     // The last bytes may start a call whose operand is still to come: hold them back unless
@@ -168,8 +175,8 @@ int32_t FilterAndWrite(FileHandle output, const uint8_t* data, int32_t length, u
         State.RunningCrc = Crc32(s, (uint32_t)(t - s), State.RunningCrc);
         if (FsWrite(output, s, (uint32_t)(t - s)) < 0) return ErrWrite;
     }
-    int32_t left = (int32_t)(end - t);
+    uint32_t left = (uint32_t)(end - t);
     State.FilterCarryCount = left;
-    if (left > 0) memmove(carry, t, (uint32_t)left);
+    if (left > 0) memmove(carry, t, left);
     return 0;
 }

@@ -29,7 +29,7 @@ std::vector<uint8_t> Contents(int fd) {
     return bytes;
 }
 
-void Start(int mode) {
+void Start(uint32_t mode) {
     State.FilterMode = mode;
     State.FilterCarryCount = 0;
     State.RunningCrc = 0xFFFFFFFFu;
@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static int whole = -1, pieces = -1;
     (void)ready;
     if (size < 2) return 0;
-    int mode = (data[0] & 1) ? 2 : 4;
+    uint32_t mode = (data[0] & 1) ? kCallOperand16 : kCallOperand32;
     size_t k = data[1];
     if (size < 2 + k) return 0;
     const uint8_t* splits = data + 2;
@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (n == 0) return 0;
 
     Start(mode);
-    FuzzCheck(FilterAndWrite(Output(&whole), member, (int32_t)n, 0, n, true) == 0, "whole member");
+    FuzzCheck(FilterAndWrite(Output(&whole), member, n, 0, n, true) == 0, "whole member");
     uint32_t wholeCrc = State.RunningCrc;
     std::vector<uint8_t> expected = Contents(whole);
     FuzzCheck(expected.size() == n, "the filter writes as many bytes as it is given");
@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         uint32_t length = i < k ? splits[i] + 1u : n - done;
         if (length > n - done) length = n - done;
         bool final = done + length == n;
-        FuzzCheck(FilterAndWrite(out, member + done, (int32_t)length, done, n, final) == 0, "piece");
+        FuzzCheck(FilterAndWrite(out, member + done, length, done, n, final) == 0, "piece");
         done += length;
     }
     FuzzCheck(State.RunningCrc == wholeCrc, "the CRC does not depend on the split");

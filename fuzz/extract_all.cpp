@@ -1,6 +1,8 @@
 // The whole extraction loop over arbitrary archive bytes, into a folder several levels down
 // a private sandbox. After every run the sandbox is walked: anything written outside the
-// destination folder (a name that escaped it) is a finding.
+// destination folder (a name that escaped it) is a finding. Bit 0 of the last input byte
+// chooses replacing or asking; bit 1 makes the destination a volume without long names, so
+// that every name goes through 8.3 shortening, and then every name made must be 8.3.
 #include <dirent.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -20,8 +22,9 @@
 
 namespace {
 
-std::string Sandbox;        // /tmp/qar-fuzz-extract-XXXXXX
+std::string Sandbox;        // /tmp/qfXXXXXX: already 8.3, so shortening leaves the path as it is
 std::string Destination;    // Sandbox/a/b/c/dest
+bool ShortNameVolume = false;
 
 // Removes everything below path (not path itself).
 void Empty(const std::string& path) {
@@ -61,14 +64,48 @@ bool OnlyDestination(const std::string& path) {
     return fine;
 }
 
+// True when every entry below path has an 8.3 name: at most 8 characters, then at most one
+// full stop and 3 more.
+bool OnlyShortNames(const std::string& path) {
+    DIR* d = opendir(path.c_str());
+    if (d == nullptr) return true;
+    bool fine = true;
+    while (dirent* e = readdir(d)) {
+        if (!strcmp(e->d_name, ".") || !strcmp(e->d_name, "..")) continue;
+        const char* dot = strchr(e->d_name, '.');
+        size_t base = dot != nullptr ? (size_t)(dot - e->d_name) : strlen(e->d_name);
+        size_t extension = dot != nullptr ? strlen(dot + 1) : 0;
+        bool shortName = base <= 8 && extension <= 3 && (dot == nullptr || strchr(dot + 1, '.') == nullptr);
+        if (!shortName) {
+            fprintf(stderr, "not an 8.3 name: %s/%s\n", path.c_str(), e->d_name);
+            fine = false;
+        }
+        if (!OnlyShortNames(path + "/" + e->d_name)) fine = false;
+    }
+    closedir(d);
+    return fine;
+}
+
 }  // namespace
+
+// The link wraps FsMaxComponentLength (cmake/fuzz.cmake): the answer of a volume that takes
+// 8.3 names only, when the input asks for one.
+extern "C" uint32_t __real__Z20FsMaxComponentLengthPKc(const char* destination);
+extern "C" uint32_t __wrap__Z20FsMaxComponentLengthPKc(const char* destination) {
+    return ShortNameVolume ? 12 : __real__Z20FsMaxComponentLengthPKc(destination);
+}
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     BuildCrcTable();
-    char pattern[] = "/tmp/qar-fuzz-extract-XXXXXX";
+    char pattern[] = "/tmp/qfXXXXXX";
     if (mkdtemp(pattern) == nullptr) abort();
     Sandbox = pattern;
     Destination = Sandbox + "/a/b/c/dest";
+    // The sandbox goes when the run ends normally; after a finding it stays to be looked at.
+    atexit([] {
+        Empty(Sandbox);
+        rmdir(Sandbox.c_str());
+    });
     TheConsoleSettings.Quiet = true;
     TheConsoleSettings.Silent = true;
     return 0;
@@ -87,6 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Profile.ArchiveBase = 0;
     // Even answers replace existing files, odd ones ask (and the console answers No).
     Profile.OverwriteWithoutPrompt = size > 0 && (data[size - 1] & 1) == 0;
+    ShortNameVolume = size > 0 && (data[size - 1] & 2) != 0;
     std::string core = Destination;
     for (char& c : core) {
         if (c == '/') c = '\\';
@@ -97,6 +135,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     FuzzCheck(OnlyDestination(Sandbox), "nothing is written outside the destination");
     FuzzCheck(State.Window == nullptr, "the run releases its window");
+    FuzzCheck(!ShortNameVolume || OnlyShortNames(Destination), "a volume without long names gets 8.3 names");
     State.InputBuffer = fuzzInput;
     Empty(Destination);
     return 0;

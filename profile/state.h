@@ -62,9 +62,9 @@ struct ExtractorState {
     // Call filters and CRC-32.
     uint32_t RunningCrc;
     uint32_t CrcTable[256];
-    int32_t FilterMode;
+    uint32_t FilterMode;         // operand width of the member's call filter, 0 for none
     uint8_t FilterCarry[8];
-    int32_t FilterCarryCount;
+    uint32_t FilterCarryCount;
 };
 
 extern ExtractorState State;

@@ -42,7 +42,7 @@ protected:
         size_t at = 0;
         int32_t r = 0;
         for (size_t n : stretches) {
-            r = FilterAndWrite(out, stored.data() + at, (int32_t)n, (uint32_t)at,
+            r = FilterAndWrite(out, stored.data() + at, (uint32_t)n, (uint32_t)at,
                                bound != 0 ? bound : (uint32_t)stored.size(), at + n == stored.size());
             at += n;
             if (r < 0) break;
@@ -150,6 +150,40 @@ TEST_F(FilterTest, CallsNearEveryStretchEndGiveTheSameFile) {
     }
 }
 
+TEST_F(FilterTest, EachFilterCountsTheOperandBytesItReadPastItsLength) {
+    // Continuing behind the bytes a call reports as read must give the whole member: a
+    // count too small restores operand bytes twice, one too large skips bytes.
+    for (uint32_t width : {kCallOperand16, kCallOperand32}) {
+        for (size_t call = 20; call < 32; ++call) {
+            Bytes plain(64, 0x33);
+            plain[call] = 0xE8;
+            Bytes stored = width == kCallOperand16 ? ApplyCallFilter16(plain) : ApplyCallFilter32(plain);
+            const uint32_t bound = (uint32_t)stored.size();
+            for (uint32_t cut = 18; cut <= 34; ++cut) {
+                FileHandle out = FsCreate(CorePath(path_).c_str(), 0);
+                ASSERT_NE(out, kInvalidHandle);
+                State.FilterMode = width;
+                State.RunningCrc = 0xFFFFFFFFu;
+                int32_t past = width == kCallOperand16 ? CallFilter16(out, stored.data(), cut, 0)
+                                                       : CallFilter32(out, stored.data(), cut, 0, bound);
+                ASSERT_GE(past, 0);
+                uint32_t at = cut + (uint32_t)past;
+                // The rest, with the operand of a call at its end held back as a member's
+                // last bytes are: they are copied as they are.
+                uint32_t rest = (uint32_t)stored.size() - at - width;
+                int32_t tail = width == kCallOperand16
+                                   ? CallFilter16(out, stored.data() + at, rest, at)
+                                   : CallFilter32(out, stored.data() + at, rest, at, bound);
+                ASSERT_GE(tail, 0);
+                at += rest + (uint32_t)tail;
+                ASSERT_GE(FsWrite(out, stored.data() + at, (uint32_t)stored.size() - at), 0);
+                FsClose(out);
+                ASSERT_EQ(ReadWholeFile(path_), plain) << "width " << width << " call " << call << " cut " << cut;
+            }
+        }
+    }
+}
+
 TEST_F(FilterTest, OneByteAtATimeMatchesWholeAndChunkBoundaries) {
     // Larger than two filter chunks, with calls everywhere, including at the chunk limits.
     for (int width : {2, 4}) {
@@ -188,7 +222,7 @@ TEST_F(FilterTest, CarryIsDroppedWhenTheMemberNeverEnds) {
     State.RunningCrc = 0xFFFFFFFFu;
     ASSERT_EQ(FilterAndWrite(out, b.data(), 10, 0, 100, false), 0);
     FsClose(out);
-    EXPECT_EQ(State.FilterCarryCount, 1);
+    EXPECT_EQ(State.FilterCarryCount, 1u);
     Bytes written = ReadWholeFile(path_);
     EXPECT_EQ(written, Bytes(9, 0x22));
     EXPECT_EQ(~State.RunningCrc, ReferenceCrc32(written));

@@ -149,7 +149,7 @@ TEST(CallFilterForward, TheExtractorsFilterRestoresIt) {
             size_t done = 0;
             do {
                 const size_t n = std::min<size_t>(size - done, 1 + rng() % (rng() % 2 ? 7 : 20000));
-                ASSERT_EQ(FilterAndWrite(out, stored.data() + done, (int32_t)n, (uint32_t)done,
+                ASSERT_EQ(FilterAndWrite(out, stored.data() + done, (uint32_t)n, (uint32_t)done,
                                          (uint32_t)size, done + n == size),
                           0);
                 done += n;

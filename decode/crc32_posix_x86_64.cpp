@@ -1,6 +1,7 @@
-// The Linux tools' CRC-32: on processors with carry-less multiplication, 64-byte blocks are
-// folded in four 128-bit lanes and the last 16 folded bytes go through the tables; without
-// it, or for short data, the table-driven step alone. Both give the same register values.
+// The Linux tools' CRC-32 on x86-64: on processors with carry-less multiplication, 64-byte
+// blocks are folded in four 128-bit lanes and the last 16 folded bytes go through the tables;
+// without it, or for short data, the table-driven step alone. Both give the same register
+// values. Other processors build crc32_posix_generic.cpp instead.
 //
 // Folding: the register is XORed into the first four data bytes, which makes the checksum
 // the remainder of (data * x^32) modulo the polynomial P. A 128-bit lane whose bytes 0-7
