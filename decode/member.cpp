@@ -11,6 +11,7 @@
 #include "decode/filter.h"
 #include "decode/input.h"
 #include "decode/lzdecode.h"
+#include "decode/work_limit.h"
 #include "platform/errors.h"
 #include "profile/profile.h"
 #include "profile/state.h"
@@ -109,6 +110,7 @@ int32_t DecodeNextBlock() {
     State.LastBlockSeen = (uint8_t)((head >> 4) & 1);
     uint32_t decodedSize = (head >> 5) & 0xFFFFF;
     ConsumeBits(kHeaderBits);
+    if (!CountDecoded(decodedSize)) return ErrLimit;
 
     // The first block of a stream sets the window's capacity; MakeRoom allocates it.
     if (State.Window == nullptr) State.WindowCapacity = decodedSize + kWindowSlack;
@@ -223,6 +225,8 @@ int32_t ExtractMember(FileHandle output, uint32_t streamOffset, uint32_t memberO
         }
         remaining -= n;
         offset += n;
+        // Counted once written: a run stops at the chunk that takes it past the bound.
+        if (!CountWritten(n)) return ErrLimit;
     }
     State.RunningCrc = ~State.RunningCrc;
     // A stream that ends before the member does leaves the member short. Its CRC-32 may
