@@ -32,27 +32,31 @@ void GrowWindow(uint32_t need) {
 
 // Makes WindowBuffer hold WindowCapacity bytes from Window on, allocating it for a stream's
 // first block. Trimming history only moves Window forward; the history goes back to the
-// buffer's front only when the window would run past the buffer's end, and the buffer grows
-// by the capacity whenever it holds less than twice the capacity. Between two such moves
-// the window passes at least its capacity, more than the history moved: each decoded byte
-// is moved about once, however large the window and however small the blocks; and the
-// buffer grows by half its size or more each time. False when memory runs out.
+// buffer's front only when the window would run past the buffer's end, and the buffer
+// keeps a quarter of the history spare behind the window: between two such moves the
+// window passes at least that quarter, so each decoded byte costs at most four bytes moved,
+// however large the window and however small the blocks. A buffer that grows gets half the
+// history spare, so that the capacity must grow by a quarter of the history (by decoding)
+// before it grows again. False when memory runs out.
 bool MakeRoom() {
     uint32_t capacity = State.WindowCapacity;
     uint32_t size = State.WindowBufferSize;
+    uint32_t history = State.HistoryLength;
     uint8_t* buffer = State.WindowBuffer;
     uint32_t start = (uint32_t)(State.Window - buffer);
     if (start + capacity <= size) return true;
-    if (2 * capacity > size) {
-        buffer = (uint8_t*)MemRealloc(buffer, size + capacity);
+    uint32_t spare = history / 4;
+    if (capacity + spare > size) {
+        uint32_t grown = capacity + 2 * spare;
+        buffer = (uint8_t*)MemRealloc(buffer, grown);
         if (buffer == nullptr) return false;
         // A damaged block can leave window bytes unwritten (a match at distance 0): they
         // must read as zeros, never as whatever the heap held before.
-        memset(buffer + size, 0, capacity);
+        memset(buffer + size, 0, grown - size);
         State.WindowBuffer = buffer;
-        State.WindowBufferSize = size + capacity;
+        State.WindowBufferSize = grown;
     }
-    memmove(buffer, buffer + start, State.HistoryLength);
+    memmove(buffer, buffer + start, history);
     State.Window = buffer;
     return true;
 }
