@@ -2,13 +2,15 @@
 // one decoded byte each, every one of them asking for the largest window behind a history
 // that already fills it, beside `qar test` on a packed archive of ordinary text of the same
 // file size. A decoder whose work per block grows with the window shows a large ratio here;
-// one whose work follows the bytes decoded stays within a small factor.
+// one whose work follows the bytes decoded stays within a small factor. The same tiny
+// blocks asking for the smallest window show what the window size itself costs.
 //
 //   bench_tiny_blocks [--runs N] [--blocks N] [--keep DIR] QAR...
 //
 // Each QAR is a `qar` binary (for instance one built before and one after a change); for
-// each it prints the best wall time of N runs (default 5) of `qar test -q` on both archives
-// and their ratio. The exit status is 1 when a run fails, never because of a time.
+// each it prints the best wall time of N runs (default 5) of `qar test -q` on the archives,
+// the ratio of the largest-window tiny blocks to the packed text and to the smallest-window
+// tiny blocks. The exit status is 1 when a run fails, never because of a time.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -23,14 +25,28 @@
 
 #include "bench/timing.h"
 #include "pack/container.h"
+#include "profile/profile.h"
 #include "tests/support/archive_builder.h"
 
 using namespace qartest;
 
 namespace {
 
-const uint32_t kLargestClass = 2, kLargestIndex = 7;   // the 512 KB window
-const uint32_t kLargestWindow = 524288;
+struct WindowChoice {
+    uint32_t Class, Index, Size;
+};
+
+// The largest or the smallest window of the profile.
+WindowChoice PickWindow(bool largest) {
+    WindowChoice best = {0, 0, Profile.WindowSizes[0][0]};
+    for (uint32_t c = 0; c < 3; ++c) {
+        for (uint32_t i = 0; i < 8; ++i) {
+            uint32_t size = Profile.WindowSizes[c][i];
+            if (largest ? size > best.Size : size < best.Size) best = {c, i, size};
+        }
+    }
+    return best;
+}
 
 // Words of a small vocabulary in lines: text that packs to about a third of its size.
 Bytes MakeText(size_t size, uint32_t seed) {
@@ -56,10 +72,10 @@ Bytes MakeText(size_t size, uint32_t seed) {
 }
 
 // One member whose stream is a stored block that fills the largest window, then `blocks`
-// compressed blocks of one literal each, all asking for the largest window.
-Bytes TinyBlockArchive(uint32_t blocks) {
+// compressed blocks of one literal each, all asking for the given window.
+Bytes TinyBlockArchive(uint32_t blocks, const WindowChoice& window) {
     ArchiveBuilder b;
-    const size_t fill = kLargestWindow + 4096;
+    const size_t fill = PickWindow(true).Size + 4096;
     Bytes plain = MakeText(fill + blocks, 7);
     b.AddFile("tiny.txt", plain);
     b.Layout();
@@ -76,11 +92,11 @@ Bytes TinyBlockArchive(uint32_t blocks) {
         uint8_t x = decoded[first + i];
         bool last = i + 1 == blocks;
         if (last) {
-            out.push_back(LiteralBlock({x}, true, kLargestClass, kLargestIndex, kLargestWindow + 1));
+            out.push_back(LiteralBlock({x}, true, window.Class, window.Index, window.Size + 1));
             continue;
         }
         if (byValue[x].empty())
-            byValue[x] = LiteralBlock({x}, false, kLargestClass, kLargestIndex, kLargestWindow + 1);
+            byValue[x] = LiteralBlock({x}, false, window.Class, window.Index, window.Size + 1);
         out.push_back(byValue[x]);
     }
     b.PlaceStreams();
@@ -160,22 +176,30 @@ int main(int argc, char** argv) {
     }
     std::string folder = keep.empty() ? MakeTempFolder("tiny-blocks") : keep;
     if (!keep.empty()) mkdir(keep.c_str(), 0755);
-    const std::string tinyPath = folder + "/tiny-blocks.qar", normalPath = folder + "/normal.qar";
-    Bytes tiny = TinyBlockArchive(blocks);
+    const std::string tinyPath = folder + "/tiny-blocks.qar", normalPath = folder + "/normal.qar",
+                      smallPath = folder + "/tiny-blocks-small-window.qar";
+    const WindowChoice largest = PickWindow(true), smallest = PickWindow(false);
+    Bytes tiny = TinyBlockArchive(blocks, largest);
+    Bytes small = TinyBlockArchive(blocks, smallest);
     Bytes normal = NormalArchive(tiny.size());
     WriteWholeFile(tinyPath, tiny);
+    WriteWholeFile(smallPath, small);
     WriteWholeFile(normalPath, normal);
-    printf("archives: %u tiny blocks %zu bytes, packed text %zu bytes; best of %d runs\n",
-           blocks, tiny.size(), normal.size(), runs);
+    printf("archives: %u tiny blocks (window %u) %zu bytes, packed text %zu bytes, the tiny blocks "
+           "with window %u; best of %d runs\n",
+           blocks, largest.Size, tiny.size(), normal.size(), smallest.Size, runs);
     int status = 0;
     for (const std::string& qar : binaries) {
         double t = TimeTest(qar, tinyPath, runs);
         double n = TimeTest(qar, normalPath, runs);
-        if (t < 0 || n < 0) {
+        double w = TimeTest(qar, smallPath, runs);
+        if (t < 0 || n < 0 || w < 0) {
             status = 1;
             continue;
         }
-        printf("%s: tiny blocks %.3f s, normal %.3f s, ratio %.1f\n", qar.c_str(), t, n, t / n);
+        printf("%s: tiny blocks %.3f s, packed text %.3f s, ratio %.1f; smallest window %.3f s, "
+               "largest/smallest %.2f\n",
+               qar.c_str(), t, n, t / n, w, t / w);
     }
     if (keep.empty()) RemoveTree(folder);
     return status;
