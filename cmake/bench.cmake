@@ -33,3 +33,10 @@ add_executable(bench_decode EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/bench/decode_be
 target_include_directories(bench_decode PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_options(bench_decode PRIVATE -O2)
 target_link_libraries(bench_decode PRIVATE qar_test_support ${QAR_CORE} deflate z)
+
+# bench_tiny_blocks: `qar test` on 100,000 one-byte blocks that each ask for the largest
+# window, beside a packed archive of the same size (bench/tiny_blocks.cpp). Not a test.
+add_executable(bench_tiny_blocks EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/bench/tiny_blocks.cpp)
+target_include_directories(bench_tiny_blocks PRIVATE ${CMAKE_SOURCE_DIR})
+target_compile_options(bench_tiny_blocks PRIVATE -O2)
+target_link_libraries(bench_tiny_blocks PRIVATE qar_test_support qar_pack ${QAR_CORE})

@@ -11,6 +11,7 @@
 #include "decode/filter.h"
 #include "decode/input.h"
 #include "decode/lzdecode.h"
+#include "decode/work_limit.h"
 #include "platform/errors.h"
 #include "profile/profile.h"
 #include "profile/state.h"
@@ -24,24 +25,46 @@ enum : uint32_t {
     kWindowFieldBits = 5,
 };
 
-// Makes Window hold history + a block of blockSize bytes. False when memory runs out.
-bool EnsureWindow(uint32_t history, uint32_t blockSize) {
-    uint32_t need = history + blockSize;
-    if (need <= State.WindowCapacity) return true;
-    uint8_t* grown = (uint8_t*)MemRealloc(State.Window, need + kWindowSlack);
-    if (grown == nullptr) return false;
-    // A damaged block can leave window bytes unwritten (a match at distance 0): they must
-    // read as zeros, never as whatever the heap held before.
-    memset(grown + State.WindowCapacity, 0, need + kWindowSlack - State.WindowCapacity);
-    State.Window = grown;
-    State.WindowCapacity = need + kWindowSlack;
+// Makes the window at least need bytes long (the capacity the stream's blocks define).
+void GrowWindow(uint32_t need) {
+    if (need > State.WindowCapacity) State.WindowCapacity = need + kWindowSlack;
+}
+
+// Makes WindowBuffer hold WindowCapacity bytes from Window on, allocating it for a stream's
+// first block. Trimming history only moves Window forward; the history goes back to the
+// buffer's front only when the window would run past the buffer's end, and the buffer
+// keeps a quarter of the history spare behind the window: between two such moves the
+// window passes at least that quarter, so each decoded byte costs at most four bytes moved,
+// however large the window and however small the blocks. A buffer that grows gets half the
+// history spare, so that the capacity must grow by a quarter of the history (by decoding)
+// before it grows again. False when memory runs out.
+bool MakeRoom() {
+    uint32_t capacity = State.WindowCapacity;
+    uint32_t size = State.WindowBufferSize;
+    uint32_t history = State.HistoryLength;
+    uint8_t* buffer = State.WindowBuffer;
+    uint32_t start = (uint32_t)(State.Window - buffer);
+    if (start + capacity <= size) return true;
+    uint32_t spare = history / 4;
+    if (capacity + spare > size) {
+        uint32_t grown = capacity + 2 * spare;
+        buffer = (uint8_t*)MemRealloc(buffer, grown);
+        if (buffer == nullptr) return false;
+        // A damaged block can leave window bytes unwritten (a match at distance 0): they
+        // must read as zeros, never as whatever the heap held before.
+        memset(buffer + size, 0, grown - size);
+        State.WindowBuffer = buffer;
+        State.WindowBufferSize = grown;
+    }
+    memmove(buffer, buffer + start, history);
+    State.Window = buffer;
     return true;
 }
 
-// Keeps only the last keep bytes of history, moved to the front of Window.
+// Keeps only the last keep bytes of history, which now begin at Window.
 void TrimHistory(uint32_t keep) {
     if (State.HistoryLength <= keep) return;
-    memmove(State.Window, State.Window + (State.HistoryLength - keep), keep);
+    State.Window += State.HistoryLength - keep;
     State.HistoryLength = keep;
 }
 
@@ -53,17 +76,10 @@ void ConsumeBits(uint32_t n) {
 
 // Frees the window and forgets every block of the stream; position becomes StreamPosition.
 void ForgetStream(int32_t position) {
-    if (State.Window != nullptr) MemFree(State.Window);
-    State.Window = nullptr;
-    State.WindowCapacity = 0;
+    MemFree(State.WindowBuffer);
     State.StreamPosition = position;
-    State.HistoryLength = 0;
-    State.BlockDecodedSize = 0;
-    State.BlockStreamOffset = 0;
-    State.LastBlockSeen = 0;
-    State.StreamStarted = 0;
-    State.BlockInProgress = 0;
-    State.StreamEnded = 0;
+    // Window to StreamEnded: pointers, sizes and flags, all zero.
+    memset(&State.Window, 0, (uint32_t)((uint8_t*)(&State.StreamEnded + 1) - (uint8_t*)&State.Window));
 }
 
 void RestartStream(int32_t target) {
@@ -96,16 +112,10 @@ int32_t DecodeNextBlock() {
     State.LastBlockSeen = (uint8_t)((head >> 4) & 1);
     uint32_t decodedSize = (head >> 5) & 0xFFFFF;
     ConsumeBits(kHeaderBits);
+    if (!CountDecoded(decodedSize)) return ErrLimit;
 
-    if (State.Window == nullptr) {
-        State.WindowCapacity = decodedSize + kWindowSlack;
-        State.Window = (uint8_t*)MemAlloc(State.WindowCapacity);
-        if (State.Window == nullptr) {
-            State.WindowCapacity = 0;
-            return ErrNoMemory;
-        }
-        memset(State.Window, 0, State.WindowCapacity);
-    }
+    // The first block of a stream sets the window's capacity; MakeRoom allocates it.
+    if (State.Window == nullptr) State.WindowCapacity = decodedSize + kWindowSlack;
 
     if (type == 1) {
         if (State.StreamStarted) {
@@ -114,14 +124,12 @@ int32_t DecodeNextBlock() {
             if (windowClass == 3) windowClass = 2;
             uint32_t size = Profile.WindowSizes[windowClass][(bits >> 2) & 7];
             TrimHistory(size);
-            if (!EnsureWindow(State.HistoryLength, decodedSize)) return ErrNoMemory;
+            GrowWindow(State.HistoryLength + decodedSize);
         }
         ConsumeBits(kWindowFieldBits);
-        State.BlockDecodedSize = decodedSize;
-        r = DecodeLzBlock(State.Window, State.HistoryLength, decodedSize);
-        if (r < 0) return r;
     } else {
-        if (!EnsureWindow(0, decodedSize)) return ErrNoMemory;
+        // The window grows for the block alone; the history kept is what fits beside it.
+        GrowWindow(decodedSize);
         if (State.LastBlockSeen) {
             State.HistoryLength = 0;   // nothing can refer back to the history any more
         } else {
@@ -129,10 +137,12 @@ int32_t DecodeNextBlock() {
             uint32_t room = State.WindowCapacity - decodedSize;
             TrimHistory(keep < room ? keep : room);
         }
-        State.BlockDecodedSize = decodedSize;
-        r = CopyStored(State.Window + State.HistoryLength, decodedSize);
-        if (r < 0) return r;
     }
+    if (!MakeRoom()) return ErrNoMemory;
+    State.BlockDecodedSize = decodedSize;
+    r = type == 1 ? DecodeLzBlock(State.Window, State.HistoryLength, decodedSize)
+                  : CopyStored(State.Window + State.HistoryLength, decodedSize);
+    if (r < 0) return r;
     if ((uint32_t)r < decodedSize) {
         // A block that decodes short ends its stream.
         State.BlockDecodedSize = (uint32_t)r;
@@ -217,6 +227,8 @@ int32_t ExtractMember(FileHandle output, uint32_t streamOffset, uint32_t memberO
         }
         remaining -= n;
         offset += n;
+        // Counted once written: a run stops at the chunk that takes it past the bound.
+        if (!CountWritten(n)) return ErrLimit;
     }
     State.RunningCrc = ~State.RunningCrc;
     // A stream that ends before the member does leaves the member short. Its CRC-32 may

@@ -16,6 +16,7 @@ enum : int32_t {
     ErrCrc = -12,
     ErrSeek = -17,
     ErrCancelled = -25,
+    ErrLimit = -26,   // a Linux tool's bound on a run (decode/work_limit.h); the tool says which
     ErrInputExhausted = -50,
 };
 

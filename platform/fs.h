@@ -39,7 +39,8 @@ enum : int32_t {
 };
 
 void* MemAlloc(uint32_t size);
-void* MemRealloc(void* block, uint32_t size);   // may move; null leaves the old block valid
+void* MemRealloc(void* block, uint32_t size);   // may move; null leaves the old block valid;
+                                                // a null block is a new allocation
 void MemFree(void* block);
 
 FileHandle FsCreate(const char* path, uint32_t attributes);

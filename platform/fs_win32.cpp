@@ -89,6 +89,8 @@ bool VolumeRoot(const char* path, char* root, uint32_t size) {
 void* MemAlloc(uint32_t size) { return (void*)LocalAlloc(LMEM_FIXED, size); }
 
 void* MemRealloc(void* block, uint32_t size) {
+    // LocalReAlloc takes no null block: a first allocation goes to LocalAlloc.
+    if (block == nullptr) return MemAlloc(size);
     return (void*)LocalReAlloc((HLOCAL)block, size, LMEM_MOVEABLE);
 }
 

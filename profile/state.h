@@ -47,13 +47,18 @@ struct ExtractorState {
     uint8_t* EntryEnd;
     int32_t DirectoryPosition;
 
-    // Member stream extraction.
+    // Member stream extraction. The window (history, then the block being decoded) begins
+    // at Window inside WindowBuffer; WindowCapacity is the window's size as the stream's
+    // blocks define it, WindowBufferSize what is allocated. Forgetting a stream clears the
+    // fields from Window to StreamEnded at once.
+    int32_t StreamPosition;
     uint8_t* Window;
     uint32_t WindowCapacity;
+    uint8_t* WindowBuffer;
+    uint32_t WindowBufferSize;
     uint32_t HistoryLength;
     uint32_t BlockStreamOffset;
     uint32_t BlockDecodedSize;
-    int32_t StreamPosition;
     uint8_t LastBlockSeen;
     uint8_t StreamStarted;
     uint8_t BlockInProgress;

@@ -2,13 +2,18 @@
 
 #include <errno.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <sys/statvfs.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "archive/directory.h"
 #include "decode/member.h"
+#include "decode/work_limit.h"
 #include "platform/errors.h"
 #include "platform/fs.h"
 #include "platform/text.h"
@@ -229,4 +234,59 @@ std::string PrintableName(const std::string& name) {
 void SetProgramName(const char* path) {
     const char* base = strrchr(path, '/');
     CopyText(State.ProgramName, kProgramNameSize, base != nullptr ? base + 1 : path);
+}
+
+bool ParseSize(const char* text, uint64_t* value) {
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long n = strtoull(text, &end, 10);
+    if (errno || end == text || text[0] == '-') return false;
+    uint64_t scale = 1;
+    if (*end == 'k' || *end == 'K') scale = 1u << 10, ++end;
+    else if (*end == 'm' || *end == 'M') scale = 1u << 20, ++end;
+    else if (*end == 'g' || *end == 'G') scale = 1u << 30, ++end;
+    if (*end) return false;
+    if (n > UINT64_MAX / scale) return false;
+    *value = n * scale;
+    return true;
+}
+
+uint64_t DefaultMaxOutput(uint64_t fileSize) {
+    const uint64_t floor = 1ull << 30;
+    return fileSize > floor / 200 ? fileSize * 200 : floor;
+}
+
+void StartMaxOutput(uint64_t limit) { StartWorkLimit(limit); }
+
+bool ReportMaxOutput() {
+    if (!TheWorkLimit.Reached) return false;
+    fprintf(stderr,
+            "qar: stopped: the run decoded more than %llu bytes, the --max-output limit; if "
+            "you trust this archive, run again with a larger --max-output SIZE (bytes, or "
+            "with K, M or G)\n",
+            (unsigned long long)TheWorkLimit.Limit);
+    return true;
+}
+
+uint64_t DeclaredFileBytes() {
+    uint64_t total = 0;
+    WalkDirectory([&](const DirectoryEntry& e, const std::string&) {
+        if (!(e.Flags & FlagFolder)) total += e.MemberSize;
+        return true;
+    });
+    return total;
+}
+
+bool AvailableSpace(const std::string& path, uint64_t* bytes) {
+    std::error_code ec;
+    std::filesystem::path at = path.empty() ? "." : path;
+    while (!std::filesystem::exists(at, ec)) {
+        if (!at.has_relative_path()) return false;
+        at = at.parent_path();
+        if (at.empty()) at = ".";
+    }
+    struct statvfs v;
+    if (statvfs(at.c_str(), &v) != 0) return false;
+    *bytes = (uint64_t)v.f_bavail * v.f_frsize;
+    return true;
 }

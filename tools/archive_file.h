@@ -46,6 +46,27 @@ int32_t WalkDirectory(const std::function<bool(const DirectoryEntry&, const std:
 bool AllocateInput();
 void ReleaseInput();
 
+// Parses a count with an optional K, M or G suffix (powers of 1024).
+bool ParseSize(const char* text, uint64_t* value);
+
+// The bound of `qar test | extract` on a run (--max-output SIZE): once the member bytes
+// written, or the decoding work (the sizes of the blocks decoded, a restarted stream
+// counting again), pass it, the run stops. Without the option: 200 times the size of the
+// file, at least 1 GiB; real archives stay far below that, while a small hostile one could
+// otherwise make terabytes of output or endless decoding.
+uint64_t DefaultMaxOutput(uint64_t fileSize);
+// Sets the bound for the run that follows.
+void StartMaxOutput(uint64_t limit);
+// True when the run stopped at the bound; the message then went to standard error.
+bool ReportMaxOutput();
+
+// The declared size of every file entry of the open archive, summed; entries past a damaged
+// part of the directory are not counted (the run itself reports the damage).
+uint64_t DeclaredFileBytes();
+// Bytes that an unprivileged writer may still use on the file system of path, or of the
+// nearest folder above it that exists. False when it cannot be told.
+bool AvailableSpace(const std::string& path, uint64_t* bytes);
+
 // Sets State.ProgramName, the default name in messages, to the base name of path.
 void SetProgramName(const char* path);
 

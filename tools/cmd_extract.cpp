@@ -20,11 +20,15 @@
 namespace {
 
 const char kExtractUsage[] =
-    "usage: qar extract FILE [-d DIR] [-y | -n] [-q]\n"
-    "  -d DIR  extract into DIR (default: the current folder)\n"
-    "  -y      replace existing files without asking\n"
-    "  -n      never replace existing files\n"
-    "  -q      no progress lines\n";
+    "usage: qar extract FILE [-d DIR] [-y | -n] [-q] [--max-output SIZE]\n"
+    "  -d DIR             extract into DIR (default: the current folder)\n"
+    "  -y                 replace existing files without asking\n"
+    "  -n                 never replace existing files\n"
+    "  -q                 no progress lines\n"
+    "  --max-output SIZE  stop once the run has decoded more than SIZE bytes, counting every\n"
+    "                     restart of a stream (bytes, or with K, M or G; default 200 times\n"
+    "                     the file's size, at least 1G)\n"
+    "Nothing is written when the files' declared sizes add up to more than DIR's free space.\n";
 
 // Ctrl-C asks the run to stop the way the dialog's Cancel does: the partial file is deleted.
 void OnInterrupt(int) { Profile.CancelRequested = 1; }
@@ -34,11 +38,17 @@ void OnInterrupt(int) { Profile.CancelRequested = 1; }
 int CmdExtract(int argc, char** argv) {
     const char* file = nullptr;
     std::string folder;
+    uint64_t maxOutput = 0;
     TheConsoleSettings = ConsoleSettings{kConsoleAsk, false, false};
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
         if (!strcmp(a, "-d") && i + 1 < argc) {
             folder = argv[++i];
+        } else if (!strcmp(a, "--max-output") && i + 1 < argc) {
+            if (!ParseSize(argv[++i], &maxOutput) || maxOutput == 0) {
+                fprintf(stderr, "qar extract: --max-output takes a size: bytes, or with K, M or G\n");
+                return 2;
+            }
         } else if (!strcmp(a, "-y")) {
             TheConsoleSettings.Overwrite = kConsoleReplace;
         } else if (!strcmp(a, "-n")) {
@@ -68,6 +78,7 @@ int CmdExtract(int argc, char** argv) {
         std::filesystem::path resolved = std::filesystem::weakly_canonical(folder, ec);
         if (!ec) folder = resolved.string();
     }
+    const std::string destination = folder.empty() ? "." : folder;
     // The core separates path components with backslashes on every platform.
     for (char& c : folder) {
         if (c == '/') c = '\\';
@@ -81,6 +92,23 @@ int CmdExtract(int argc, char** argv) {
     ArchiveFileInfo info;
     if (!OpenArchiveForCore(file, &info)) return 1;
     SetProgramName(file);
+    // Refused before anything is written: files that declare more than the destination
+    // holds (a file the run replaces counts in full).
+    uint64_t declared = 0, available = 0;
+    if (AllocateInput()) {
+        declared = DeclaredFileBytes();
+        ReleaseInput();
+    }
+    if (AvailableSpace(destination, &available) && declared > available) {
+        fprintf(stderr,
+                "qar: not enough free space: the files in %s declare %llu bytes, %s has %llu "
+                "bytes free; nothing was extracted\n",
+                file, (unsigned long long)declared, destination.c_str(),
+                (unsigned long long)available);
+        CloseArchiveForCore();
+        return 1;
+    }
+    StartMaxOutput(maxOutput != 0 ? maxOutput : DefaultMaxOutput(info.FileSize));
     CopyText(Profile.DestinationFolder, sizeof Profile.DestinationFolder, folder.c_str());
     Profile.OverwriteWithoutPrompt = TheConsoleSettings.Overwrite == kConsoleReplace ? 1 : 0;
     TheConsoleRecord = ConsoleRecord{};
@@ -101,5 +129,6 @@ int CmdExtract(int argc, char** argv) {
     if (c.Failed != 0) fprintf(stderr, ", %u files failed", c.Failed);
     if (Profile.CancelRequested) fputs(", interrupted", stderr);
     fputs("\n", complete ? stdout : stderr);
+    ReportMaxOutput();
     return complete ? 0 : 1;
 }

@@ -15,6 +15,7 @@
 
 #include "pack/container.h"
 #include "pack/source_tree.h"
+#include "tools/archive_file.h"
 #include "tools/commands.h"
 
 namespace {
@@ -70,22 +71,6 @@ private:
 int Usage(const char* message) {
     fprintf(stderr, "qar pack: %s\n\n%s", message, kPackUsage);
     return 2;
-}
-
-// Parses a count with an optional K, M or G suffix (powers of 1024).
-bool ParseSize(const char* text, uint64_t* value) {
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long long n = strtoull(text, &end, 10);
-    if (errno || end == text || text[0] == '-') return false;
-    uint64_t scale = 1;
-    if (*end == 'k' || *end == 'K') scale = 1u << 10, ++end;
-    else if (*end == 'm' || *end == 'M') scale = 1u << 20, ++end;
-    else if (*end == 'g' || *end == 'G') scale = 1u << 30, ++end;
-    if (*end) return false;
-    if (n > UINT64_MAX / scale) return false;
-    *value = n * scale;
-    return true;
 }
 
 bool ParseInt(const char* text, long low, long high, long* value) {

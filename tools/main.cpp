@@ -18,6 +18,10 @@ const char kUsage[] =
     "  test    FILE                           decode every member and check its CRC-32\n"
     "  extract FILE [-d DIR] [-y | -n]        extract into DIR (default: current folder)\n"
     "\n"
+    "test and extract stop once a run has decoded more than --max-output SIZE bytes (default\n"
+    "200 times the file's size, at least 1G); extract writes nothing when the files' declared\n"
+    "sizes exceed the destination's free space.\n"
+    "\n"
     "Run `qar COMMAND --help` for the options of a command.\n";
 
 struct Command {

@@ -1,8 +1,10 @@
 // Member extraction from solid streams: continuing and restarting streams, blocks in between,
-// headers across blocks, history trimming, and streams that end early.
+// headers across blocks, history trimming (also over many small blocks), and streams that
+// end early.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 #include <string.h>
 #include <string>
 #include <vector>
@@ -196,6 +198,55 @@ TEST_F(MemberTest, CompressedBlockTrimsHistoryByWindowClass) {
         ReleaseStream();
         UnloadArchive();
     }
+}
+
+// Many small blocks that all ask for the largest window, behind a history that fills it:
+// each block trims the history at its front, and now and then the history goes back to the
+// front of the window's memory. Matches reach as far back as the window allows, also into
+// history from before such a move; the member must come out as from a plain decoder that
+// keeps the whole stream in one array.
+TEST_F(MemberTest, ManySmallBlocksWithTheLargestWindow) {
+    const uint32_t window = Profile.WindowSizes[2][7];
+    std::mt19937 random(91);
+    // The stored block fills the window; behind it, blocks of 1 to 3000 bytes, about three
+    // windows in all.
+    const size_t first = window + 3000;
+    std::vector<size_t> sizes;
+    size_t total = first;
+    while (total < first + 3 * window) {
+        sizes.push_back(1 + random() % 3000);
+        total += sizes.back();
+    }
+    CustomStream s(RandomBytes(total - 11 - 1 - 4, 92));   // LocalHeader, name "m", CRC
+    s.Add(StoredBlock(s.Part(0, first), false));
+    // The reference: literals keep the stream's random bytes, matches copy from the bytes
+    // the same array already holds.
+    Bytes& ref = s.decoded;
+    size_t at = first;
+    for (size_t b = 0; b < sizes.size(); ++b) {
+        std::vector<LzOp> ops;
+        const size_t start = at, end = at + sizes[b];
+        while (at < end) {
+            uint32_t length = 3 + random() % 8;
+            uint32_t pick = random() % 4;
+            if (pick == 0 || end - at < length) {
+                ops.push_back(Literal(ref[at++]));
+                continue;
+            }
+            // The farthest reach (the window's first byte), one just inside it, or any.
+            uint32_t reach = window + (uint32_t)(at - start);
+            uint32_t distance = pick == 1 ? reach : pick == 2 ? reach - 1 - random() % 16 : 1 + random() % reach;
+            ops.push_back(Match(length, distance));
+            for (uint32_t k = 0; k < length; ++k, ++at) ref[at] = ref[at - distance];
+        }
+        s.Add(CompressedBlock(ops, (uint32_t)sizes[b], b + 1 == sizes.size(), 2, 7, window + (uint32_t)sizes[b]));
+    }
+    Bytes member = s.Part(11 + 1, total - 4);
+    s.b.Entries[0].Plain = member;
+    s.b.Entries[0].Fields.MemberCrc = ReferenceCrc32(member);
+    Load(s.b, false);
+    ExpectIntact(s.b, 0);
+    EXPECT_EQ(State.HistoryLength, window);
 }
 
 TEST_F(MemberTest, StoredLastBlockDropsHistory) {

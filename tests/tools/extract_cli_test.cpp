@@ -2,6 +2,7 @@
 // for round trips of real trees, from `qar pack`, bare or behind an installer stub.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -57,10 +58,20 @@ Result Qar(const std::string& args, const std::string& cwd = "") {
 class ExtractCli : public ::testing::Test {
 protected:
     void SetUp() override { root_ = MakeTempFolder("xcli"); }
-    void TearDown() override { RemoveTree(root_); }
+    void TearDown() override {
+        if (!mount_.empty()) umount2(mount_.c_str(), MNT_DETACH);
+        RemoveTree(root_);
+    }
     std::string P(const std::string& relative) const { return root_ + "/" + relative; }
     std::string Q(const std::string& relative) const { return "'" + P(relative) + "'"; }
-    std::string root_;
+    // Mounts a tmpfs of the given size at root/name; false when this system does not let us.
+    bool MountSmall(const std::string& name, const char* options) {
+        fs::create_directories(P(name));
+        if (mount("tmpfs", P(name).c_str(), "tmpfs", 0, options) != 0) return false;
+        mount_ = P(name);
+        return true;
+    }
+    std::string root_, mount_;
 };
 
 ArchiveBuilder SampleArchive() {
@@ -205,6 +216,110 @@ TEST_F(ExtractCli, FailuresGiveTheSystemsMessagesAndStatus) {
     EXPECT_NE(r.Err.find("Archive data is damaged"), std::string::npos) << r.Err;
     EXPECT_FALSE(fs::exists(P("deep/escaped.txt")));
     EXPECT_FALSE(fs::exists(P("escaped.txt")));
+}
+
+// Counts a line of out that begins with prefix.
+size_t CountLines(const std::string& out, const std::string& prefix) {
+    size_t n = 0;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) n += line.compare(0, prefix.size(), prefix) == 0;
+    return n;
+}
+
+TEST_F(ExtractCli, MaxOutputStopsTestAndExtract) {
+    ArchiveBuilder b;
+    b.BlockSize = 50000;
+    b.AddFile("data.bin", RandomBytes(300000, 21));
+    WriteWholeFile(P("a.qar"), b.Build());
+    for (const char* command : {"test -q", "extract -q -d "}) {
+        const bool extract = command[0] == 'e';
+        const std::string out = extract ? Q("out") : "";
+        Result r = Qar(std::string(command) + out + " --max-output 100K " + Q("a.qar"));
+        EXPECT_EQ(r.Status, 1) << command;
+        EXPECT_NE(r.Err.find("more than 102400 bytes, the --max-output limit"), std::string::npos)
+            << command << ": " << r.Err;
+        EXPECT_NE(r.Err.find("run again with a larger --max-output SIZE"), std::string::npos) << r.Err;
+        if (extract) {
+            EXPECT_FALSE(fs::exists(P("out/data.bin")));   // the partial file is deleted
+        }
+        r = Qar(std::string(command) + out + " --max-output 1m " + Q("a.qar"));
+        EXPECT_EQ(r.Status, 0) << command << ": " << r.Err;
+        if (extract) {
+            EXPECT_EQ(ReadWholeFile(P("out/data.bin")), b.Entries[0].Plain);
+        }
+    }
+    EXPECT_EQ(Qar("test --max-output 5X " + Q("a.qar")).Status, 2);
+
+    // 2000 entries naming one member of a megabyte, which lies in one compressed block of a
+    // small archive: each entry is served from the window without decoding anything, and
+    // without the option the run stops long before the 2 GB they declare.
+    ArchiveBuilder zeros;
+    zeros.AddFile("z", Bytes(1000000, 0));
+    zeros.Layout();
+    const Bytes decoded = zeros.Streams[0].Decoded;
+    std::vector<LzOp> ops;
+    size_t at = 0;
+    for (; decoded[at] != 0 || decoded[at + 1] != 0; ++at) ops.push_back(Literal(decoded[at]));
+    ops.push_back(Literal(0));
+    for (++at; at + 10 <= 12 + 1000000; at += 10) ops.push_back(Match(10, 1));
+    for (; at < decoded.size(); ++at) ops.push_back(Literal(decoded[at]));
+    zeros.Streams[0].Blocks = {CompressedBlock(ops, (uint32_t)decoded.size(), true, 0, 0, (uint32_t)decoded.size())};
+    zeros.Entries[0].Plain.clear();   // only the directory entries are copied
+    for (int i = 0; i < 1999; ++i) zeros.Entries.push_back(zeros.Entries[0]);
+    WriteWholeFile(P("z.qar"), zeros.Write());
+    Result r = Qar("test " + Q("z.qar"));
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Err.find("the --max-output limit"), std::string::npos) << r.Err;
+    const size_t intact = CountLines(r.Out, "OK      z");
+    EXPECT_GT(intact, 0u);
+    EXPECT_LT(intact, 1999u);
+    EXPECT_EQ(CountLines(r.Out, "FAILED"), 0u);
+}
+
+// A member that begins in one block and ends in the next: every entry naming it again
+// restarts its stream from the first block. That stays allowed, and the decoding it costs
+// counts against --max-output although little comes out.
+TEST_F(ExtractCli, RestartedStreamsCountAgainstMaxOutput) {
+    ArchiveBuilder b;
+    b.AddFile("big", RandomBytes(300000, 22));
+    size_t tail = b.AddFile("tail", RandomBytes(100, 23));
+    b.Layout();
+    const uint32_t middle = b.Entries[tail].Fields.MemberOffset + 11 + 4 + 50;
+    b.BlockSize = middle;
+    b.Streams.clear();
+    b.Layout();
+    for (int i = 0; i < 59; ++i) b.Entries.push_back(b.Entries[tail]);
+    WriteWholeFile(P("r.qar"), b.Write());
+    // 60 restarts of a 300 KB stream, 6 KB out.
+    Result r = Qar("test -q --max-output 2M " + Q("r.qar"));
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Err.find("the --max-output limit"), std::string::npos) << r.Err;
+    r = Qar("test -q --max-output 64M " + Q("r.qar"));
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_NE(r.Out.find("61 of 61 files intact"), std::string::npos) << r.Out;
+}
+
+// Files that declare more than the destination's free space: refused before anything is
+// written; files that fit go in.
+TEST_F(ExtractCli, ExtractRefusesWhatTheFreeSpaceCannotHold) {
+    if (!MountSmall("small", "size=1m")) GTEST_SKIP() << "cannot mount a tmpfs here";
+    ArchiveBuilder big;
+    big.AddFile("first.bin", RandomBytes(600000, 24));
+    big.AddFile("second.bin", RandomBytes(600000, 25));
+    WriteWholeFile(P("big.qar"), big.Build());
+    Result r = Qar("extract -q " + Q("big.qar") + " -d " + Q("small/out"));
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Err.find("not enough free space: the files in " + P("big.qar") + " declare 1200000 bytes"),
+              std::string::npos) << r.Err;
+    EXPECT_NE(r.Err.find("nothing was extracted"), std::string::npos) << r.Err;
+    EXPECT_FALSE(fs::exists(P("small/out")));
+
+    ArchiveBuilder fits;
+    fits.AddFile("first.bin", RandomBytes(600000, 24));
+    WriteWholeFile(P("fits.qar"), fits.Build());
+    r = Qar("extract -q " + Q("fits.qar") + " -d " + Q("small/out"));
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(ReadWholeFile(P("small/out/first.bin")), fits.Entries[0].Plain);
 }
 
 // An installer as `qar sfx` writes it: the prepared stub, then the archive.
