@@ -8,4 +8,8 @@ set(CMAKE_FIND_ROOT_PATH /usr/aarch64-linux-gnu)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64-static -L /usr/aarch64-linux-gnu)
+# Linked statically, so that qemu needs no prefix for the ARM libraries: with one (-L), qemu
+# also redirects "/" to that prefix, and the file-system layer, which walks every path from
+# an open handle of "/", would walk the prefix instead of the real tree.
+set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64-static)
