@@ -4,6 +4,7 @@
 // order cost no decoding twice. Any member before the current block restarts its stream.
 #include "decode/member.h"
 
+#include <stddef.h>
 #include <string.h>
 
 #include "decode/stream_format.h"
@@ -73,6 +74,15 @@ void ConsumeBits(uint32_t n) {
     State.InputPointer += bits >> 3;
     State.BitOffset = (int32_t)(bits & 7);
 }
+
+// The stream's fields are cleared as one range, Window to StreamEnded. StreamPosition lies
+// before it (it is set, not cleared), and the filter's and CRC's fields lie behind it
+// (each member sets them); moving a field across either end changes what a restart keeps.
+static_assert(offsetof(ExtractorState, StreamPosition) < offsetof(ExtractorState, Window) &&
+                  offsetof(ExtractorState, Window) < offsetof(ExtractorState, StreamEnded) &&
+                  offsetof(ExtractorState, StreamEnded) < offsetof(ExtractorState, RunningCrc) &&
+                  offsetof(ExtractorState, StreamEnded) < offsetof(ExtractorState, FilterCarryCount),
+              "ForgetStream's range holds exactly the stream's fields");
 
 // Frees the window and forgets every block of the stream; position becomes StreamPosition.
 void ForgetStream(int32_t position) {

@@ -308,6 +308,28 @@ TEST_F(MemberTest, StreamEndingShortFailsTheCrcWithoutReadingBeyond) {
     ExpectIntact(b, 2);
 }
 
+// A filtered member whose stream ends right behind an 0xE8 leaves that byte held back
+// for an operand that never came; the next filtered member must not begin with it.
+TEST_F(MemberTest, HeldBackCallByteDoesNotReachTheNextMember) {
+    Bytes plain = RandomBytes(300, 71);
+    for (uint8_t& c : plain) c &= 0x7F;   // no call opcode but the one placed below
+    plain[199] = 0xE8;
+    ArchiveBuilder b;
+    b.AddFile("cut.exe", plain, FlagCallFilter32);
+    size_t next = b.AddFile("next.exe", CodeLikeBytes(500, 72), FlagCallFilter32, 1);
+    b.Layout();
+    Bytes& decoded = b.Streams[0].Decoded;
+    size_t cut = decoded.size() - 4 - plain.size() + 200;   // just behind the 0xE8
+    b.Streams[0].Blocks = {StoredBlock(decoded.data(), cut, true)};
+    b.PlaceStreams();
+    Load(b, false);
+    int32_t r;
+    Bytes got = Extract(b, 0, &r);
+    EXPECT_EQ(r, ErrCrc);
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), plain.begin()));
+    ExpectIntact(b, next);
+}
+
 TEST_F(MemberTest, CompressedBlockDecodingShortEndsTheStream) {
     Bytes plain = RandomBytes(200, 61);
     CustomStream s(plain);
