@@ -68,10 +68,7 @@ private:
     struct sigaction saved_[kCount];
 };
 
-int Usage(const char* message) {
-    fprintf(stderr, "qar pack: %s\n\n%s", message, kPackUsage);
-    return 2;
-}
+int Usage(const std::string& message) { return UsageError("pack", message); }
 
 bool ParseInt(const char* text, long low, long high, long* value) {
     char* end = nullptr;
@@ -172,7 +169,7 @@ int CmdPack(int argc, char** argv) {
             if (!v || !ParseInt(v, 1, 63, &n)) return Usage("--table-sets needs 1..63");
             options.Encode.MaxTableSets = (int)n;
         } else {
-            return Usage((std::string("unknown option ") + a).c_str());
+            return UnexpectedArgument("pack", a);
         }
     }
     if (!out) return Usage("no output file given (-o)");
