@@ -107,8 +107,7 @@ int CmdExtract(int argc, char** argv) {
     std::error_code ec;
     if (!folder.empty() && std::filesystem::exists(folder, ec) &&
         !std::filesystem::is_directory(folder, ec)) {
-        fprintf(stderr, "qar extract: %s is not a folder\n", folder.c_str());
-        return kExitUsage;
+        return UsageError("extract", folder + " is not a folder");
     }
     // Links in the destination itself are the user's choice and are resolved here, once:
     // the file-system layer opens the resolved folder and goes through no link, in it or

@@ -148,9 +148,8 @@ int CmdPack(int argc, char** argv) {
             else return Usage("--filter needs auto, none, x86-32 or x86-16");
         } else if (!strcmp(a, "--codepage")) {
             const char* v = next(a);
-            long n;
-            if (!v || !ParseInt(v, 1, 65535, &n)) return Usage("--codepage needs a number");
-            walk.CodePage = (int)n;
+            if (!v) return Usage("--codepage needs a value");
+            if (!ParseCodePageOption(v, &walk.CodePage)) return CodePageUsageError("pack", v);
         } else if (!strcmp(a, "--threads")) {
             const char* v = next(a);
             long n;
