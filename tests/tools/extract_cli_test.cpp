@@ -523,3 +523,27 @@ TEST_F(ExtractCli, ListJsonEscapesNames) {
     EXPECT_NE(r.Out.find(std::string("\"crc\":\"") + crc + "\""), std::string::npos) << r.Out;
     EXPECT_EQ(std::count(r.Out.begin(), r.Out.end(), '\n'), 1) << r.Out;
 }
+
+// Cyrillic names packed in code page 1251 come back as the same UTF-8 names: listed, and
+// created on disk, with --codepage 1251.
+TEST_F(ExtractCli, CodePage1251NamesRoundTrip) {
+    const std::string hello = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82.txt";   // Привет.txt
+    const std::string folder = "\xD0\xBF\xD0\xB0\xD0\xBF\xD0\xBA\xD0\xB0";               // папка
+    const Bytes data = RandomBytes(100, 50);
+    fs::create_directories(P("in/" + folder));
+    WriteWholeFile(P("in/" + hello), data);
+    WriteWholeFile(P("in/" + folder + "/" + hello), data);
+    Result r = Qar("pack -q -o " + Q("a.qar") + " " + Q("in"));
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Err.find("U+041F, which code page 1252 cannot represent"), std::string::npos) << r.Err;
+    r = Qar("pack -q --codepage 1251 -o " + Q("a.qar") + " " + Q("in"));
+    ASSERT_EQ(r.Status, 0) << r.Err;
+
+    r = Qar("list --codepage 1251 " + Q("a.qar"));
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_NE(r.Out.find(" " + folder + "/" + hello + "\n"), std::string::npos) << r.Out;
+    r = Qar("extract -q --codepage 1251 " + Q("a.qar") + " -d " + Q("out"));
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(ReadWholeFile(P("out/" + hello)), data);
+    EXPECT_EQ(ReadWholeFile(P("out/" + folder + "/" + hello)), data);
+}
