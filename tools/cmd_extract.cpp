@@ -173,11 +173,14 @@ int CmdExtract(int argc, char** argv) {
     bool complete = r == 0 && !Profile.CancelRequested && TheConsoleRecord.MessagesShown == 0 &&
                     c.Failed == 0 && c.LeftOut == 0 && notReached == 0;
     FILE* out = complete ? stdout : stderr;
-    fprintf(out, "%u %s, %u %s extracted", c.Files, c.Files == 1 ? "file" : "files", c.Folders,
-            c.Folders == 1 ? "folder" : "folders");
-    if (c.Skipped != 0) fprintf(out, ", %u existing files kept", c.Skipped);
-    if (c.LeftOut != 0) fprintf(out, ", %u entries left out", c.LeftOut);
-    if (c.Failed != 0) fprintf(out, ", %u files failed", c.Failed);
+    auto count = [](uint32_t n, const char* one, const char* many) {
+        return std::to_string(n) + " " + (n == 1 ? one : many);
+    };
+    fprintf(out, "%s, %s extracted", count(c.Files, "file", "files").c_str(),
+            count(c.Folders, "folder", "folders").c_str());
+    if (c.Skipped != 0) fprintf(out, ", %s kept", count(c.Skipped, "existing file", "existing files").c_str());
+    if (c.LeftOut != 0) fprintf(out, ", %s left out", count(c.LeftOut, "entry", "entries").c_str());
+    if (c.Failed != 0) fprintf(out, ", %s failed", count(c.Failed, "file", "files").c_str());
     if (notReached != 0) fprintf(out, ", %u of %u entries not reached", notReached, total);
     if (Profile.CancelRequested) fputs(Interrupted ? ", interrupted" : ", stopped", out);
     fputs("\n", out);

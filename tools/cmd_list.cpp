@@ -95,7 +95,7 @@ const char* Filter(uint8_t flags) {
 }
 
 // The product values of an installer: read from its stub image, the first base bytes of the
-// file. Texts are shown from code page 1252, the default of `qar sfx`.
+// file. Texts are shown from the code page of --codepage, that of the archive's names.
 void PrintProduct(const char* path, uint32_t base) {
     std::vector<uint8_t> image(base);
     FILE* f = fopen(path, "rb");
@@ -109,12 +109,12 @@ void PrintProduct(const char* path, uint32_t base) {
     }
     const char* arch = StubArchitecture(image);
     printf("%s installer\n", arch ? arch : "unknown");
-    printf("  title: %s\n", FromCodePage(values.Title, 1252).c_str());
-    printf("  folder: %s\n", FromCodePage(values.Folder, 1252).c_str());
+    printf("  title: %s\n", FromCodePage(values.Title, NameCodePage()).c_str());
+    printf("  folder: %s\n", FromCodePage(values.Folder, NameCodePage()).c_str());
     printf("  preferred folder: %s (when %s exists and the folder above does not)\n",
-           FromCodePage(values.PreferredFolder, 1252).c_str(),
-           FromCodePage(values.ProbeFolder, 1252).c_str());
-    printf("  program: %s\n", values.Program.empty() ? "none" : FromCodePage(values.Program, 1252).c_str());
+           FromCodePage(values.PreferredFolder, NameCodePage()).c_str(),
+           FromCodePage(values.ProbeFolder, NameCodePage()).c_str());
+    printf("  program: %s\n", values.Program.empty() ? "none" : FromCodePage(values.Program, NameCodePage()).c_str());
 }
 
 }  // namespace
