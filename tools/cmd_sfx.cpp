@@ -112,12 +112,7 @@ int ParseArgs(int argc, char** argv, SfxArgs* args) {
                 args->Given[value] = true;
                 continue;
             }
-            char* end = nullptr;
-            long n = strtol(v.c_str(), &end, 10);
-            if (end == v.c_str() || *end != 0 || n < 1 || n > 65535) {
-                return UsageError("sfx", "--codepage needs a number");
-            }
-            args->CodePage = (int)n;
+            if (!ParseCodePageOption(v.c_str(), &args->CodePage)) return CodePageUsageError("sfx", v.c_str());
             // The archive's names are in the same code page: packing gets it too.
             args->PackArgs.push_back(a);
             args->PackArgs.push_back(v);
