@@ -2,6 +2,7 @@
 
 #include <stdio.h>
 
+#include <mutex>
 #include <unordered_map>
 
 #include "pack/code_page_tables.h"
@@ -52,14 +53,14 @@ CodePage Build(const CodePageTable& t) {
     return cp;
 }
 
+// The tables of a code page, decoded the first time it is asked for (a run needs one).
 const CodePage* Find(int number) {
-    static const std::vector<CodePage> all = [] {
-        std::vector<CodePage> v;
-        for (size_t i = 0; i < kCodePageTableCount; ++i) v.push_back(Build(kCodePageTables[i]));
-        return v;
-    }();
-    for (const CodePage& cp : all) {
-        if (cp.Number == number) return &cp;
+    static std::vector<std::once_flag> once(kCodePageTableCount);
+    static std::vector<CodePage> built(kCodePageTableCount);
+    for (size_t i = 0; i < kCodePageTableCount; ++i) {
+        if (kCodePageTables[i].Number != number) continue;
+        std::call_once(once[i], [i] { built[i] = Build(kCodePageTables[i]); });
+        return &built[i];
     }
     return nullptr;
 }
@@ -74,7 +75,12 @@ const char* SpecialTrail(uint8_t trail) {
 
 }  // namespace
 
-bool IsSupportedCodePage(int codePage) { return Find(codePage) != nullptr; }
+bool IsSupportedCodePage(int codePage) {
+    for (size_t i = 0; i < kCodePageTableCount; ++i) {
+        if (kCodePageTables[i].Number == codePage) return true;
+    }
+    return false;
+}
 
 const char* SupportedCodePages() {
     return "1252, 1250, 1251, 1253, 1254, 1257, 437, 932, 936, 949, 950";
