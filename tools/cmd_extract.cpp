@@ -125,9 +125,9 @@ int CmdExtract(int argc, char** argv) {
     }
     CorePrefix = folder;
     if (folder.size() >= sizeof Profile.DestinationFolder) {
-        fprintf(stderr, "qar extract: the destination folder is longer than %u characters\n",
-                (unsigned)sizeof Profile.DestinationFolder - 1);
-        return kExitUsage;
+        return UsageError("extract", "the destination folder is longer than " +
+                                         std::to_string(sizeof Profile.DestinationFolder - 1) +
+                                         " characters");
     }
 
     ArchiveFileInfo info;
