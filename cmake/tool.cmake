@@ -22,6 +22,7 @@ if(tool_src)
   target_link_libraries(qar_tools PUBLIC qar_integrity ${QAR_CORE})
   add_executable(qar ${CMAKE_SOURCE_DIR}/tools/main.cpp)
   target_link_libraries(qar PRIVATE qar_tools)
+  target_compile_definitions(qar PRIVATE QAR_VERSION="${PROJECT_VERSION}")
 endif()
 
 # The installer stubs carried inside `qar` for `qar sfx` (QAR_STUB: i686, QAR_STUB64:

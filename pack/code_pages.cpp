@@ -1,81 +1,90 @@
 #include "pack/code_pages.h"
 
+#include <stdio.h>
+
+#include <mutex>
+#include <unordered_map>
+
+#include "pack/code_page_tables.h"
+
 namespace {
 
-const uint16_t kUndefined = 0xFFFF;
+const uint32_t kNone = 0xFFFF;
+const uint32_t kFirstTrail = 0x40, kTrailCount = 0xFF - kFirstTrail;
+const uint32_t kFirstLead = 0x81, kLeadCount = 0xFF - kFirstLead;
 
-// Code points of bytes 0x80..0xFF.
-const uint16_t kCp1252[128] = {
-    0x20AC, kUndefined, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, kUndefined, 0x017D, kUndefined,
-    kUndefined, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, kUndefined, 0x017E, 0x0178,
-    0x00A0, 0x00A1, 0x00A2, 0x00A3, 0x00A4, 0x00A5, 0x00A6, 0x00A7,
-    0x00A8, 0x00A9, 0x00AA, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x00AF,
-    0x00B0, 0x00B1, 0x00B2, 0x00B3, 0x00B4, 0x00B5, 0x00B6, 0x00B7,
-    0x00B8, 0x00B9, 0x00BA, 0x00BB, 0x00BC, 0x00BD, 0x00BE, 0x00BF,
-    0x00C0, 0x00C1, 0x00C2, 0x00C3, 0x00C4, 0x00C5, 0x00C6, 0x00C7,
-    0x00C8, 0x00C9, 0x00CA, 0x00CB, 0x00CC, 0x00CD, 0x00CE, 0x00CF,
-    0x00D0, 0x00D1, 0x00D2, 0x00D3, 0x00D4, 0x00D5, 0x00D6, 0x00D7,
-    0x00D8, 0x00D9, 0x00DA, 0x00DB, 0x00DC, 0x00DD, 0x00DE, 0x00DF,
-    0x00E0, 0x00E1, 0x00E2, 0x00E3, 0x00E4, 0x00E5, 0x00E6, 0x00E7,
-    0x00E8, 0x00E9, 0x00EA, 0x00EB, 0x00EC, 0x00ED, 0x00EE, 0x00EF,
-    0x00F0, 0x00F1, 0x00F2, 0x00F3, 0x00F4, 0x00F5, 0x00F6, 0x00F7,
-    0x00F8, 0x00F9, 0x00FA, 0x00FB, 0x00FC, 0x00FD, 0x00FE, 0x00FF,
+// One code page's tables, decoded from their UTF-8 texts once.
+struct CodePage {
+    int Number = 0;
+    uint16_t High[128];                             // bytes 0x80..0xFF
+    std::vector<uint16_t> Pairs;                    // lead 0x81.., trail 0x40..: kNone for none
+    bool Lead[256] = {};
+    std::unordered_map<uint32_t, uint16_t> Codes;   // code point -> code
 };
 
-const uint16_t kCp1250[128] = {
-    0x20AC, kUndefined, 0x201A, kUndefined, 0x201E, 0x2026, 0x2020, 0x2021,
-    kUndefined, 0x2030, 0x0160, 0x2039, 0x015A, 0x0164, 0x017D, 0x0179,
-    kUndefined, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    kUndefined, 0x2122, 0x0161, 0x203A, 0x015B, 0x0165, 0x017E, 0x017A,
-    0x00A0, 0x02C7, 0x02D8, 0x0141, 0x00A4, 0x0104, 0x00A6, 0x00A7,
-    0x00A8, 0x00A9, 0x015E, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x017B,
-    0x00B0, 0x00B1, 0x02DB, 0x0142, 0x00B4, 0x00B5, 0x00B6, 0x00B7,
-    0x00B8, 0x0105, 0x015F, 0x00BB, 0x013D, 0x02DD, 0x013E, 0x017C,
-    0x0154, 0x00C1, 0x00C2, 0x0102, 0x00C4, 0x0139, 0x0106, 0x00C7,
-    0x010C, 0x00C9, 0x0118, 0x00CB, 0x011A, 0x00CD, 0x00CE, 0x010E,
-    0x0110, 0x0143, 0x0147, 0x00D3, 0x00D4, 0x0150, 0x00D6, 0x00D7,
-    0x0158, 0x016E, 0x00DA, 0x0170, 0x00DC, 0x00DD, 0x0162, 0x00DF,
-    0x0155, 0x00E1, 0x00E2, 0x0103, 0x00E4, 0x013A, 0x0107, 0x00E7,
-    0x010D, 0x00E9, 0x0119, 0x00EB, 0x011B, 0x00ED, 0x00EE, 0x010F,
-    0x0111, 0x0144, 0x0148, 0x00F3, 0x00F4, 0x0151, 0x00F6, 0x00F7,
-    0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD, 0x0163, 0x02D9,
-};
+// Decodes a generated text of count characters, \177 standing for none.
+void ReadText(const char* text, uint16_t* out, uint32_t count) {
+    std::vector<uint32_t> cps;
+    DecodeUtf8(text, &cps);
+    for (uint32_t i = 0; i < count; ++i) out[i] = i < cps.size() && cps[i] != 0x7F ? (uint16_t)cps[i] : kNone;
+}
 
-const uint16_t kCp437[128] = {
-    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7,
-    0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE, 0x00EC, 0x00C4, 0x00C5,
-    0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9,
-    0x00FF, 0x00D6, 0x00DC, 0x00A2, 0x00A3, 0x00A5, 0x20A7, 0x0192,
-    0x00E1, 0x00ED, 0x00F3, 0x00FA, 0x00F1, 0x00D1, 0x00AA, 0x00BA,
-    0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB,
-    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556,
-    0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B, 0x2510,
-    0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F,
-    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567,
-    0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553, 0x256B,
-    0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,
-    0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4,
-    0x03A6, 0x0398, 0x03A9, 0x03B4, 0x221E, 0x03C6, 0x03B5, 0x2229,
-    0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248,
-    0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
-};
-
-const uint16_t* HighHalf(int codePage) {
-    switch (codePage) {
-    case 1252: return kCp1252;
-    case 1250: return kCp1250;
-    case 437: return kCp437;
-    default: return nullptr;
+CodePage Build(const CodePageTable& t) {
+    CodePage cp;
+    cp.Number = t.Number;
+    ReadText(t.High, cp.High, 128);
+    for (uint32_t b = 0; b < 128; ++b) {
+        if (cp.High[b] != kNone) cp.Codes.emplace(cp.High[b], (uint16_t)(0x80 + b));
     }
+    if (t.Rows != nullptr) {
+        cp.Pairs.assign(kLeadCount * kTrailCount, kNone);
+        for (uint32_t l = 0; l < kLeadCount; ++l) {
+            if (t.Rows[l] == nullptr) continue;
+            cp.Lead[kFirstLead + l] = true;
+            uint16_t* row = &cp.Pairs[l * kTrailCount];
+            ReadText(t.Rows[l], row, kTrailCount);
+            for (uint32_t i = 0; i < kTrailCount; ++i) {
+                if (row[i] != kNone) cp.Codes.emplace(row[i], (uint16_t)((kFirstLead + l) << 8 | (kFirstTrail + i)));
+            }
+        }
+    }
+    // Where codes share a code point, the converter's choice of code replaces the first.
+    for (size_t i = 0; i < t.PreferredCount; ++i) cp.Codes[t.Preferred[i][0]] = t.Preferred[i][1];
+    return cp;
+}
+
+// The tables of a code page, decoded the first time it is asked for (a run needs one).
+const CodePage* Find(int number) {
+    static std::vector<std::once_flag> once(kCodePageTableCount);
+    static std::vector<CodePage> built(kCodePageTableCount);
+    for (size_t i = 0; i < kCodePageTableCount; ++i) {
+        if (kCodePageTables[i].Number != number) continue;
+        std::call_once(once[i], [i] { built[i] = Build(kCodePageTables[i]); });
+        return &built[i];
+    }
+    return nullptr;
+}
+
+// Second bytes that the installer, which splits paths byte by byte, would misread: a
+// backslash separates folders, and '|' is dropped from 8.3 names.
+const char* SpecialTrail(uint8_t trail) {
+    if (trail == 0x5C) return "which the installer takes for a path separator";
+    if (trail == 0x7C) return "which the installer drops from short names";
+    return nullptr;
 }
 
 }  // namespace
 
-bool IsSupportedCodePage(int codePage) { return HighHalf(codePage) != nullptr; }
+bool IsSupportedCodePage(int codePage) {
+    for (size_t i = 0; i < kCodePageTableCount; ++i) {
+        if (kCodePageTables[i].Number == codePage) return true;
+    }
+    return false;
+}
 
-const char* SupportedCodePages() { return "1252, 1250, 437"; }
+const char* SupportedCodePages() {
+    return "1252, 1250, 1251, 1253, 1254, 1257, 437, 932, 936, 949, 950";
+}
 
 bool DecodeUtf8(const std::string& text, std::vector<uint32_t>* codePoints) {
     codePoints->clear();
@@ -104,21 +113,89 @@ bool DecodeUtf8(const std::string& text, std::vector<uint32_t>* codePoints) {
     return true;
 }
 
-int EncodeCodePoint(int codePage, uint32_t codePoint) {
-    const uint16_t* high = HighHalf(codePage);
-    if (!high) return -1;
-    if (codePoint < 0x80) return (int)codePoint;
-    if (codePoint >= kUndefined) return -1;
-    for (int i = 0; i < 128; ++i) {
-        if (high[i] == codePoint) return 0x80 + i;
+void AppendUtf8(uint32_t cp, std::string* out) {
+    if (cp < 0x80) {
+        *out += (char)cp;
+    } else if (cp < 0x800) {
+        *out += (char)(0xC0 | (cp >> 6));
+        *out += (char)(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        *out += (char)(0xE0 | (cp >> 12));
+        *out += (char)(0x80 | ((cp >> 6) & 0x3F));
+        *out += (char)(0x80 | (cp & 0x3F));
+    } else {
+        *out += (char)(0xF0 | (cp >> 18));
+        *out += (char)(0x80 | ((cp >> 12) & 0x3F));
+        *out += (char)(0x80 | ((cp >> 6) & 0x3F));
+        *out += (char)(0x80 | (cp & 0x3F));
     }
-    return -1;
 }
 
-uint32_t CodePageToUnicode(int codePage, uint8_t byte) {
-    const uint16_t* high = HighHalf(codePage);
-    if (byte < 0x80) return byte;
-    return high ? high[byte - 0x80] : kUndefined;
+int EncodeCodePoint(int codePage, uint32_t codePoint) {
+    const CodePage* cp = Find(codePage);
+    if (cp == nullptr) return -1;
+    if (codePoint < 0x80) return (int)codePoint;
+    auto found = cp->Codes.find(codePoint);
+    return found != cp->Codes.end() ? found->second : -1;
+}
+
+uint32_t CodePageToUnicode(int codePage, uint32_t code) {
+    const CodePage* cp = Find(codePage);
+    if (code < 0x80) return code;
+    if (cp == nullptr) return kNone;
+    if (code < 0x100) return cp->High[code - 0x80];
+    const uint32_t lead = code >> 8, trail = code & 0xFF;
+    if (code > 0xFFFF || !cp->Lead[lead] || trail < kFirstTrail || trail == 0xFF) return kNone;
+    return cp->Pairs[(lead - kFirstLead) * kTrailCount + (trail - kFirstTrail)];
+}
+
+bool IsLeadByte(int codePage, uint8_t byte) {
+    const CodePage* cp = Find(codePage);
+    return cp != nullptr && cp->Lead[byte];
+}
+
+bool ToCodePage(const std::string& utf8, int codePage, std::string* out, std::string* error) {
+    std::vector<uint32_t> codePoints;
+    if (!DecodeUtf8(utf8, &codePoints)) {
+        *error = "is not valid UTF-8";
+        return false;
+    }
+    out->clear();
+    for (uint32_t cp : codePoints) {
+        const int code = EncodeCodePoint(codePage, cp);
+        const char* special = code > 0xFF ? SpecialTrail((uint8_t)code) : nullptr;
+        if (code < 0 || special != nullptr) {
+            char text[160];
+            if (code < 0) {
+                snprintf(text, sizeof text, "holds U+%04X, which code page %d cannot represent",
+                         cp, codePage);
+            } else {
+                snprintf(text, sizeof text, "holds U+%04X, whose second byte in code page %d is "
+                         "0x%02X, %s", cp, codePage, code & 0xFF, special);
+            }
+            *error = text;
+            return false;
+        }
+        if (code > 0xFF) *out += (char)(code >> 8);
+        *out += (char)code;
+    }
+    return true;
+}
+
+std::string FromCodePage(const std::string& text, int codePage) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        uint32_t code = (uint8_t)text[i];
+        uint32_t cp = CodePageToUnicode(codePage, code);
+        if (IsLeadByte(codePage, (uint8_t)code) && i + 1 < text.size()) {
+            // A lead byte without a valid second byte stands for nothing; the byte after it
+            // is read on its own.
+            cp = CodePageToUnicode(codePage, code << 8 | (uint8_t)text[i + 1]);
+            if (cp != kNone) ++i;
+        }
+        AppendUtf8(cp == kNone ? 0xFFFD : cp, &out);
+    }
+    return out;
 }
 
 uint32_t FoldCase(uint32_t c) {

@@ -7,18 +7,29 @@
 #include <string>
 #include <vector>
 
-bool IsSupportedCodePage(int codePage);   // 1252, 1250, 437
-const char* SupportedCodePages();         // for messages: "1252, 1250, 437"
+// Single-byte: 1252, 1250, 1251, 1253, 1254, 1257, 437; double-byte: 932, 936, 949, 950.
+bool IsSupportedCodePage(int codePage);
+const char* SupportedCodePages();   // for messages: "1252, 1250, ..."
 
 // Decodes strict UTF-8 (no overlong forms, surrogates or values above U+10FFFF).
 bool DecodeUtf8(const std::string& text, std::vector<uint32_t>* codePoints);
+void AppendUtf8(uint32_t codePoint, std::string* out);
 
-// The byte that stands for a code point in the code page, or -1 when it has none.
-// Bytes 0x00..0x7F are ASCII in every supported code page.
+// The code that stands for a code point in the code page: a byte, or lead << 8 | trail in a
+// double-byte code page; -1 when it has none. Bytes 0x00..0x7F are ASCII in every one.
 int EncodeCodePoint(int codePage, uint32_t codePoint);
 
-// The code point a byte stands for, or 0xFFFF for a byte the code page leaves undefined.
-uint32_t CodePageToUnicode(int codePage, uint8_t byte);
+// The code point a code (a byte, or lead << 8 | trail) stands for, or 0xFFFF for none.
+uint32_t CodePageToUnicode(int codePage, uint32_t code);
+// True when the byte begins a two-byte code in the code page.
+bool IsLeadByte(int codePage, uint8_t byte);
+
+// UTF-8 text in the code page. False, with why in error ("holds U+0416, which code page 1252
+// cannot represent"), when a character has no code, or when its second byte is one that
+// the installer, which splits paths byte by byte, takes for a separator or drops.
+bool ToCodePage(const std::string& utf8, int codePage, std::string* out, std::string* error);
+// Text in the code page as UTF-8; codes that stand for nothing become U+FFFD.
+std::string FromCodePage(const std::string& text, int codePage);
 
 // Upper-case form of a code point, as Windows compares file names: ASCII, Latin-1,
 // Latin Extended-A and Greek letters; every other code point stands for itself.

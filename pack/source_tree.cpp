@@ -126,9 +126,10 @@ private:
         // Windows compares names without regard to letter case: fold the converted name
         // back through the code page.
         std::string key;
-        for (char c : name) {
-            const uint32_t u = FoldCase(CodePageToUnicode(options_.CodePage, (uint8_t)c));
-            key += std::to_string(u);
+        std::vector<uint32_t> codePoints;
+        DecodeUtf8(FromCodePage(name, options_.CodePage), &codePoints);
+        for (uint32_t u : codePoints) {
+            key += std::to_string(FoldCase(u));
             key += ',';
         }
         auto seen = names_.find(key);
@@ -199,19 +200,8 @@ std::string CheckComponent(const std::string& component) {
 }
 
 std::string ConvertName(const std::string& utf8, int codePage, const std::string& path) {
-    std::vector<uint32_t> codePoints;
-    if (!DecodeUtf8(utf8, &codePoints)) Refuse(path, "name is not valid UTF-8");
-    std::string out;
-    for (uint32_t cp : codePoints) {
-        const int b = EncodeCodePoint(codePage, cp);
-        if (b < 0) {
-            char hex[16];
-            snprintf(hex, sizeof hex, "U+%04X", cp);
-            Refuse(path, std::string("name holds ") + hex + ", which code page " +
-                             std::to_string(codePage) + " cannot represent");
-        }
-        out += (char)b;
-    }
+    std::string out, why;
+    if (!ToCodePage(utf8, codePage, &out, &why)) Refuse(path, "name " + why);
     return out;
 }
 

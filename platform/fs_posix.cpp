@@ -74,7 +74,7 @@ bool ParentExists(const char* path) {
 
 // The Win32 error number for errno after an operation on path (null when no path is
 // involved); folder tells that the operation made a folder.
-int32_t Win32Error(int error, const char* path, bool folder) {
+int32_t Win32Number(int error, const char* path, bool folder) {
     switch (error) {
         case ENOENT: return (folder || (path != nullptr && !ParentExists(path)))
                                 ? kErrorPathNotFound : kErrorFileNotFound;
@@ -104,6 +104,17 @@ int32_t Win32Error(int error, const char* path, bool folder) {
     }
 }
 
+// The last errno that became an error number, and that number: messages on Linux show the
+// system's own text when the number they report is still this one.
+int LastErrno;
+int32_t LastErrnoNumber;
+
+int32_t Win32Error(int error, const char* path, bool folder) {
+    LastErrno = error;
+    LastErrnoNumber = Win32Number(error, path, folder);
+    return LastErrnoNumber;
+}
+
 void Record(const char* path, bool folder = false) {
     State.LastSystemError = Win32Error(errno, path, folder);
 }
@@ -115,6 +126,10 @@ bool NoWriteBits(mode_t mode) { return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) ==
 int Destination = -1;
 char DestinationText[kPathLimit];
 uint32_t DestinationLength;
+
+// Converts the names beneath the destination (archive code page bytes) to the names made on
+// disk; null keeps the bytes as they are.
+FsNameDecoder NameDecoder;
 
 // Set once openat2 has been refused (an older kernel, or a sandbox that filters it): from
 // then on paths are walked one component at a time.
@@ -164,8 +179,8 @@ void RecordOnTheWay(int at, const char* name, int error) {
     if (error == ENOTDIR && fstatat(at, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
         error = ELOOP;
     }
-    State.LastSystemError = (error == ENOENT || error == ENOTDIR) ? kErrorPathNotFound
-                                                                  : Win32Error(error, nullptr, true);
+    State.LastSystemError = Win32Error(error, nullptr, true);
+    if (error == ENOENT || error == ENOTDIR) State.LastSystemError = LastErrnoNumber = kErrorPathNotFound;
 }
 
 // Opens the folder that text names, starting at `at`, through no link; beneath keeps the
@@ -233,6 +248,17 @@ bool Find(const char* path, Place* place) {
     int32_t offset = BeneathOffset(text);
     if (offset >= 0) {
         text += offset;
+        // The raw bytes are decoded, not the local copy: in a double-byte code page a
+        // backslash byte can be half of a character.
+        if (NameDecoder != nullptr) {
+            if (!NameDecoder(path + offset, text, kPathLimit - (uint32_t)offset)) {
+                State.LastSystemError = kErrorFilenameTooLong;
+                return false;
+            }
+            for (char* p = text; *p != 0; ++p) {
+                if (*p == '\\') *p = '/';
+            }
+        }
         at = Destination;
         if (ClimbsUp(text)) {
             State.LastSystemError = kErrorBadPathname;
@@ -570,6 +596,13 @@ int FsSetDestination(const char* path) {
 }
 
 void FsWalkByHand(bool byHand) { WalkByHand = byHand; }
+
+void FsSetNameDecoder(FsNameDecoder decoder) { NameDecoder = decoder; }
+
+int FsLastErrno(int32_t* number) {
+    *number = LastErrnoNumber;
+    return LastErrno;
+}
 
 uint32_t FsMaxComponentLength(const char* destination) {
     char local[kPathLimit];

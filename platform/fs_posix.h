@@ -1,6 +1,20 @@
-// Linux-only control of the file-system layer, for tests.
+// Linux-only control of the file-system layer, for the `qar` tool and tests.
 #pragma once
+
+#include <stdint.h>
 
 // True makes the layer walk paths one component at a time (openat with O_NOFOLLOW), as it
 // does where the kernel has no openat2; false lets it use openat2 again when it can.
 void FsWalkByHand(bool byHand);
+
+// Converts a name beneath the destination, as the archive stores it (its code page, with
+// backslashes), into out (room bytes with the terminator) as the name to make on disk;
+// false when it does not fit.
+typedef bool (*FsNameDecoder)(const char* name, char* out, uint32_t room);
+// Every path beneath the run's destination is converted with decoder from then on (null:
+// the bytes are used as they are, the default).
+void FsSetNameDecoder(FsNameDecoder decoder);
+
+// The errno of the last failure the layer recorded, and the error number it became (to tell
+// whether a message that reports that number is about this failure).
+int FsLastErrno(int32_t* number);

@@ -15,11 +15,15 @@
 #include "decode/member.h"
 #include "decode/work_limit.h"
 #include "platform/errors.h"
+#include "pack/code_pages.h"
 #include "platform/fs.h"
+#include "platform/fs_posix.h"
 #include "platform/text.h"
 #include "profile/profile.h"
 #include "profile/state.h"
 #include "startup/integrity.h"
+#include "tools/commands.h"
+#include "tools/product_values.h"
 
 namespace {
 
@@ -229,6 +233,53 @@ std::string PrintableName(const std::string& name) {
         }
     }
     return out;
+}
+
+namespace {
+
+int TheNameCodePage = 1252;
+
+// The file-system layer's converter for the names it creates beneath the destination.
+bool DecodeEntryName(const char* name, char* out, uint32_t room) {
+    std::string text = FromCodePage(name, TheNameCodePage);
+    if (text.size() >= room) return false;
+    memcpy(out, text.c_str(), text.size() + 1);
+    return true;
+}
+
+}  // namespace
+
+bool SetNameCodePage(int codePage) {
+    if (!IsSupportedCodePage(codePage)) return false;
+    TheNameCodePage = codePage;
+    FsSetNameDecoder(DecodeEntryName);
+    return true;
+}
+
+int NameCodePage() { return TheNameCodePage; }
+
+std::string NameInUtf8(const std::string& name) {
+    std::string text = FromCodePage(name, TheNameCodePage);
+    for (char& c : text) {
+        if (c == '\\') c = '/';
+    }
+    return text;
+}
+
+std::string ShownName(const std::string& name) { return PrintableName(NameInUtf8(name)); }
+
+bool ParseCodePageOption(const char* text, int* codePage) {
+    char* end = nullptr;
+    long n = strtol(text, &end, 10);
+    if (end == text || *end != 0 || n <= 0 || n >= 65536 || !IsSupportedCodePage((int)n)) return false;
+    *codePage = (int)n;
+    return true;
+}
+
+int CodePageUsageError(const char* command, const char* text) {
+    return UsageError(command, std::string("--codepage ") + text +
+                                   ": not a supported code page (supported: " +
+                                   SupportedCodePages() + ")");
 }
 
 void SetProgramName(const char* path) {

@@ -73,3 +73,17 @@ void SetProgramName(const char* path);
 // An entry name as it may be shown on a terminal: control characters (and DEL) as \xNN, so
 // that a hostile name can neither send escape sequences nor hide behind a NUL or a return.
 std::string PrintableName(const std::string& name);
+
+// The code page that entry names of the open archive are read in (`--codepage N` of list,
+// test and extract; 1252 unless set). Setting it also makes the file-system layer create
+// names beneath the destination in UTF-8. False for a code page that is not supported.
+bool SetNameCodePage(int codePage);
+int NameCodePage();
+// An entry name (code page bytes, backslashes) as a Linux user reads it: UTF-8, '/' between
+// components. ShownName also escapes control characters as PrintableName does.
+std::string NameInUtf8(const std::string& name);
+std::string ShownName(const std::string& name);
+// Parses the value of `--codepage N`; false for anything but a supported code page.
+bool ParseCodePageOption(const char* text, int* codePage);
+// The usage error of `--codepage text` that ParseCodePageOption refused.
+int CodePageUsageError(const char* command, const char* text);

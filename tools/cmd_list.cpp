@@ -1,4 +1,5 @@
-// `qar list FILE`: one line per directory entry, then the totals.
+// `qar list [--json] FILE`: one line per directory entry, then the totals; or one JSON
+// object per line and entry.
 #include <stdio.h>
 #include <string.h>
 
@@ -16,16 +17,65 @@
 
 namespace {
 
-const char kListUsage[] = "usage: qar list FILE\n";
+const char kListUsage[] =
+    "usage: qar list [--json] [--codepage N] FILE\n"
+    "  --json        one JSON object per line and entry: name, kind, size, modified,\n"
+    "                created, attributes, crc, filter, stream, offset (no other lines)\n"
+    "  --codepage N  the code page of the names in the archive (default 1252)\n"
+    "Names are shown in UTF-8 with '/' between folders. Exit status: 0 the whole directory\n"
+    "was read, 1 damage, 2 usage error.\n";
 
-std::string DateTime(uint16_t date, uint16_t time) {
-    if (date == 0) return "-                  ";
+// The local time of a date and time word pair; "" when none is stored. separator stands
+// between the date and the time.
+std::string DateTime(uint16_t date, uint16_t time, char separator = ' ') {
+    if (date == 0) return "";
     CivilTime t;
     DosToCivil(date, time, &t);
     char text[32];
-    snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.Year, t.Month, t.Day, t.Hour,
-             t.Minute, t.Second);
+    snprintf(text, sizeof text, "%04d-%02d-%02d%c%02d:%02d:%02d", t.Year, t.Month, t.Day,
+             separator, t.Hour, t.Minute, t.Second);
     return text;
+}
+
+const char* Filter(uint8_t flags);
+
+// text as a JSON string: quotes, backslashes and control characters escaped. The text is
+// UTF-8 already (names come through ShownName's conversion, without its escapes).
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += (char)c;
+        } else if (c < 0x20 || c == 0x7F) {
+            char escaped[8];
+            snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else {
+            out += (char)c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string JsonTime(uint16_t date, uint16_t time) {
+    std::string t = DateTime(date, time, 'T');
+    return t.empty() ? "null" : JsonString(t);
+}
+
+void PrintJson(const DirectoryEntry& e, const std::string& name) {
+    bool folder = (e.Flags & FlagFolder) != 0;
+    printf("{\"name\":%s,\"kind\":\"%s\",\"size\":%u,\"modified\":%s,\"created\":%s,"
+           "\"attributes\":%u,\"crc\":",
+           JsonString(NameInUtf8(name)).c_str(), folder ? "folder" : "file",
+           folder ? 0u : e.MemberSize, JsonTime(e.WriteDate, e.WriteTime).c_str(),
+           JsonTime(e.CreateDate, e.CreateTime).c_str(), e.Attributes);
+    if (folder) {
+        printf("null,\"filter\":null,\"stream\":null,\"offset\":null}\n");
+    } else {
+        printf("\"%08x\",\"filter\":\"%s\",\"stream\":%u,\"offset\":%u}\n", e.MemberCrc,
+               Filter(e.Flags), e.StreamOffset, e.MemberOffset);
+    }
 }
 
 std::string Attributes(uint16_t a) {
@@ -38,14 +88,14 @@ std::string Attributes(uint16_t a) {
 }
 
 const char* Filter(uint8_t flags) {
-    if (flags & FlagFolder) return "-";
+    if (flags & FlagFolder) return "";
     if (flags & FlagCallFilter16) return "call16";
     if (flags & FlagCallFilter32) return "call32";
     return "none";
 }
 
 // The product values of an installer: read from its stub image, the first base bytes of the
-// file. Texts are shown from code page 1252, the default of `qar sfx`.
+// file. Texts are shown from the code page of --codepage, that of the archive's names.
 void PrintProduct(const char* path, uint32_t base) {
     std::vector<uint8_t> image(base);
     FILE* f = fopen(path, "rb");
@@ -59,41 +109,71 @@ void PrintProduct(const char* path, uint32_t base) {
     }
     const char* arch = StubArchitecture(image);
     printf("%s installer\n", arch ? arch : "unknown");
-    printf("  title: %s\n", FromCodePage(values.Title, 1252).c_str());
-    printf("  folder: %s\n", FromCodePage(values.Folder, 1252).c_str());
+    printf("  title: %s\n", FromCodePage(values.Title, NameCodePage()).c_str());
+    printf("  folder: %s\n", FromCodePage(values.Folder, NameCodePage()).c_str());
     printf("  preferred folder: %s (when %s exists and the folder above does not)\n",
-           FromCodePage(values.PreferredFolder, 1252).c_str(),
-           FromCodePage(values.ProbeFolder, 1252).c_str());
-    printf("  program: %s\n", values.Program.empty() ? "none" : FromCodePage(values.Program, 1252).c_str());
+           FromCodePage(values.PreferredFolder, NameCodePage()).c_str(),
+           FromCodePage(values.ProbeFolder, NameCodePage()).c_str());
+    printf("  program: %s\n", values.Program.empty() ? "none" : FromCodePage(values.Program, NameCodePage()).c_str());
 }
 
 }  // namespace
 
 int CmdList(int argc, char** argv) {
-    if (argc != 2 || argv[1][0] == '-') {
-        fputs(kListUsage, argc == 2 && !strcmp(argv[1], "--help") ? stdout : stderr);
-        return argc == 2 && !strcmp(argv[1], "--help") ? 0 : 2;
+    const char* file = nullptr;
+    bool json = false;
+    int codePage = 1252;
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        if (!strcmp(a, "--help")) {
+            fputs(kListUsage, stdout);
+            return kExitSuccess;
+        } else if (!strcmp(a, "--json")) {
+            json = true;
+        } else if (!strcmp(a, "--codepage")) {
+            if (i + 1 >= argc) return UsageError("list", "--codepage needs a value");
+            if (!ParseCodePageOption(argv[++i], &codePage)) return CodePageUsageError("list", argv[i]);
+        } else if (a[0] != '-' && file == nullptr) {
+            file = a;
+        } else {
+            return UnexpectedArgument("list", a);
+        }
     }
+    if (file == nullptr) return UsageError("list", "no archive given");
+    SetNameCodePage(codePage);
     ArchiveFileInfo info;
-    if (!OpenArchiveForCore(argv[1], &info)) return 1;
-    SetProgramName(argv[1]);
+    if (!OpenArchiveForCore(file, &info)) return kExitFailure;
+    SetProgramName(file);
     if (!AllocateInput()) {
         ReportError(nullptr, ErrNoMemory, nullptr, false);
         CloseArchiveForCore();
-        return 1;
+        return kExitFailure;
     }
-    printf("%s: %s, archive at offset %u, %u entries\n", argv[1],
-           info.Installer ? "installer" : "archive", info.Base, State.Header.EntryCount);
-    if (info.Installer) PrintProduct(argv[1], info.Base);
-    printf("%12s  %-19s  %-4s  %-6s  %-6s  %s\n", "Size", "Modified", "Attr", "Kind", "Filter",
-           "Name");
+    const uint32_t total = State.Header.EntryCount;
+    if (!json) {
+        printf("%s: %s, archive at offset %u, %u %s\n", file,
+               info.Installer ? "installer" : "archive", info.Base, total,
+               total == 1 ? "entry" : "entries");
+        if (info.Installer) PrintProduct(file, info.Base);
+        if (total == 0) printf("Archive contains no files\n");
+    }
+    if (!json && total != 0) {
+        printf("%12s  %-19s  %-4s  %-6s  %-6s  %-8s  %s\n", "Size", "Modified", "Attr", "Kind",
+               "Filter", "CRC", "Name");
+    }
     uint64_t files = 0, folders = 0, bytes = 0;
     int32_t r = WalkDirectory([&](const DirectoryEntry& e, const std::string& name) {
         bool folder = (e.Flags & FlagFolder) != 0;
-        std::string size = folder ? "" : std::to_string(e.MemberSize);
-        printf("%12s  %s  %s  %-6s  %-6s  %s\n", size.c_str(),
-               DateTime(e.WriteDate, e.WriteTime).c_str(), Attributes(e.Attributes).c_str(),
-               folder ? "folder" : "file", Filter(e.Flags), PrintableName(name).c_str());
+        if (json) {
+            PrintJson(e, name);
+        } else {
+            std::string size = folder ? "" : std::to_string(e.MemberSize);
+            char crc[9] = "";
+            if (!folder) snprintf(crc, sizeof crc, "%08x", e.MemberCrc);
+            printf("%12s  %-19s  %s  %-6s  %-6s  %-8s  %s\n", size.c_str(),
+                   DateTime(e.WriteDate, e.WriteTime).c_str(), Attributes(e.Attributes).c_str(),
+                   folder ? "folder" : "file", Filter(e.Flags), crc, ShownName(name).c_str());
+        }
         if (folder) {
             ++folders;
         } else {
@@ -102,10 +182,19 @@ int CmdList(int argc, char** argv) {
         }
         return true;
     });
-    printf("%12llu  %llu files, %llu folders\n", (unsigned long long)bytes,
-           (unsigned long long)files, (unsigned long long)folders);
+    const uint64_t listed = files + folders;
+    if (!json && total != 0) {
+        printf("%12llu  %llu %s, %llu %s", (unsigned long long)bytes, (unsigned long long)files,
+               files == 1 ? "file" : "files", (unsigned long long)folders,
+               folders == 1 ? "folder" : "folders");
+        if (listed < total) {
+            printf(" (%llu of %u entries listed, %llu not reached)",
+                   (unsigned long long)listed, total, (unsigned long long)(total - listed));
+        }
+        printf("\n");
+    }
     if (r != 0) ReportError(nullptr, r == ErrSilent ? ErrRead : r, nullptr, false);
     ReleaseInput();
     CloseArchiveForCore();
-    return r == 0 ? 0 : 1;
+    return r == 0 ? kExitSuccess : kExitFailure;
 }

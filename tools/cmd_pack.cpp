@@ -30,7 +30,8 @@ const char kPackUsage[] =
     "  --solid             all members in one stream\n"
     "  --stream-size N     start a new stream after N member bytes (default 16M; K, M, G)\n"
     "  --filter MODE       call filter: auto (x86 and x86-64 executables), none, x86-32, x86-16 (default auto)\n"
-    "  --codepage N        ANSI code page of the names: 1252 (default), 1250, 437\n"
+    "  --codepage N        ANSI code page of the names: 1252 (default), 1250, 1251, 1253,\n"
+    "                      1254, 1257, 437, 932, 936, 949, 950\n"
     "  --threads N         streams compressed at once (default: one per processor)\n"
     "  -q                  no progress line\n"
     "  --block-size N      largest decoded block, 1..1048575 (testing)\n"
@@ -68,10 +69,7 @@ private:
     struct sigaction saved_[kCount];
 };
 
-int Usage(const char* message) {
-    fprintf(stderr, "qar pack: %s\n\n%s", message, kPackUsage);
-    return 2;
-}
+int Usage(const std::string& message) { return UsageError("pack", message); }
 
 bool ParseInt(const char* text, long low, long high, long* value) {
     char* end = nullptr;
@@ -151,9 +149,8 @@ int CmdPack(int argc, char** argv) {
             else return Usage("--filter needs auto, none, x86-32 or x86-16");
         } else if (!strcmp(a, "--codepage")) {
             const char* v = next(a);
-            long n;
-            if (!v || !ParseInt(v, 1, 65535, &n)) return Usage("--codepage needs a number");
-            walk.CodePage = (int)n;
+            if (!v) return Usage("--codepage needs a value");
+            if (!ParseCodePageOption(v, &walk.CodePage)) return CodePageUsageError("pack", v);
         } else if (!strcmp(a, "--threads")) {
             const char* v = next(a);
             long n;
@@ -172,7 +169,7 @@ int CmdPack(int argc, char** argv) {
             if (!v || !ParseInt(v, 1, 63, &n)) return Usage("--table-sets needs 1..63");
             options.Encode.MaxTableSets = (int)n;
         } else {
-            return Usage((std::string("unknown option ") + a).c_str());
+            return UnexpectedArgument("pack", a);
         }
     }
     if (!out) return Usage("no output file given (-o)");

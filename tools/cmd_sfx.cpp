@@ -104,8 +104,7 @@ int ParseArgs(int argc, char** argv, SfxArgs* args) {
         }
         if (value >= 0 || a == "--codepage") {
             if (i + 1 >= argc) {
-                fprintf(stderr, "qar sfx: %s needs a value\n", a.c_str());
-                return 2;
+                return UsageError("sfx", a + " needs a value");
             }
             std::string v = argv[++i];
             if (value >= 0) {
@@ -113,13 +112,7 @@ int ParseArgs(int argc, char** argv, SfxArgs* args) {
                 args->Given[value] = true;
                 continue;
             }
-            char* end = nullptr;
-            long n = strtol(v.c_str(), &end, 10);
-            if (end == v.c_str() || *end != 0 || n < 1 || n > 65535) {
-                fprintf(stderr, "qar sfx: --codepage needs a number\n");
-                return 2;
-            }
-            args->CodePage = (int)n;
+            if (!ParseCodePageOption(v.c_str(), &args->CodePage)) return CodePageUsageError("sfx", v.c_str());
             // The archive's names are in the same code page: packing gets it too.
             args->PackArgs.push_back(a);
             args->PackArgs.push_back(v);
@@ -138,33 +131,26 @@ int ParseArgs(int argc, char** argv, SfxArgs* args) {
             continue;
         }
         if (i + 1 >= argc) {
-            fprintf(stderr, "qar sfx: %s needs %s\n", a.c_str(),
-                    target == &args->Arch ? "x86 or x64" : "a file name");
-            return 2;
+            return UsageError("sfx", a + (target == &args->Arch ? " needs x86 or x64" : " needs a file name"));
         }
         *target = argv[++i];
     }
     if (!args->Arch.empty() && args->Arch != "x86" && args->Arch != "x64") {
-        fprintf(stderr, "qar sfx: --arch %s: the architecture is x86 or x64\n", args->Arch.c_str());
-        return 2;
+        return UsageError("sfx", "--arch " + args->Arch + ": the architecture is x86 or x64");
     }
     if (args->Output.empty()) {
-        fprintf(stderr, "qar sfx: no output file (-o OUT.exe)\n\n%s", kSfxUsage);
-        return 2;
+        return UsageError("sfx", "no output file (-o OUT.exe)");
     }
     if (args->NoRun && args->Given[kRun]) {
-        fprintf(stderr, "qar sfx: --run and --no-run exclude each other\n");
-        return 2;
+        return UsageError("sfx", "--run and --no-run exclude each other");
     }
     if (!args->Archive.empty() && args->PackArgs.size() == 2 && args->PackArgs[0] == "--codepage")
         args->PackArgs.clear();   // with --archive, --codepage is the product texts' alone
     if (!args->Archive.empty() && !args->PackArgs.empty()) {
-        fprintf(stderr, "qar sfx: --archive takes no paths or pack options\n");
-        return 2;
+        return UsageError("sfx", "--archive takes no paths or pack options");
     }
     if (args->Archive.empty() && args->PackArgs.empty()) {
-        fprintf(stderr, "qar sfx: nothing to pack\n\n%s", kSfxUsage);
-        return 2;
+        return UsageError("sfx", "nothing to pack: give files or folders, or --archive FILE");
     }
     return 0;
 }

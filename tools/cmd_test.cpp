@@ -4,6 +4,7 @@
 #include <time.h>
 
 #include <string>
+#include <vector>
 
 #include "archive/records.h"
 #include "decode/member.h"
@@ -17,11 +18,14 @@
 namespace {
 
 const char kTestUsage[] =
-    "usage: qar test [-q] [--max-output SIZE] FILE\n"
+    "usage: qar test [-q] [--codepage N] [--max-output SIZE] FILE\n"
     "  -q                 no line for each intact file\n"
+    "  --codepage N       the code page of the names in the archive (default 1252)\n"
     "  --max-output SIZE  stop once the run has decoded more than SIZE bytes, counting every\n"
     "                     restart of a stream (bytes, or with K, M or G; default 200 times\n"
-    "                     the file's size, at least 1G)\n";
+    "                     the file's size, at least 1G)\n"
+    "Every file is tested, whatever fails; the summary counts the entries of the header that\n"
+    "damage kept the run from reaching. Exit status: 0 all intact, 1 damage, 2 usage error.\n";
 
 double Seconds() {
     timespec t;
@@ -35,74 +39,95 @@ int CmdTest(int argc, char** argv) {
     const char* file = nullptr;
     bool quiet = false;
     uint64_t maxOutput = 0;
+    int codePage = 1252;
     for (int i = 1; i < argc; ++i) {
-        if (!strcmp(argv[i], "-q")) {
-            quiet = true;
-        } else if (!strcmp(argv[i], "--max-output") && i + 1 < argc) {
-            if (!ParseSize(argv[++i], &maxOutput) || maxOutput == 0) {
-                fprintf(stderr, "qar test: --max-output takes a size: bytes, or with K, M or G\n");
-                return 2;
+        const char* a = argv[i];
+        if (!strcmp(a, "--max-output") || !strcmp(a, "--codepage")) {
+            if (i + 1 >= argc) return UsageError("test", std::string(a) + " needs a value");
+            const char* v = argv[++i];
+            if (!strcmp(a, "--codepage")) {
+                if (!ParseCodePageOption(v, &codePage)) return CodePageUsageError("test", v);
+            } else if (!ParseSize(v, &maxOutput) || maxOutput == 0) {
+                return UsageError("test", "--max-output takes a size: bytes, or with K, M or G");
             }
-        } else if (!strcmp(argv[i], "--help")) {
+        } else if (!strcmp(a, "-q")) {
+            quiet = true;
+        } else if (!strcmp(a, "--help")) {
             fputs(kTestUsage, stdout);
-            return 0;
-        } else if (argv[i][0] != '-' && file == nullptr) {
-            file = argv[i];
+            return kExitSuccess;
+        } else if (a[0] != '-' && file == nullptr) {
+            file = a;
         } else {
-            fputs(kTestUsage, stderr);
-            return 2;
+            return UnexpectedArgument("test", a);
         }
     }
-    if (file == nullptr) {
-        fputs(kTestUsage, stderr);
-        return 2;
-    }
+    if (file == nullptr) return UsageError("test", "no archive given");
+    SetNameCodePage(codePage);
     ArchiveFileInfo info;
-    if (!OpenArchiveForCore(file, &info)) return 1;
+    if (!OpenArchiveForCore(file, &info)) return kExitFailure;
     SetProgramName(file);
+    if (State.Header.EntryCount == 0) {
+        CloseArchiveForCore();
+        printf("%s: Archive contains no files\n", file);
+        return kExitSuccess;
+    }
     // The members' bytes go nowhere: only their CRC-32 counts.
     FileHandle sink = FsOpen("/dev/null", kGenericWrite);
     if (sink == kInvalidHandle || !AllocateInput()) {
         ReportError(nullptr, sink == kInvalidHandle ? ErrOpen : ErrNoMemory, "/dev/null", false);
         CloseArchiveForCore();
-        return 1;
+        return kExitFailure;
     }
 
-    uint64_t tested = 0, intact = 0, failed = 0, bytes = 0;
+    uint64_t reached = 0, intact = 0, bytes = 0;
+    std::vector<std::string> failures;
     StartMaxOutput(maxOutput != 0 ? maxOutput : DefaultMaxOutput(info.FileSize));
     double start = Seconds();
     int32_t r = WalkDirectory([&](const DirectoryEntry& e, const std::string& name) {
-        if (e.Flags & FlagFolder) return true;
+        if (e.Flags & FlagFolder) {
+            ++reached;
+            ++intact;
+            return true;
+        }
         int32_t code = ExtractMember(sink, e.StreamOffset, e.MemberOffset, e.MemberSize, e.Flags);
         // The bound says nothing about this member: the run stops before judging it.
         if (code == ErrLimit) return false;
-        ++tested;
+        ++reached;
         // A member that came out short is ErrCrc already; a CRC-32 that differs joins it.
         if (code == 0 && State.RunningCrc != e.MemberCrc) code = ErrCrc;
+        const std::string shown = ShownName(name);
         if (code == 0) {
             ++intact;
             bytes += e.MemberSize;
-            if (!quiet) printf("OK      %s\n", PrintableName(name).c_str());
+            if (!quiet) printf("OK      %s\n", shown.c_str());
         } else {
-            ++failed;
-            printf("FAILED  %s\n", PrintableName(name).c_str());
+            failures.push_back(shown);
+            printf("FAILED  %s\n", shown.c_str());
             // Every failure is shown with its own message, silent codes included.
-            ReportError(nullptr, code == ErrSilent ? ErrRead : code, PrintableName(name).c_str(), false);
+            ReportError(nullptr, code == ErrSilent ? ErrRead : code, shown.c_str(), false);
         }
         return true;
     });
     double elapsed = Seconds() - start;
+    bool failed = !failures.empty();
     if (r != 0) {
         ReportError(nullptr, r == ErrSilent ? ErrRead : r, nullptr, false);
-        ++failed;
+        failed = true;
     }
-    if (ReportMaxOutput()) ++failed;
+    if (ReportMaxOutput()) failed = true;
+    const uint64_t total = State.Header.EntryCount;
     double megabytes = bytes / 1e6;
-    printf("%llu of %llu files intact, %.1f MB in %.3f s (%.1f MB/s)\n",
-           (unsigned long long)intact, (unsigned long long)tested,
-           megabytes, elapsed, elapsed > 0 ? megabytes / elapsed : 0.0);
+    printf("%llu of %llu %s intact", (unsigned long long)intact, (unsigned long long)total,
+           total == 1 ? "entry" : "entries");
+    if (reached < total) printf(", %llu not reached", (unsigned long long)(total - reached));
+    printf(", %.1f MB in %.3f s (%.1f MB/s)\n", megabytes, elapsed,
+           elapsed > 0 ? megabytes / elapsed : 0.0);
+    if (!failures.empty()) {
+        fprintf(stderr, "%zu %s failed:\n", failures.size(), failures.size() == 1 ? "file" : "files");
+        for (const std::string& name : failures) fprintf(stderr, "  %s\n", name.c_str());
+    }
     FsClose(sink);
     ReleaseInput();
     CloseArchiveForCore();
-    return failed == 0 ? 0 : 1;
+    return failed ? kExitFailure : kExitSuccess;
 }

@@ -14,15 +14,24 @@ const char kUsage[] =
     "  pack    [options] -o OUT.qar PATH...   write an archive of files and folders\n"
     "  sfx     [options] -o OUT.exe PATH...   build an installer (stub + archive)\n"
     "  sfx     --archive FILE.qar -o OUT.exe  build an installer from an archive\n"
-    "  list    FILE                           list the entries of an archive or installer\n"
+    "  list    [--json] FILE                  list the entries of an archive or installer\n"
     "  test    FILE                           decode every member and check its CRC-32\n"
     "  extract FILE [-d DIR] [-y | -n]        extract into DIR (default: current folder)\n"
+    "  help [COMMAND]                         this text, or the options of COMMAND\n"
+    "  --version                              the version of qar\n"
+    "\n"
+    "list, test and extract take --codepage N (default 1252): the code page of the names\n"
+    "in the archive, shown and created as UTF-8.\n"
     "\n"
     "test and extract stop once a run has decoded more than --max-output SIZE bytes (default\n"
     "200 times the file's size, at least 1G); extract writes nothing when the files' declared\n"
     "sizes exceed the destination's free space.\n"
     "\n"
-    "Run `qar COMMAND --help` for the options of a command.\n";
+    "Run `qar COMMAND --help` for the options of a command.\n"
+    "\n"
+    "Exit status: 0 success; 1 damage in the archive, a member that failed its check, or a\n"
+    "file that could not be read or written; 2 a usage error (nothing was done); 128+N when\n"
+    "stopped by signal N (130: Ctrl-C, 143: SIGTERM).\n";
 
 struct Command {
     const char* Name;
@@ -33,17 +42,41 @@ const Command kCommands[] = {
     {"pack", CmdPack}, {"sfx", CmdSfx}, {"list", CmdList}, {"test", CmdTest}, {"extract", CmdExtract},
 };
 
+const Command* Find(const char* name) {
+    for (const Command& c : kCommands) {
+        if (!strcmp(name, c.Name)) return &c;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2 || !strcmp(argv[1], "--help") || !strcmp(argv[1], "-h")) {
-        fputs(kUsage, argc < 2 ? stderr : stdout);
-        return argc < 2 ? 2 : 0;
+    if (argc < 2) {
+        fputs("qar: no command given\nRun 'qar --help' for the commands.\n", stderr);
+        return kExitUsage;
+    }
+    const char* first = argv[1];
+    if (!strcmp(first, "--version") || !strcmp(first, "version")) {
+        printf("qar %s\n", QAR_VERSION);
+        return kExitSuccess;
+    }
+    bool help = !strcmp(first, "--help") || !strcmp(first, "-h") || !strcmp(first, "help");
+    if (help && argc == 2) {
+        fputs(kUsage, stdout);
+        return kExitSuccess;
     }
     BuildCrcTable();
-    for (const Command& c : kCommands) {
-        if (!strcmp(argv[1], c.Name)) return c.Run(argc - 1, argv + 1);
+    const Command* command = Find(help ? argv[2] : first);
+    if (command == nullptr) {
+        fprintf(stderr, "qar: unknown command '%s'\nRun 'qar --help' for the commands.\n",
+                help ? argv[2] : first);
+        return kExitUsage;
     }
-    fprintf(stderr, "qar: unknown command '%s'\n\n%s", argv[1], kUsage);
-    return 2;
+    if (help) {
+        char option[] = "--help";
+        char* words[] = {argv[2], option, nullptr};
+        return command->Run(2, words);
+    }
+    return command->Run(argc - 1, argv + 1);
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "pack/code_pages.h"
+
 struct ProductValues {
     std::string Title;
     std::string Folder;            // the fallback destination
@@ -34,9 +36,3 @@ bool CheckProductValues(const ProductValues& values, std::string* error);
 void WriteProductValues(std::vector<uint8_t>* image, uint32_t profileOffset,
                         const ProductValues& values);
 
-// Converts a UTF-8 text to the code page; false with the reason in error when it holds a
-// character the code page cannot represent or is not UTF-8.
-bool ToCodePage(const std::string& utf8, int codePage, std::string* out, std::string* error);
-
-// A code-page text as UTF-8, for a terminal.
-std::string FromCodePage(const std::string& text, int codePage);

@@ -4,8 +4,11 @@
 
 #include <stdint.h>
 
+#include <string>
+#include <vector>
+
 enum ConsoleOverwrite : uint8_t {
-    kConsoleAsk = 0,     // ask on the terminal ("replace? [y]es/[n]o/[A]ll")
+    kConsoleAsk = 0,     // ask on the terminal ("replace? [y]es/[n]o/[A]ll/[N]one/[q]uit")
     kConsoleReplace,     // -y: replace without asking
     kConsoleKeep,        // -n: never replace
 };
@@ -14,10 +17,15 @@ struct ConsoleSettings {
     ConsoleOverwrite Overwrite;
     bool Quiet;          // no progress lines
     bool Silent;         // no message lines either, and every question answers OK (fuzzing)
+    bool Verbose;        // progress lines even when standard output is not a terminal
+    // Turns a path of the core (backslashes, entry names in the archive's code page) into
+    // the text shown; null shows it with '/' for '\'.
+    std::string (*ShowPath)(const char* path);
 };
 
 struct ConsoleRecord {
-    uint32_t MessagesShown;   // message boxes shown (every one reports a problem)
+    uint32_t MessagesShown;              // message boxes shown (every one reports a problem)
+    std::vector<std::string> Problems;   // their texts, one line each, for the summary
 };
 
 extern ConsoleSettings TheConsoleSettings;

@@ -241,31 +241,79 @@ TEST(SourceTree, CodePageConversion) {
     EXPECT_EQ(cps, std::vector<uint32_t>{0x1F600});
 }
 
-// The code-page tables against the C library's converter, byte by byte.
+// The code-page tables against the C library's converter, code by code: every byte, and in
+// the double-byte code pages every lead byte with every second byte; what a code stands for
+// must be written back as that code, or as the converter writes that code point.
 TEST(SourceTree, CodePageTablesAgreeWithIconv) {
-    for (int cp : {1252, 1250, 437}) {
+    for (int cp : {1252, 1250, 1251, 1253, 1254, 1257, 437, 932, 936, 949, 950}) {
         const std::string name = "CP" + std::to_string(cp);
-        iconv_t cd = iconv_open("UTF-32LE", name.c_str());
-        if (cd == (iconv_t)-1) GTEST_SKIP() << name << " not available";
-        for (int b = 0x80; b < 0x100; ++b) {
-            char in = (char)b;
+        iconv_t to = iconv_open("UTF-32LE", name.c_str());
+        iconv_t from = iconv_open(name.c_str(), "UTF-32LE");
+        if (to == (iconv_t)-1 || from == (iconv_t)-1) GTEST_SKIP() << name << " not available";
+        // The code point of bytes, or 0xFFFF when they are not exactly one character.
+        auto decode = [&](std::string in) -> uint32_t {
             uint8_t out[8] = {};
-            char* inp = &in;
+            char* inp = &in[0];
             char* outp = (char*)out;
-            size_t inLeft = 1, outLeft = sizeof out;
-            iconv(cd, nullptr, nullptr, nullptr, nullptr);
-            const size_t r = iconv(cd, &inp, &inLeft, &outp, &outLeft);
-            const uint32_t mine = CodePageToUnicode(cp, (uint8_t)b);
-            if (r == (size_t)-1) {
-                EXPECT_EQ(mine, 0xFFFFu) << name << " byte " << b;
-                continue;
+            size_t inLeft = in.size(), outLeft = sizeof out;
+            iconv(to, nullptr, nullptr, nullptr, nullptr);
+            const size_t r = iconv(to, &inp, &inLeft, &outp, &outLeft);
+            return r == (size_t)-1 || inLeft != 0 || outLeft != 4 ? 0xFFFF : ReadLe32(out);
+        };
+        auto encode = [&](uint32_t u) -> int {
+            uint8_t in[4];
+            WriteLe32(in, u);
+            char out[8];
+            char* inp = (char*)in;
+            char* outp = out;
+            size_t inLeft = 4, outLeft = sizeof out;
+            iconv(from, nullptr, nullptr, nullptr, nullptr);
+            if (iconv(from, &inp, &inLeft, &outp, &outLeft) == (size_t)-1) return -1;
+            return sizeof out - outLeft == 1 ? (uint8_t)out[0] : (uint8_t)out[0] << 8 | (uint8_t)out[1];
+        };
+        std::vector<uint32_t> codes;
+        for (uint32_t b = 0x80; b < 0x100; ++b) {
+            // A lead byte: no character alone, the first of one with some second byte.
+            const std::string one(1, (char)b);
+            bool lead = false;
+            for (uint32_t t = 0x40; t < 0xFF && decode(one) == 0xFFFF && !lead; ++t) {
+                lead = decode(one + (char)t) != 0xFFFF;
             }
-            const uint32_t theirs = ReadLe32(out);
-            EXPECT_EQ(mine, theirs) << name << " byte " << b;
-            EXPECT_EQ(EncodeCodePoint(cp, theirs), b) << name << " byte " << b;
+            EXPECT_EQ(IsLeadByte(cp, (uint8_t)b), lead) << name << " byte " << b;
+            codes.push_back(b);
+            for (uint32_t t = 0x40; lead && t < 0xFF; ++t) codes.push_back(b << 8 | t);
         }
-        iconv_close(cd);
+        for (uint32_t code : codes) {
+            std::string bytes;
+            if (code > 0xFF) bytes += (char)(code >> 8);
+            bytes += (char)code;
+            const uint32_t theirs = decode(bytes);
+            ASSERT_EQ(CodePageToUnicode(cp, code), theirs) << name << " code " << std::hex << code;
+            if (theirs == 0xFFFF) continue;
+            const int written = EncodeCodePoint(cp, theirs);
+            if (written != (int)code) {
+                ASSERT_EQ(written, encode(theirs)) << name << " code " << std::hex << code;
+            }
+        }
+        iconv_close(to);
+        iconv_close(from);
     }
+}
+
+// Names in double-byte code pages: packed as lead and second byte, read back whole, and
+// refused with a message when a second byte would be split or dropped by the installer.
+TEST(SourceTree, DoubleByteNames) {
+    std::string out, error;
+    ASSERT_TRUE(ToCodePage("\xE6\x97\xA5\xE6\x9C\xAC.txt", 932, &out, &error)) << error;   // 日本
+    EXPECT_EQ(out, "\x93\xFA\x96\x7B.txt");
+    EXPECT_EQ(FromCodePage(out, 932), "\xE6\x97\xA5\xE6\x9C\xAC.txt");
+    // ソ is 0x83 0x5C in code page 932.
+    EXPECT_FALSE(ToCodePage("\xE3\x82\xBD", 932, &out, &error));
+    EXPECT_NE(error.find("0x5C, which the installer takes for a path separator"), std::string::npos)
+        << error;
+    // A lead byte without a valid second byte stands for nothing; what follows is kept.
+    EXPECT_EQ(FromCodePage("\x93/a", 932), "\xEF\xBF\xBD/a");
+    EXPECT_EQ(FromCodePage("\x93", 932), "\xEF\xBF\xBD");
 }
 
 TEST(SourceTree, CaseFolding) {

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -93,8 +94,10 @@ TEST_F(ExtractCli, ListShowsEveryEntryAndTotals) {
     std::map<std::string, std::string> byName;
     for (std::string line; std::getline(lines, line);) {
         for (const auto& e : b.Entries) {
-            if (line.size() > e.Name.size() && line.compare(line.size() - e.Name.size(), e.Name.size(), e.Name) == 0 &&
-                line[line.size() - e.Name.size() - 1] == ' ') {
+            std::string shown = e.Name;   // with '/' between folders, as Linux has it
+            for (char& c : shown) c = c == '\\' ? '/' : c;
+            if (line.size() > shown.size() && line.compare(line.size() - shown.size(), shown.size(), shown) == 0 &&
+                line[line.size() - shown.size() - 1] == ' ') {
                 byName[e.Name] = line;
             }
         }
@@ -105,7 +108,7 @@ TEST_F(ExtractCli, ListShowsEveryEntryAndTotals) {
     EXPECT_NE(byName["setup.exe"].find("call32"), std::string::npos);
     EXPECT_NE(byName["old.com"].find("call16"), std::string::npos);
     EXPECT_NE(byName["docs\\read me.txt"].find("2000-03-14 15:09:26"), std::string::npos);
-    EXPECT_NE(r.Out.find("12700  4 files, 1 folders"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("12700  4 files, 1 folder\n"), std::string::npos) << r.Out;
 }
 
 TEST_F(ExtractCli, TestPassesIntactArchivesAndFindsEveryBitFlip) {
@@ -117,7 +120,7 @@ TEST_F(ExtractCli, TestPassesIntactArchivesAndFindsEveryBitFlip) {
     WriteWholeFile(P("a.qar"), archive);
     Result ok = Qar("test " + Q("a.qar"));
     EXPECT_EQ(ok.Status, 0) << ok.Err;
-    EXPECT_NE(ok.Out.find("3 of 3 files intact"), std::string::npos) << ok.Out;
+    EXPECT_NE(ok.Out.find("3 of 3 entries intact"), std::string::npos) << ok.Out;
     EXPECT_NE(ok.Out.find("MB/s"), std::string::npos);
 
     // The member's data bytes within the single stored block of the stream.
@@ -178,15 +181,25 @@ TEST_F(ExtractCli, FailuresGiveTheSystemsMessagesAndStatus) {
     EXPECT_NE(r.Err.find("holds neither a qar archive nor a qar installer"), std::string::npos) << r.Err;
     EXPECT_EQ(Qar("extract " + Q("missing.qar")).Status, 1);
 
-    // A member whose CRC fails: the file is not left behind, the status says so.
+    // Members whose CRC fails, without a terminal to ask: each file is not left behind, the
+    // run goes on to the members after it, the summary lists both and the status says so.
     ArchiveBuilder b = SampleArchive();
     b.Layout();
+    b.Entries[1].Fields.MemberCrc ^= 0x100;
     b.Entries[2].Fields.MemberCrc ^= 0x100;
     WriteWholeFile(P("bad.qar"), b.Write());
     r = Qar("extract -q " + Q("bad.qar") + " -d " + Q("out"));
     EXPECT_EQ(r.Status, 1);
-    EXPECT_NE(r.Err.find("fails error check"), std::string::npos) << r.Err;
+    EXPECT_FALSE(fs::exists(P("out/docs/read me.txt")));
     EXPECT_FALSE(fs::exists(P("out/setup.exe")));
+    EXPECT_EQ(ReadWholeFile(P("out/old.com")), b.Entries[3].Plain);
+    EXPECT_TRUE(fs::exists(P("out/empty")));
+    const size_t summary = r.Err.find("2 files failed");
+    ASSERT_NE(summary, std::string::npos) << r.Err;
+    EXPECT_NE(r.Err.find("File \"" + P("out/docs/read me.txt") + "\" fails error check", summary),
+              std::string::npos) << r.Err;
+    EXPECT_NE(r.Err.find("File \"" + P("out/setup.exe") + "\" fails error check", summary),
+              std::string::npos) << r.Err;
 
     // A member declaring 1 GiB whose stream yields nothing, with the CRC-32 of nothing:
     // `test` and `extract` both fail it as they fail a CRC mismatch.
@@ -200,7 +213,7 @@ TEST_F(ExtractCli, FailuresGiveTheSystemsMessagesAndStatus) {
     r = Qar("test " + Q("short.qar"));
     EXPECT_EQ(r.Status, 1);
     EXPECT_NE(r.Out.find("FAILED  huge.bin"), std::string::npos) << r.Out;
-    EXPECT_NE(r.Out.find("0 of 1 files intact"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("0 of 1 entry intact"), std::string::npos) << r.Out;
     EXPECT_NE(r.Err.find("fails error check"), std::string::npos) << r.Err;
     r = Qar("extract -q " + Q("short.qar") + " -d " + Q("out"));
     EXPECT_EQ(r.Status, 1);
@@ -296,7 +309,7 @@ TEST_F(ExtractCli, RestartedStreamsCountAgainstMaxOutput) {
     EXPECT_NE(r.Err.find("the --max-output limit"), std::string::npos) << r.Err;
     r = Qar("test -q --max-output 64M " + Q("r.qar"));
     EXPECT_EQ(r.Status, 0) << r.Err;
-    EXPECT_NE(r.Out.find("61 of 61 files intact"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("61 of 61 entries intact"), std::string::npos) << r.Out;
 }
 
 // Files that declare more than the destination's free space: refused before anything is
@@ -417,3 +430,120 @@ TEST_F(ExtractCli, InstallersThatTheirStubWouldRefuseAreRefused) {
 }
 
 }  // namespace
+
+// A directory cut short: list, test and extract count the entries the header declares that
+// the run never reached, and end with status 1. An archive without entries says so.
+TEST_F(ExtractCli, EntriesNotReachedAreCounted) {
+    ArchiveBuilder b;
+    for (int i = 0; i < 6; ++i) b.AddFile("f" + std::to_string(i), RandomBytes(50, 30 + i));
+    b.EntriesPerDirectoryBlock = 2;
+    Bytes archive = b.Build();
+    archive.resize(archive.size() - 10);   // into the last directory block
+    WriteWholeFile(P("cut.qar"), archive);
+
+    Result r = Qar("list " + Q("cut.qar"));
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Out.find("(5 of 6 entries listed, 1 not reached)"), std::string::npos) << r.Out;
+    r = Qar("test -q " + Q("cut.qar"));
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Out.find("5 of 6 entries intact, 1 not reached"), std::string::npos) << r.Out;
+    // The two-line damage message comes as one line.
+    EXPECT_NE(r.Err.find("qar: Archive data is damaged, probably caused by a corrupt disk"),
+              std::string::npos) << r.Err;
+    r = Qar("extract -q " + Q("cut.qar") + " -d " + Q("out"));
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Err.find("5 files, 0 folders extracted, 1 of 6 entries not reached"),
+              std::string::npos) << r.Err;
+
+    WriteWholeFile(P("none.qar"), ArchiveBuilder().Build());
+    for (const char* command : {"list", "test", "extract -d out"}) {
+        r = Qar(std::string(command) + " " + Q("none.qar"));
+        EXPECT_EQ(r.Status, 0) << command << ": " << r.Err;
+        EXPECT_NE(r.Out.find("Archive contains no files"), std::string::npos) << command << ": " << r.Out;
+    }
+}
+
+// Every usage error is one line that says what was wrong and points at --help, with status
+// 2 and nothing done; help and --version answer with status 0.
+TEST_F(ExtractCli, UsageErrorsSayWhatWasWrong) {
+    WriteWholeFile(P("a.qar"), SampleArchive().Build());
+    WriteWholeFile(P("file"), Bytes(3, 'x'));
+    const std::pair<std::string, std::string> cases[] = {
+        {"extract -y -n " + Q("a.qar") + " -d " + Q("out"), "qar extract: -y and -n exclude each other"},
+        {"extract " + Q("a.qar") + " -d " + Q("file"), "qar extract: " + P("file") + " is not a folder"},
+        {"extract " + Q("a.qar") + " -d", "qar extract: -d needs a value"},
+        {"test --bogus " + Q("a.qar"), "qar test: unknown option --bogus"},
+        {"list " + Q("a.qar") + " " + Q("a.qar"), "qar list: unexpected argument " + P("a.qar")},
+        {"list --codepage 65001 " + Q("a.qar"), "qar list: --codepage 65001: not a supported code page"},
+        {"test", "qar test: no archive given"},
+        {"sfx -o " + Q("x.exe"), "qar sfx: nothing to pack"},
+        {"pack --bogus -o " + Q("x.qar") + " " + Q("file"), "qar pack: unknown option --bogus"},
+        {"frobnicate", "qar: unknown command 'frobnicate'"},
+    };
+    for (const auto& c : cases) {
+        Result r = Qar(c.first);
+        EXPECT_EQ(r.Status, 2) << c.first;
+        EXPECT_EQ(r.Err.compare(0, c.second.size(), c.second), 0) << c.first << ": " << r.Err;
+        EXPECT_NE(r.Err.find("--help"), std::string::npos) << c.first << ": " << r.Err;
+        EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 2) << c.first << ": " << r.Err;
+    }
+    EXPECT_FALSE(fs::exists(P("out")));
+    EXPECT_FALSE(fs::exists(P("x.exe")));
+
+    Result r = Qar("--version");
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_EQ(r.Out.compare(0, 4, "qar "), 0) << r.Out;
+    r = Qar("help extract");
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_NE(r.Out.find("usage: qar extract"), std::string::npos) << r.Out;
+    r = Qar("--help");
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_NE(r.Out.find("128+N"), std::string::npos) << r.Out;
+
+    // Without a terminal the file lines are only printed when asked for (-v).
+    r = Qar("extract " + Q("a.qar") + " -d " + Q("quiet"));
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Out.find("Extracting"), std::string::npos) << r.Out;
+    r = Qar("extract -v -y " + Q("a.qar") + " -d " + Q("quiet"));
+    EXPECT_NE(r.Out.find("Extracting docs/read me.txt\n"), std::string::npos) << r.Out;
+}
+
+// list --json: one object per line and entry, the name JSON-escaped whatever its bytes.
+TEST_F(ExtractCli, ListJsonEscapesNames) {
+    ArchiveBuilder b;
+    b.AddFile("q\"uote\\sub\x01\xE9", RandomBytes(7, 40));
+    Bytes archive = b.Build();
+    WriteWholeFile(P("a.qar"), archive);
+    Result r = Qar("list --json " + Q("a.qar"));
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    char crc[9];
+    snprintf(crc, sizeof crc, "%08x", b.Entries[0].Fields.MemberCrc);
+    EXPECT_EQ(r.Out.find("{\"name\":\"q\\\"uote/sub\\u0001\xC3\xA9\",\"kind\":\"file\",\"size\":7,"), 0u)
+        << r.Out;
+    EXPECT_NE(r.Out.find(std::string("\"crc\":\"") + crc + "\""), std::string::npos) << r.Out;
+    EXPECT_EQ(std::count(r.Out.begin(), r.Out.end(), '\n'), 1) << r.Out;
+}
+
+// Cyrillic names packed in code page 1251 come back as the same UTF-8 names: listed, and
+// created on disk, with --codepage 1251.
+TEST_F(ExtractCli, CodePage1251NamesRoundTrip) {
+    const std::string hello = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82.txt";   // Привет.txt
+    const std::string folder = "\xD0\xBF\xD0\xB0\xD0\xBF\xD0\xBA\xD0\xB0";               // папка
+    const Bytes data = RandomBytes(100, 50);
+    fs::create_directories(P("in/" + folder));
+    WriteWholeFile(P("in/" + hello), data);
+    WriteWholeFile(P("in/" + folder + "/" + hello), data);
+    Result r = Qar("pack -q -o " + Q("a.qar") + " " + Q("in"));
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Err.find("U+041F, which code page 1252 cannot represent"), std::string::npos) << r.Err;
+    r = Qar("pack -q --codepage 1251 -o " + Q("a.qar") + " " + Q("in"));
+    ASSERT_EQ(r.Status, 0) << r.Err;
+
+    r = Qar("list --codepage 1251 " + Q("a.qar"));
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_NE(r.Out.find(" " + folder + "/" + hello + "\n"), std::string::npos) << r.Out;
+    r = Qar("extract -q --codepage 1251 " + Q("a.qar") + " -d " + Q("out"));
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(ReadWholeFile(P("out/" + hello)), data);
+    EXPECT_EQ(ReadWholeFile(P("out/" + folder + "/" + hello)), data);
+}

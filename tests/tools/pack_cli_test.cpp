@@ -130,7 +130,7 @@ TEST(PackCli, UsageErrors) {
     EXPECT_EQ(Qar("pack --table-sets 64 -o " + s("a.qar") + " " + s("f")).Status, 2);
     EXPECT_EQ(Qar("pack --bogus -o " + s("a.qar") + " " + s("f")).Status, 2);
     const Result cp = Qar("pack --codepage 65001 -o " + s("a.qar") + " " + s("f"));
-    EXPECT_EQ(cp.Status, 1);
+    EXPECT_EQ(cp.Status, 2);
     EXPECT_NE(cp.Output.find("65001"), std::string::npos);
     EXPECT_FALSE(fs::exists(s("a.qar")));
     EXPECT_EQ(Qar("pack --help").Status, 0);
