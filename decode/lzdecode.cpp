@@ -47,7 +47,7 @@ const uint16_t kLengthBase[31] = {
     2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 13, 15, 17, 19, 23, 27, 31,
     35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 259, 259,
 };
-const uint8_t kLengthExtra[31] = {
+constexpr uint8_t kLengthExtra[31] = {
     0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2,
     3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 15, 15,
 };
@@ -124,6 +124,9 @@ enum : uint32_t {
     kMaxLengthExtraBits = 15,
     kMaxDistanceExtraBits = 18,
 };
+static_assert(kLengthExtra[29] == kMaxLengthExtraBits && kLengthExtra[30] == kMaxLengthExtraBits,
+              "the longest length field");
+static_assert((kMaxDistanceSymbols - 1 - 6) / 2 + 1 == kMaxDistanceExtraBits, "the longest distance field");
 
 // What one fill of the bit buffer pays for. A fill leaves at least Filled bits counted, and
 // all Word bits of the buffer hold stream bits (those above the count are the bytes from
