@@ -23,6 +23,7 @@
 
 #include "decode/input.h"
 #include "decode/lzdecode.h"
+#include "platform/fs.h"
 #include "profile/state.h"
 #include "tests/support/bit_writer.h"
 
@@ -172,7 +173,7 @@ Bytes EncodeBlock(const std::vector<Token>& tokens, uint32_t decodedSize, bool l
 
 // Decodes every block of the stream in the file into window; returns the bytes produced.
 size_t DecodeStream(int fd, uint8_t* window, size_t blocks) {
-    lseek(fd, 0, SEEK_SET);
+    FsSeek(fd, 0, kFileBegin);
     State.ArchiveFile = fd;
     State.FilePosition = 0;
     State.StreamStarted = 0;

@@ -33,6 +33,8 @@ add_library(qar_decode32 STATIC ${decode_src})
 target_include_directories(qar_decode32 PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/decode/bitword/32)
 target_compile_options(qar_decode32 PRIVATE ${QAR_CORE_FLAGS} ${QAR_FUZZ_FLAGS}
                        -fsanitize=fuzzer-no-link -Wno-error)
+target_compile_definitions(qar_decode32 PRIVATE QAR_DECODE_ASSERTS)
+target_compile_definitions(qar_decode PRIVATE QAR_DECODE_ASSERTS)
 set(core32_libs ${QAR_CORE_LIBS})
 list(TRANSFORM core32_libs REPLACE "^qar_decode$" qar_decode32)
 list(JOIN core32_libs "," core32_list)

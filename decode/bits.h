@@ -8,15 +8,19 @@
 
 #include "profile/state.h"
 
-// The widest word a peek loads, BitWord: 64 bits on 64-bit hosts (at least 57 valid bits
-// after the shift), 32 bits on the i686 stub (at least 25). The build picks its width by the
-// folder of bit_word.h on the include path (decode/bitword/). Both targets are
-// little-endian, so one unaligned load gives the little-endian value; the buffer is padded
-// so it never leaves it.
+// The widest word a peek loads, BitWord: 64 bits on 64-bit hosts, 32 bits on the i686 stub.
+// A peek at a bit offset of up to 7 leaves at least 57 or 25 valid bits; the code-length
+// reader takes one code (at most 16 bits) per peek, the symbol loop has its own budget
+// (lzdecode.cpp). The build picks the width, and whether the decoder may spend code for
+// speed (kKeepDefaultTables), by the folder of bit_word.h on the include path
+// (decode/bitword/).
+// Both targets are little-endian, so one unaligned load gives the little-endian value; the
+// buffer is padded so it never leaves it.
 #include <bit_word.h>
 
 static_assert(sizeof(BitWord) == 4 || sizeof(BitWord) == 8, "the bit reader has 32- or 64-bit words");
 const bool kWideBitWord = sizeof(BitWord) >= 8;
+static_assert(8 * sizeof(BitWord) - 7 >= 16, "a peek holds the longest code of the code-length reader");
 
 inline BitWord PeekBits(const uint8_t* in, uint32_t offset) {
     BitWord word;

@@ -51,10 +51,10 @@ void BuildCanonicalCodes(uint32_t* codes, const uint8_t* lengths, int n) {
 // that already holds a shorter code's symbol. The table has no place for it, so the build
 // stops there with ErrDamaged, as when the tree's nodes run out. Inside the tree such
 // codes simply take over the slots they meet; every node is taken only after the capacity
-// test, so nothing outside the primary table and the n nodes is ever written.
+// test, so nothing outside the primary table and the n nodes is ever written. A node is
+// cleared when it is taken: only nodes taken by this build are reachable from the table.
 int32_t BuildDecodeTable(int32_t* primary, DecodeNode* tree, const uint32_t* codes,
                          const uint8_t* lengths, int k, int n) {
-    for (int i = 0; i < n; ++i) tree[i].Slot[0] = tree[i].Slot[1] = EmptyEntry;
     int size = 1 << k;
     for (int i = 0; i < size; ++i) primary[i] = EmptyEntry;
     int nextNode = 1;
@@ -74,6 +74,7 @@ int32_t BuildDecodeTable(int32_t* primary, DecodeNode* tree, const uint32_t* cod
         if (*entry == EmptyEntry) {
             if (nextNode == n) return ErrDamaged;
             *entry = -nextNode;
+            tree[nextNode].Slot[0] = tree[nextNode].Slot[1] = EmptyEntry;
             slot = &tree[nextNode].Slot[rest & 1];
             rest >>= 1;
             ++nextNode;
@@ -92,6 +93,7 @@ int32_t BuildDecodeTable(int32_t* primary, DecodeNode* tree, const uint32_t* cod
         for (; levels != 0; --levels) {   // negative only for over-subscribed lengths
             if (nextNode == n) return ErrDamaged;
             *slot = nextNode;
+            tree[nextNode].Slot[0] = tree[nextNode].Slot[1] = EmptyEntry;
             slot = &tree[nextNode].Slot[rest & 1];
             rest >>= 1;
             ++nextNode;

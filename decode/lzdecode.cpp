@@ -9,6 +9,7 @@
 #include <string.h>
 
 #include "decode/bits.h"
+#include "decode/checks.h"
 #include "decode/codelengths.h"
 #include "decode/huffman.h"
 #include "decode/input.h"
@@ -46,7 +47,7 @@ const uint16_t kLengthBase[31] = {
     2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 13, 15, 17, 19, 23, 27, 31,
     35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 259, 259,
 };
-const uint8_t kLengthExtra[31] = {
+constexpr uint8_t kLengthExtra[31] = {
     0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2,
     3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 15, 15,
 };
@@ -106,71 +107,121 @@ void BuildTables(Tables* t, const uint8_t* set, uint32_t alphabets) {
 
 // The symbol of a code longer than the primary width (entry e < 0), packed like a primary
 // entry, or -1 when the code is not in the table.
-__attribute__((noinline)) int32_t LookupLong(int32_t e, BitWord v, uint32_t k,
-                                             const DecodeNode* tree, const uint8_t* lengths,
-                                             bool distance, uint32_t alphabets) {
+template <typename Word>
+__attribute__((noinline)) int32_t LookupLong(int32_t e, Word v, uint32_t k, const DecodeNode* tree,
+                                             const uint8_t* lengths, bool distance,
+                                             uint32_t alphabets) {
     if (e == EmptyEntry) return -1;
     const int32_t symbol = WalkDecodeTree(tree, e, v >> k);
     if (symbol < 0) return -1;
     return PackEntry((uint32_t)symbol, lengths[symbol], distance, alphabets);
 }
 
-inline uint32_t LowBits(BitWord v, uint32_t count) { return (uint32_t)v & ((1u << count) - 1); }
+// The longest fields of a literal or match: a code, the extra bits of a length and those of a
+// distance (symbol 41: 18 bits).
+enum : uint32_t {
+    kMaxCodeBits = 16,
+    kMaxLengthExtraBits = 15,
+    kMaxDistanceExtraBits = 18,
+};
+static_assert(kLengthExtra[29] == kMaxLengthExtraBits && kLengthExtra[30] == kMaxLengthExtraBits,
+              "the longest length field");
+static_assert((kMaxDistanceSymbols - 1 - 6) / 2 + 1 == kMaxDistanceExtraBits, "the longest distance field");
+
+// What one fill of the bit buffer pays for. A fill leaves at least Filled bits counted, and
+// all Word bits of the buffer hold stream bits (those above the count are the bytes from
+// Next on). With 64-bit words a fill pays for a whole half of a match, its code and its
+// extra bits, and the primary index of the next code is already in the bits left behind:
+// the table is read while the buffer is topped up. With 32-bit words (24 bits) every field
+// has a fill of its own.
+template <typename Word>
+struct Budget {
+    static constexpr uint32_t kWordBits = 8 * sizeof(Word);
+    static constexpr uint32_t kFilled = kWordBits - 8;
+    static constexpr bool kFillPerHalf = kFilled >= kMaxCodeBits + kMaxDistanceExtraBits;
+    // Literals behind a literal taken from the same fill, without a refill between them.
+    static constexpr uint32_t kMoreLiterals = kFillPerHalf ? 4 : 0;
+    // The unchecked copy of the symbol decoding (a loop without the end-of-data test) is
+    // worth its code only where a fill covers a half.
+    static constexpr bool kFastLoop = kFillPerHalf;
+};
+
+static_assert(Budget<uint32_t>::kFilled >= kMaxCodeBits && Budget<uint32_t>::kFilled >= kMaxLengthExtraBits &&
+                  Budget<uint32_t>::kFilled >= kMaxDistanceExtraBits,
+              "a narrow fill holds any one field");
+
+inline uint32_t LowBits(uint32_t v, uint32_t count) { return v & ((1u << count) - 1); }
 
 // The symbol loop reads through a bit buffer: Count bits not yet consumed, the next one at bit
 // 0 of Buffer, and Next the first byte not yet loaded, so that the position reached is Next
 // minus Count bits. Bits above Count in Buffer already hold the bytes from Next on; a fill
 // ORs the same bits in again, which is why it needs no branch.
+template <typename Word>
 struct BitReader {
     const uint8_t* Next;
-    BitWord Buffer;
+    Word Buffer;
     uint32_t Count;
+
+    // Tops the buffer up to at least Budget<Word>::kFilled bits.
+    void Fill() {
+        Word word;
+        __builtin_memcpy(&word, Next, sizeof word);
+        Buffer |= word << Count;
+        Next += (Budget<Word>::kWordBits - 1 - Count) >> 3;
+        Count |= Budget<Word>::kFilled;
+    }
+    void Drop(uint32_t n) {
+        Buffer >>= n;
+        Count -= n;
+    }
+    // The next count bits (at most 31), consumed.
+    uint32_t Take(uint32_t count) {
+        uint32_t v = LowBits((uint32_t)Buffer, count);
+        Drop(count);
+        return v;
+    }
+    // Looks the next code up in a primary table of 2^k entries. The caller tops the buffer
+    // up for the fields behind the code.
+    int32_t Look(const int32_t* primary, uint32_t k) {
+        if constexpr (Budget<Word>::kFillPerHalf) {
+            int32_t e = primary[(uint32_t)Buffer & ((1u << k) - 1)];
+            Fill();
+            return e;
+        } else {
+            Fill();
+            return primary[(uint32_t)Buffer & ((1u << k) - 1)];
+        }
+    }
+    // Before an extra-bits field: narrow words need a fill of their own.
+    void FillForField() {
+        if constexpr (!Budget<Word>::kFillPerHalf) Fill();
+    }
+    // True when the position lies at or behind limit (a byte boundary).
+    bool Reached(const uint8_t* limit) const { return (intptr_t)(Next - limit) * 8 >= (intptr_t)Count; }
+    // True when the position lies behind limit: the bits consumed were not all read.
+    bool PastEnd(const uint8_t* limit) const { return (intptr_t)(Next - limit) * 8 > (intptr_t)Count; }
 };
 
-const uint32_t kWordBits = sizeof(BitWord) * 8;
-
-// Tops the buffer up to at least kWordBits - 8 bits (56 or 24).
-inline void Fill(BitReader& b) {
-    b.Buffer |= PeekBits(b.Next, 0) << b.Count;
-    b.Next += (kWordBits - 1 - b.Count) >> 3;
-    b.Count |= kWordBits - 8;
-}
-
-inline void Drop(BitReader& b, uint32_t n) {
-    b.Buffer >>= n;
-    b.Count -= n;
-}
-
-inline BitReader LoadReader() {
-    BitReader b = {State.InputPointer, 0, 0};
-    Fill(b);
-    Drop(b, (uint32_t)State.BitOffset);
+template <typename Word>
+BitReader<Word> LoadReader() {
+    BitReader<Word> b = {State.InputPointer, 0, 0};
+    b.Fill();
+    b.Drop((uint32_t)State.BitOffset);
     return b;
 }
 
-inline void SaveReader(const BitReader& b) {
+template <typename Word>
+void SaveReader(const BitReader<Word>& b) {
     State.InputPointer = const_cast<uint8_t*>(b.Next) - ((b.Count + 7) >> 3);
     State.BitOffset = (int32_t)((0u - b.Count) & 7);
-}
-
-// True when the position lies at or behind limit (a byte boundary).
-inline bool Reached(const BitReader& b, const uint8_t* limit) {
-    return (intptr_t)(b.Next - limit) * 8 >= (intptr_t)b.Count;
-}
-
-// True when the position lies behind limit: the bits consumed were not all read.
-inline bool PastEnd(const BitReader& b, const uint8_t* limit) {
-    return (intptr_t)(b.Next - limit) * 8 > (intptr_t)b.Count;
-}
-
-inline void Save(const uint8_t* in, uint32_t offset) {
-    State.InputPointer = const_cast<uint8_t*>(in);
-    State.BitOffset = (int32_t)offset;
 }
 
 // Below this load pointer a whole literal or match (at most 65 bits behind up to 7 used
 // ones) lies within the bytes read, so neither the refill test nor the end-of-data test can
 // fire.
+static_assert(kMaxCodeBits + kMaxLengthExtraBits + kMaxCodeBits + kMaxDistanceExtraBits + 7 <=
+                  8 * (kCarryBytes + 1),
+              "a whole match lies within the carried bytes");
 inline const uint8_t* SafeEnd(const uint8_t* dataEnd) {
     return dataEnd - State.InputBuffer > (intptr_t)kCarryBytes + 1 ? dataEnd - kCarryBytes - 1
                                                                   : State.InputBuffer;
@@ -180,12 +231,15 @@ inline const uint8_t* SafeEnd(const uint8_t* dataEnd) {
 // distance shorter than the length repeats the last distance bytes. room is the space left
 // up to the block's end; the part of the match beyond it is dropped. Nothing is written
 // behind the match: a later match of distance 0 leaves those window bytes as they were.
+template <typename Word>
 inline uint32_t CopyMatch(uint8_t* out, uint32_t distance, uint32_t length, uint32_t room) {
     const uint8_t* from = out - distance;
-    if (kWideBitWord && distance >= 8 && length <= 32 && room >= 64) {
+    constexpr bool kWide = sizeof(Word) >= 8;
+    if (kWide && distance >= 8 && length <= 32 && room >= 64) {
         // Most matches: four words whatever the length, without a branch on it; the 32 bytes
         // behind the match are saved first and put back, so the window is as if only the
         // match had been written.
+        DECODE_ASSERT(length + 32 <= room);
         uint8_t behind[32];
         memcpy(behind, out + length, 32);
         memcpy(out, from, 8);
@@ -212,7 +266,7 @@ inline uint32_t CopyMatch(uint8_t* out, uint32_t distance, uint32_t length, uint
         } else {
             for (uint32_t i = 0; i < n; ++i) out[i] = from[i];
         }
-    } else if (kWideBitWord && n >= 16 && distance != 0) {
+    } else if (kWide && n >= 16 && distance != 0) {
         // A repeating pattern: its first 8 bytes one by one, then words from a multiple of
         // the distance of at least 8 back, which holds the same bytes and is already written.
         for (uint32_t i = 0; i < 8; ++i) out[i] = from[i];
@@ -227,8 +281,8 @@ inline uint32_t CopyMatch(uint8_t* out, uint32_t distance, uint32_t length, uint
     return n;
 }
 
-// What one block call consults now and then while decoding its symbols; the values used
-// for every symbol are passed on their own so that they can stay in registers.
+// What one TableSet's symbol loop consults now and then; the values used for every symbol
+// are passed on their own so that they can stay in registers.
 struct SymbolState {
     const uint8_t* Lengths;          // the current TableSet
     uint32_t LengthOffsets[kDistanceAlphabets];
@@ -243,75 +297,68 @@ enum : int {
     kSetEnds = 2,      // symbol 256
 };
 
-// Decodes one literal or match and writes it to the window at o. Checked: the symbol may
-// reach beyond the bytes read (when tail is set), and is then not used: the position goes
-// back to its start. Unchecked, the caller knows that the whole symbol lies in the data.
-template <bool Checked>
+// Decodes one literal or match and writes it to the window at out. Checked: the symbol may
+// reach beyond the bytes read, and is then not used: the position goes back to its start.
+// Unchecked, the caller knows that the whole symbol lies in the data.
+template <typename Word, bool Checked>
 __attribute__((always_inline)) inline int DecodeSymbol(const SymbolState& s, const Tables* t,
-                                                       BitReader& b, uint8_t*& out,
+                                                       BitReader<Word>& b, uint8_t*& out,
                                                        uint8_t* outEnd, uint32_t& lastDistance,
-                                                       uint32_t& previousDistance, bool tail) {
-    BitReader mark = b;
-    // A wide buffer always has a code's 16 bits left from the last fill: the table is read
-    // first and the buffer topped up meanwhile.
-    int32_t e;
-    if (kWideBitWord) {
-        e = t->Literal[b.Buffer & ((1 << kLiteralBits) - 1)];
-        Fill(b);
-    } else {
-        Fill(b);
-        e = t->Literal[b.Buffer & ((1 << kLiteralBits) - 1)];
-    }
+                                                       uint32_t& previousDistance) {
+    using B = Budget<Word>;
+    DECODE_ASSERT(out < outEnd);
+    const BitReader<Word> mark = b;
+    int32_t e = b.Look(t->Literal, kLiteralBits);
     if (e < 0) {
         e = LookupLong(e, b.Buffer, kLiteralBits, t->LiteralTree, s.Lengths, false, s.Alphabets);
         if (e < 0) return kBlockEnds;
     }
-    Drop(b, (uint32_t)e & 31);
+    b.Drop((uint32_t)e & 31);
     if (e < (int32_t)(kEndOfSet << 8)) {
-        if (Checked && tail && PastEnd(b, s.DataEnd)) {
+        if (Checked && b.PastEnd(s.DataEnd)) {
             b = mark;
             return kBlockEnds;
         }
         *out++ = (uint8_t)(e >> 8);
-        if (!Checked && kWideBitWord) {
-            // The bits left after the fill (at least 40) hold four more codes of a primary
-            // width: literals that follow are taken at once. A negative entry compares
-            // above every literal as unsigned.
-            for (int more = 0; more < 4; ++more) {
-                e = t->Literal[b.Buffer & ((1 << kLiteralBits) - 1)];
+        if constexpr (!Checked && B::kMoreLiterals > 0) {
+            // The literals that follow are taken from the same fill. A negative entry
+            // compares above every literal as unsigned.
+            static_assert(B::kFilled >= kMaxCodeBits + B::kMoreLiterals * kLiteralBits,
+                          "the fill holds a code and the primary codes of the literals behind it");
+            static_assert(B::kWordBits - kMaxCodeBits - B::kMoreLiterals * kLiteralBits >= kLiteralBits,
+                          "the next code's primary index is left in the buffer");
+            for (uint32_t more = 0; more < B::kMoreLiterals; ++more) {
+                e = t->Literal[(uint32_t)b.Buffer & ((1u << kLiteralBits) - 1)];
                 if ((uint32_t)e >= (kEndOfSet << 8) || out >= outEnd) break;
-                Drop(b, (uint32_t)e & 31);
+                b.Drop((uint32_t)e & 31);
                 *out++ = (uint8_t)(e >> 8);
             }
         }
         return kSymbolDone;
     }
     if (e < (int32_t)(kFirstLengthSymbol << 8)) {   // symbol 256
-        if (Checked && tail && PastEnd(b, s.DataEnd)) {
+        if (Checked && b.PastEnd(s.DataEnd)) {
             b = mark;
             return kBlockEnds;
         }
         return kSetEnds;
     }
-    uint32_t extra = ((uint32_t)e >> 17) & 15;
-    if (!kWideBitWord) Fill(b);
-    uint32_t length = ((uint32_t)e >> 21) + LowBits(b.Buffer, extra);
-    Drop(b, extra);
+    if constexpr (B::kFillPerHalf) {
+        static_assert(B::kFilled >= kMaxCodeBits + kMaxLengthExtraBits, "a length's code and extra bits");
+        static_assert(B::kWordBits - kMaxCodeBits - kMaxLengthExtraBits >= kDistanceBits,
+                      "the distance code's primary index is left in the buffer");
+    }
+    b.FillForField();
+    uint32_t length = ((uint32_t)e >> 21) + b.Take(((uint32_t)e >> 17) & 15);
 
     uint32_t a = ((uint32_t)e >> 5) & 3;
-    if (kWideBitWord) {
-        e = t->Distance[a][b.Buffer & ((1 << kDistanceBits) - 1)];
-        Fill(b);
-    } else {
-        Fill(b);
-        e = t->Distance[a][b.Buffer & ((1 << kDistanceBits) - 1)];
-    }
+    e = b.Look(t->Distance[a], kDistanceBits);
     if (e < 0) {
         e = LookupLong(e, b.Buffer, kDistanceBits, t->DistanceTree[a], s.Lengths + s.LengthOffsets[a],
                        true, s.Alphabets);
         if (e < 0) return kBlockEnds;
     }
-    Drop(b, (uint32_t)e & 31);
+    b.Drop((uint32_t)e & 31);
     uint32_t distance;
     if (e < (1 << 10)) {
         if (e < (1 << 5)) {   // symbol 0
@@ -322,112 +369,181 @@ __attribute__((always_inline)) inline int DecodeSymbol(const SymbolState& s, con
             lastDistance = distance;
         }
     } else {
-        uint32_t distanceExtra = ((uint32_t)e >> 5) & 31;
-        if (!kWideBitWord) Fill(b);
-        distance = ((uint32_t)e >> 10) + LowBits(b.Buffer, distanceExtra);
-        Drop(b, distanceExtra);
+        if constexpr (B::kFillPerHalf) {
+            static_assert(B::kFilled >= kMaxCodeBits + kMaxDistanceExtraBits, "a distance's code and extra bits");
+            static_assert(B::kWordBits - kMaxCodeBits - kMaxDistanceExtraBits >= kLiteralBits,
+                          "the next code's primary index is left in the buffer");
+        }
+        b.FillForField();
+        distance = ((uint32_t)e >> 10) + b.Take(((uint32_t)e >> 5) & 31);
         // Distances 1-4 (symbols 2-5) are not remembered; every longer one is. Selected
         // without a branch, as the two kinds alternate unpredictably.
         bool remembered = distance > 4;
         previousDistance = remembered ? lastDistance : previousDistance;
         lastDistance = remembered ? distance : lastDistance;
     }
-    if (Checked && tail && PastEnd(b, s.DataEnd)) {
+    if (Checked && b.PastEnd(s.DataEnd)) {
         b = mark;
         return kBlockEnds;
     }
-    if (distance <= (uint32_t)(out - s.Window))   // reaching in front of the window: dropped
-        out += CopyMatch(out, distance, length, (uint32_t)(outEnd - out));
+    if (distance <= (uint32_t)(out - s.Window)) {   // reaching in front of the window: dropped
+        out += CopyMatch<Word>(out, distance, length, (uint32_t)(outEnd - out));
+        DECODE_ASSERT(out <= outEnd);
+    }
     return kSymbolDone;
 }
 
-}  // namespace
+// Decodes the symbols of one TableSet until it ends (kSetEnds), the block's bytes are all
+// there, or the block ends early (kBlockEnds, also when the input fails to refill).
+template <typename Word>
+int DecodeSet(SymbolState& st, const Tables* t, BitReader<Word>& b, uint8_t*& out,
+              uint8_t* outEnd, uint32_t& lastDistance, uint32_t& previousDistance) {
+    const uint8_t* inputEnd = State.InputEnd;
+    st.DataEnd = InputDataLimit();
+    const uint8_t* safeEnd = SafeEnd(st.DataEnd);
+    int outcome = kBlockEnds;
+    while (out < outEnd) {
+        // Near the end of the buffered input: refill when the position has reached
+        // InputEnd, otherwise check each symbol against the end of the data.
+        bool tail = b.Next >= safeEnd;
+        if (tail && b.Reached(inputEnd)) {
+            SaveReader(b);
+            int32_t r = RefillInput(false);
+            b = LoadReader<Word>();
+            if (r < 0) return kBlockEnds;
+            inputEnd = State.InputEnd;
+            st.DataEnd = InputDataLimit();
+            safeEnd = SafeEnd(st.DataEnd);
+            continue;
+        }
+        outcome = Budget<Word>::kFastLoop && !tail
+                      ? DecodeSymbol<Word, false>(st, t, b, out, outEnd, lastDistance, previousDistance)
+                      : DecodeSymbol<Word, true>(st, t, b, out, outEnd, lastDistance, previousDistance);
+        if (outcome != kSymbolDone) break;
+    }
+    return outcome;
+}
 
-int32_t DecodeLzBlock(uint8_t* window, uint32_t start, uint32_t count) {
+// The tables of the default TableSet, kept between blocks where the build asks for it
+// (kKeepDefaultTables): a stream of small blocks that use the default set would otherwise
+// build the same tables for each of them. They are found again by the default lengths of
+// the block at hand and the profile's distance alphabets, which is all that they are built
+// from; blocks with TableSets of their own build theirs elsewhere.
+struct DefaultTables {
+    Tables Built;
+    uint32_t DistanceSizes[2];
+    uint32_t DistanceOffsets[2];
+    uint8_t Lengths[kTableSetSizeShort];
+};
+
+const DefaultTables* KeptDefaultTables(uint32_t end) {
+    DefaultTables* kept = (DefaultTables*)State.KeptTables;
+    if (kept == nullptr) {
+        kept = (DefaultTables*)MemAlloc(sizeof(DefaultTables));
+        if (kept == nullptr) return nullptr;
+        State.KeptTables = kept;
+        kept->DistanceSizes[0] = 0;   // matches no profile: the first use builds
+    }
+    uint8_t lengths[kTableSetSizeShort];
+    SetDefaultCodeLengths(lengths, end);
+    uint32_t sizes[2] = {Profile.DistanceAlphabetSizes[0], Profile.DistanceAlphabetSizes[1]};
+    uint32_t offsets[2] = {Profile.DistanceLengthOffsets[0], Profile.DistanceLengthOffsets[1]};
+    if (memcmp(kept->Lengths, lengths, sizeof lengths) != 0 ||
+        memcmp(kept->DistanceSizes, sizes, sizeof sizes) != 0 ||
+        memcmp(kept->DistanceOffsets, offsets, sizeof offsets) != 0) {
+        memcpy(kept->Lengths, lengths, sizeof lengths);
+        memcpy(kept->DistanceSizes, sizes, sizeof sizes);
+        memcpy(kept->DistanceOffsets, offsets, sizeof offsets);
+        BuildTables(&kept->Built, kept->Lengths, 2);
+    }
+    return kept;
+}
+
+template <typename Word>
+int32_t DecodeBlock(uint8_t* window, uint32_t start, uint32_t count) {
     const uint8_t* in = State.InputPointer;
     uint32_t offset = (uint32_t)State.BitOffset;
     uint32_t header = (uint32_t)PeekBits(in, offset) & 0xFF;
     SkipBits(in, offset, 8);
-    Save(in, offset);
+    if (PastData(in, offset, InputDataLimit())) {   // the block has no body
+        State.InputPointer = const_cast<uint8_t*>(in) + (offset != 0);
+        State.BitOffset = 0;
+        return 0;
+    }
+    State.InputPointer = const_cast<uint8_t*>(in);
+    State.BitOffset = (int32_t)offset;
     uint32_t alphabets = header & 3;
     uint32_t setCount = header >> 2;
-    uint32_t o = start;
     uint32_t end = start + count;
-    if (PastData(in, offset, InputDataLimit())) goto finish;   // the block has no body
     // One distance alphabet leaves length-2 matches without a code, and the default
     // TableSet has no lengths for a third alphabet: neither can be decoded.
     if (alphabets < 2 || (alphabets == 3 && setCount == 0)) return ErrDamaged;
-    {
-        uint32_t setSize = alphabets == 3 ? kTableSetSizeLong : kTableSetSizeShort;
+
+    uint32_t setSize = alphabets == 3 ? kTableSetSizeLong : kTableSetSizeShort;
+    uint8_t* storage = nullptr;
+    Tables* t;
+    const uint8_t* set;
+    bool built = false;
+    if (kKeepDefaultTables && setCount == 0) {
+        const DefaultTables* kept = KeptDefaultTables(end);
+        if (kept == nullptr) return ErrNoMemory;
+        t = const_cast<Tables*>(&kept->Built);
+        set = kept->Lengths;
+        built = true;
+    } else {
         uint32_t setBytes = setCount != 0 ? setCount * setSize : kTableSetSizeShort;
-        uint8_t* storage = (uint8_t*)MemAlloc(sizeof(Tables) + setBytes);
+        storage = (uint8_t*)MemAlloc(sizeof(Tables) + setBytes);
         if (storage == nullptr) return ErrNoMemory;
-        Tables* t = (Tables*)storage;
-        const uint8_t* set = storage + sizeof(Tables);
+        t = (Tables*)storage;
+        set = storage + sizeof(Tables);
         int32_t r = ReadCodeLengths(storage + sizeof(Tables), setSize, setCount, end);
         if (r < 0) {
             MemFree(storage);
             return r;
         }
-        uint32_t setsLeft = setCount != 0 ? setCount : 1;
-        // The profile record is packed: its words are read one by one, not through a pointer.
-        SymbolState st = {nullptr,
-                          {Profile.DistanceLengthOffsets[0], Profile.DistanceLengthOffsets[1],
-                           Profile.DistanceLengthOffsets[2]},
-                          alphabets, window, nullptr};
-        uint8_t* out = window + o;
-        uint8_t* const outEnd = window + end;
-        uint32_t lastDistance = 0;
-        uint32_t previousDistance = 0;
-        BitReader b = LoadReader();
-        for (;;) {
-            if (Profile.CancelRequested) {
-                SaveReader(b);
-                MemFree(storage);
-                return ErrCancelled;
-            }
-            if (setsLeft == 0) break;
-            --setsLeft;
-            st.Lengths = set;
-            set += setSize;
-            BuildTables(t, st.Lengths, alphabets);
-
-            const uint8_t* inputEnd = State.InputEnd;
-            st.DataEnd = InputDataLimit();
-            const uint8_t* safeEnd = SafeEnd(st.DataEnd);
-            int outcome = kBlockEnds;
-            while (out < outEnd) {
-                // Near the end of the buffered input: refill when the position has reached
-                // InputEnd, otherwise check each symbol against the end of the data.
-                bool tail = b.Next >= safeEnd;
-                if (tail && Reached(b, inputEnd)) {
-                    SaveReader(b);
-                    r = RefillInput(false);
-                    b = LoadReader();
-                    if (r < 0) break;
-                    inputEnd = State.InputEnd;
-                    st.DataEnd = InputDataLimit();
-                    safeEnd = SafeEnd(st.DataEnd);
-                    continue;
-                }
-                // The unchecked copy of the symbol decoding is only built for wide buffers.
-                outcome = kWideBitWord && !tail
-                              ? DecodeSymbol<false>(st, t, b, out, outEnd, lastDistance,
-                                                    previousDistance, false)
-                              : DecodeSymbol<true>(st, t, b, out, outEnd, lastDistance,
-                                                   previousDistance, tail);
-                if (outcome != kSymbolDone) break;
-            }
-            if (outcome != kSetEnds) break;
-        }
-        o = (uint32_t)(out - window);
-        SaveReader(b);
-        in = State.InputPointer;
-        offset = (uint32_t)State.BitOffset;
-        MemFree(storage);
     }
-finish:
-    if (offset != 0) ++in;
-    Save(in, 0);
-    return (int32_t)(o - start);
+    uint32_t setsLeft = setCount != 0 ? setCount : 1;
+    // The profile record is packed: its words are read one by one, not through a pointer.
+    SymbolState st = {nullptr,
+                      {Profile.DistanceLengthOffsets[0], Profile.DistanceLengthOffsets[1],
+                       Profile.DistanceLengthOffsets[2]},
+                      alphabets, window, nullptr};
+    uint8_t* out = window + start;
+    uint8_t* const outEnd = window + end;
+    uint32_t lastDistance = 0;
+    uint32_t previousDistance = 0;
+    BitReader<Word> b = LoadReader<Word>();
+    int32_t result = 0;
+    for (;;) {
+        if (Profile.CancelRequested) {
+            result = ErrCancelled;
+            break;
+        }
+        if (setsLeft == 0) break;
+        --setsLeft;
+        st.Lengths = set;
+        set += setSize;
+        if (!built) BuildTables(t, st.Lengths, alphabets);
+        if (DecodeSet(st, t, b, out, outEnd, lastDistance, previousDistance) != kSetEnds) break;
+    }
+    MemFree(storage);
+    if (result < 0) {
+        SaveReader(b);
+        return result;
+    }
+    // The block ends on a whole byte.
+    State.InputPointer = const_cast<uint8_t*>(b.Next) - (b.Count >> 3);
+    State.BitOffset = 0;
+    return (int32_t)(out - window - start);
+}
+
+}  // namespace
+
+int32_t DecodeLzBlock(uint8_t* window, uint32_t start, uint32_t count) {
+    return DecodeBlock<BitWord>(window, start, count);
+}
+
+void ForgetKeptTables() {
+    MemFree(State.KeptTables);
+    State.KeptTables = nullptr;
 }

@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "decode/stream_format.h"
+#include "decode/bits.h"
 #include "decode/crc32.h"
 #include "decode/filter.h"
 #include "decode/input.h"
@@ -87,6 +88,7 @@ static_assert(offsetof(ExtractorState, StreamPosition) < offsetof(ExtractorState
 // Frees the window and forgets every block of the stream; position becomes StreamPosition.
 void ForgetStream(int32_t position) {
     MemFree(State.WindowBuffer);
+    if (kKeepDefaultTables) ForgetKeptTables();
     State.StreamPosition = position;
     // Window to StreamEnded: pointers, sizes and flags, all zero.
     memset(&State.Window, 0, (uint32_t)((uint8_t*)(&State.StreamEnded + 1) - (uint8_t*)&State.Window));

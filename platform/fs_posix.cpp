@@ -311,6 +311,57 @@ bool DosToTimespec(uint16_t date, uint16_t time, struct timespec* out) {
     return true;
 }
 
+// Read-ahead of the handle read last: a stream of small blocks asks for a header and then
+// the rest of each block, and answering those from one larger read saves two system calls a
+// block. Small requests only; large ones go to the file directly. The bytes kept are those
+// behind the position the caller sees, so the file's own position lies Kept bytes further:
+// any other operation on the handle first gives the kept bytes back (Forget).
+struct ReadAhead {
+    int Handle = -1;
+    uint32_t Next = 0;   // first kept byte not yet handed out
+    uint32_t End = 0;    // end of the kept bytes
+    uint8_t Bytes[16384];
+};
+ReadAhead Ahead;
+const uint32_t kSmallRead = 4096;
+
+// Drops the kept bytes of handle without moving its position: the handle is closed, or a
+// number that open() hands out again was closed behind the layer's back.
+void ForgetReused(int handle) {
+    if (Ahead.Handle != handle) return;
+    Ahead.Handle = -1;
+    Ahead.Next = Ahead.End = 0;
+}
+
+// Puts the file's position back where the caller believes it is and drops the kept bytes.
+// Returns false (error recorded) when the position cannot be moved back.
+bool Forget(int handle) {
+    if (handle < 0 || Ahead.Handle != handle) return true;
+    off_t unread = (off_t)(Ahead.End - Ahead.Next);
+    ForgetReused(handle);
+    if (unread != 0 && lseek(handle, -unread, SEEK_CUR) < 0) {
+        Record(nullptr);
+        return false;
+    }
+    return true;
+}
+
+// Reads until count bytes or the end of the file, as ReadFile does on a file.
+int32_t ReadFully(int handle, uint8_t* p, uint32_t count) {
+    uint32_t done = 0;
+    while (done < count) {
+        ssize_t r = read(handle, p + done, count - done);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            Record(nullptr);
+            return -1;
+        }
+        if (r == 0) break;
+        done += (uint32_t)r;
+    }
+    return (int32_t)done;
+}
+
 }  // namespace
 
 void* MemAlloc(uint32_t size) { return malloc(size != 0 ? size : 1); }
@@ -333,7 +384,10 @@ FileHandle FsCreate(const char* path, uint32_t attributes) {
         do {
             fd = openat(place.Folder, place.Name, O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC | O_NOFOLLOW, mode);
         } while (fd < 0 && errno == EINTR);
-        if (fd >= 0) return fd;
+        if (fd >= 0) {
+            ForgetReused(fd);
+            return fd;
+        }
         if (errno != EEXIST) {
             RecordLast();
             return kInvalidHandle;
@@ -374,6 +428,7 @@ FileHandle FsCreate(const char* path, uint32_t attributes) {
             close(fd);
             return kInvalidHandle;
         }
+        ForgetReused(fd);
         return fd;
     }
     State.LastSystemError = kErrorAccessDenied;   // the name keeps changing under us
@@ -413,10 +468,12 @@ FileHandle FsOpen(const char* path, uint32_t access) {
         State.LastSystemError = kErrorAccessDenied;
         return kInvalidHandle;
     }
+    ForgetReused(fd);
     return fd;
 }
 
 int FsClose(FileHandle handle) {
+    ForgetReused((int)handle);
     if (close((int)handle) == 0) return 1;
     if (State.LastSystemError == 0) Record(nullptr);
     return 0;
@@ -425,20 +482,34 @@ int FsClose(FileHandle handle) {
 int32_t FsRead(FileHandle handle, void* buffer, uint32_t count) {
     State.LastSystemError = 0;
     if (count > 0x7FFFFFFFu) count = 0x7FFFFFFFu;
+    int fd = (int)handle;
     uint8_t* p = (uint8_t*)buffer;
-    uint32_t done = 0;
-    // Reads until count bytes or the end of the file, as ReadFile does on a file.
-    while (done < count) {
-        ssize_t r = read((int)handle, p + done, count - done);
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            Record(nullptr);
-            return -1;
-        }
-        if (r == 0) break;
-        done += (uint32_t)r;
+    if (fd < 0) return ReadFully(fd, p, count);
+    if (Ahead.Handle != fd) {
+        // The kept bytes belong to another handle, which may have been closed behind the
+        // layer's back: they are given back if it can take them, and this read goes on.
+        Forget(Ahead.Handle);
+        State.LastSystemError = 0;
     }
-    return (int32_t)done;
+    uint32_t done = 0;
+    if (Ahead.Handle == fd) {
+        done = Ahead.End - Ahead.Next < count ? Ahead.End - Ahead.Next : count;
+        memcpy(p, Ahead.Bytes + Ahead.Next, done);
+        Ahead.Next += done;
+        if (done == count) return (int32_t)done;
+    }
+    if (count - done >= kSmallRead) {
+        int32_t r = ReadFully(fd, p + done, count - done);
+        return r < 0 ? -1 : (int32_t)done + r;
+    }
+    int32_t r = ReadFully(fd, Ahead.Bytes, sizeof Ahead.Bytes);
+    if (r < 0) return -1;
+    uint32_t n = (uint32_t)r < count - done ? (uint32_t)r : count - done;
+    memcpy(p + done, Ahead.Bytes, n);
+    Ahead.Handle = fd;
+    Ahead.Next = n;
+    Ahead.End = (uint32_t)r;
+    return (int32_t)(done + n);
 }
 
 int32_t FsWrite(FileHandle handle, const void* buffer, uint32_t count) {
@@ -447,6 +518,8 @@ int32_t FsWrite(FileHandle handle, const void* buffer, uint32_t count) {
         State.LastSystemError = kErrorInvalidParameter;
         return -1;
     }
+    if (handle == kDiscardHandle) return (int32_t)count;
+    if (!Forget((int)handle)) return -1;
     ssize_t r;
     do {
         r = write((int)handle, buffer, count);
@@ -466,6 +539,7 @@ int32_t FsWrite(FileHandle handle, const void* buffer, uint32_t count) {
 int32_t FsSeek(FileHandle handle, int32_t distance, uint32_t method) {
     State.LastSystemError = 0;
     int whence = method == kFileEnd ? SEEK_END : (method == kFileBegin ? SEEK_SET : SEEK_CUR);
+    if (!Forget((int)handle)) return -1;
     off_t position = lseek((int)handle, (off_t)distance, whence);
     if (position < 0) {
         State.LastSystemError = errno == EINVAL ? kErrorNegativeSeek : Win32Error(errno, nullptr, false);

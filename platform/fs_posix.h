@@ -1,7 +1,10 @@
-// Linux-only control of the file-system layer, for the `qar` tool and tests.
+// Linux-only parts of the file-system layer, for the `qar` tool and tests: controls, the
+// name decoder and the discarding handle.
 #pragma once
 
 #include <stdint.h>
+
+#include "platform/fs.h"
 
 // True makes the layer walk paths one component at a time (openat with O_NOFOLLOW), as it
 // does where the kernel has no openat2; false lets it use openat2 again when it can.
@@ -18,3 +21,7 @@ void FsSetNameDecoder(FsNameDecoder decoder);
 // The errno of the last failure the layer recorded, and the error number it became (to tell
 // whether a message that reports that number is about this failure).
 int FsLastErrno(int32_t* number);
+
+// A handle that takes every write and drops it without a system call: `qar test` wants only
+// the members' CRC-32, not their bytes. Only FsWrite accepts it.
+const FileHandle kDiscardHandle = -2;

@@ -64,6 +64,9 @@ struct ExtractorState {
     uint8_t BlockInProgress;
     uint8_t StreamEnded;         // the current stream's last block has been decoded
 
+    // The LZ decoder: the default TableSet's tables kept between blocks (native builds).
+    void* KeptTables;
+
     // Call filters and CRC-32.
     uint32_t RunningCrc;
     uint32_t CrcTable[256];

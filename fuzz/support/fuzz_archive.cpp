@@ -20,7 +20,8 @@ void FuzzArchive(const uint8_t* data, size_t size) {
         }
         State.InputBuffer = (uint8_t*)MemAlloc(kInputBufferSize + kInputBufferSlack);
     }
-    if (ftruncate(fd, 0) != 0 || pwrite(fd, data, size, 0) != (ssize_t)size || lseek(fd, 0, SEEK_SET) != 0) {
+    if (ftruncate(fd, 0) != 0 || pwrite(fd, data, size, 0) != (ssize_t)size ||
+        FsSeek(fd, 0, kFileBegin) != 0) {
         perror("memfd");
         abort();
     }

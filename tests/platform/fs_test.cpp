@@ -2,6 +2,7 @@
 // clear, record or keep State.LastSystemError.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,30 @@ TEST(FileSystem, CreateWriteSeekReadRoundTrip) {
     EXPECT_EQ(FsRead(h, got.data(), 1000), 1000);
     EXPECT_EQ(got, bytes);
     EXPECT_EQ(FsClose(h), 1);
+
+    // Small reads from two handles on the file, taken in turns, each see their own next bytes;
+    // a write behind such reads lands right behind the bytes read.
+    FileHandle a = FsOpen(path.c_str(), kGenericRead | kGenericWrite);
+    FileHandle b = FsOpen(path.c_str(), kGenericRead);
+    ASSERT_NE(a, kInvalidHandle);
+    ASSERT_NE(b, kInvalidHandle);
+    uint8_t x[7], y[5];
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(FsRead(a, x, 7), 7);
+        ASSERT_EQ(FsRead(b, y, 5), 5);
+        EXPECT_TRUE(std::equal(x, x + 7, bytes.begin() + 7 * i)) << i;
+        EXPECT_TRUE(std::equal(y, y + 5, bytes.begin() + 5 * i)) << i;
+    }
+    const uint8_t mark = (uint8_t)~bytes[21];
+    EXPECT_EQ(FsWrite(a, &mark, 1), 1);
+    EXPECT_EQ(FsSeek(b, 0, kFileBegin), 0);
+    got.assign(1000, 0);
+    EXPECT_EQ(FsRead(b, got.data(), 1000), 1000);
+    std::vector<uint8_t> expected = bytes;
+    expected[21] = mark;
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(FsClose(a), 1);
+    EXPECT_EQ(FsClose(b), 1);
 
     // Creating an existing file empties it.
     h = FsCreate(path.c_str(), 0);

@@ -1,8 +1,10 @@
-// A 32-bit word for the bit reader (decode/bits.h) on any host, as the i686 stub decodes.
-// The fuzz build compiles a second decoding core with this folder on its include path, so
-// that the fuzzers reach the narrow word's refills on a 64-bit machine.
+// A 32-bit word for the bit reader (decode/bits.h) on any host, as the i686 stub decodes,
+// with the stub's other choices. The fuzz build compiles a second decoding core with this
+// folder on its include path, so that the fuzzers reach the narrow word's refills on a
+// 64-bit machine.
 #pragma once
 
 #include <stdint.h>
 
 typedef uint32_t BitWord;
+const bool kKeepDefaultTables = false;

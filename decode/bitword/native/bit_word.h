@@ -1,8 +1,10 @@
-// The word of the bit reader (decode/bits.h) at the pointer's width: 64 bits on x86-64
-// (the `qar` tool, the x86-64 stub), 32 bits in the i686 stub. The build puts this folder
-// on the include path of the decoding core and of everything that uses it.
+// The decoder's build choices for the `qar` tool and the native tests: the bit reader's word
+// (decode/bits.h) at the pointer's width, and the default TableSet's tables kept between
+// blocks (memory and code spent for speed). The build puts one folder of decode/bitword/ on
+// the include path of the decoding core and of everything that uses it.
 #pragma once
 
 #include <stdint.h>
 
 typedef uintptr_t BitWord;
+const bool kKeepDefaultTables = true;
