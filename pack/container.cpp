@@ -85,11 +85,14 @@ public:
         EnsureCrcTable();
         CheckEntries(entries);
         progress_ = PackProgress{0, 0, 0, 0, 0};
+        uint64_t streamTotal = 0;
         for (const SourceEntry& e : entries) {
             if (e.IsFolder) continue;
             ++progress_.FilesTotal;
             progress_.BytesInTotal += e.HasData ? e.Data.size() : e.Size;
+            streamTotal += kLocalHeaderSize + e.Name.size() + (e.HasData ? e.Data.size() : e.Size) + 4;
         }
+        if (options_.Meter) options_.Meter->Total = streamTotal;
 
         const uint8_t zeros[kArchiveHeaderSize] = {};
         Emit(zeros, sizeof zeros);
@@ -187,7 +190,8 @@ private:
         if (stream_.empty()) return;
         auto data = std::make_shared<std::vector<uint8_t>>(std::move(stream_));
         stream_ = std::vector<uint8_t>();
-        const EncodeOptions encode = options_.Encode;
+        EncodeOptions encode = options_.Encode;
+        if (options_.Meter) encode.BytesDone = &options_.Meter->Done;
         const unsigned threads = Threads();
         PendingStream p;
         p.Encoded = std::async(threads > 1 ? std::launch::async : std::launch::deferred,

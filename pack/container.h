@@ -7,6 +7,7 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include <atomic>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -42,6 +43,12 @@ struct PackProgress {
     uint64_t BytesOut;                // archive bytes written so far
 };
 
+// Kept up to date while the writer runs, for a progress display on another thread.
+struct PackMeter {
+    std::atomic<uint64_t> Total{0};   // decoded bytes of all streams, set before the first
+    std::atomic<uint64_t> Done{0};    // of those, compressed so far (block by block)
+};
+
 // The 16-bit word the archiver leaves at header offset 40: the layout version of the
 // archives this writer produces.
 const uint16_t kArchiverWord = 0x0001;
@@ -57,6 +64,7 @@ struct PackOptions {
     int Threads = 0;
     uint16_t ArchiverWord = kArchiverWord;
     std::function<void(const PackProgress&)> Progress;   // called after each stream, may be empty
+    PackMeter* Meter = nullptr;   // may be null
 };
 
 // Every refusal of the writer: the message names the path (or entry) and the reason.

@@ -5,6 +5,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <atomic>
 #include <vector>
 
 struct EncodeOptions {
@@ -14,6 +15,9 @@ struct EncodeOptions {
     bool StoredOnly = false;         // write stored blocks only
     int DistanceAlphabets = 0;       // 0: chosen by cost per block; 2 or 3 to force (tests)
     bool AllowDefaultTables = true;  // may use the default TableSet where it is cheaper
+    // When set, EncodeStream adds each block's decoded size here as it finishes the block, so
+    // that another thread can show progress within a stream.
+    std::atomic<uint64_t>* BytesDone = nullptr;
 };
 
 // Both functions must be safe to call from several threads at once: the archive writer

@@ -79,6 +79,7 @@ std::vector<uint8_t> EncodeStream(const uint8_t* data, size_t size, const Encode
             ModelStoredBlock(window, length, last);
         }
         position += length;
+        if (options.BytesDone) options.BytesDone->fetch_add(length, std::memory_order_relaxed);
     } while (position < size);
     return out;
 }

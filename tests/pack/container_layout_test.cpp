@@ -262,7 +262,12 @@ TEST(ContainerLayout, ProgressReportsEveryStream) {
     o.StreamSize = 2000;
     std::vector<PackProgress> seen;
     o.Progress = [&seen](const PackProgress& p) { seen.push_back(p); };
+    PackMeter meter;
+    o.Meter = &meter;
     const std::vector<uint8_t> a = BuildArchive(in, o);
+    // The meter counted every decoded byte of the streams: the members' records.
+    EXPECT_EQ(meter.Total, 5 * (kLocalHeaderSize + 2 + 1000 + 4));
+    EXPECT_EQ(meter.Done.load(), meter.Total.load());
     ASSERT_EQ(seen.size(), 3u);
     EXPECT_EQ(seen[0].FilesDone, 2u);
     EXPECT_EQ(seen.back().FilesDone, 5u);

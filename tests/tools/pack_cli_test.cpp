@@ -140,10 +140,16 @@ TEST(PackCli, RefusalsLeaveNoOutputBehind) {
     Scratch s;
     s.Write("in/good.txt", "fine");
     s.Write("in/sub/aux.c", "a device name");
+    s.Write("in/sub/what?", "a character Windows refuses");
+    s.Write("in/zz/trailing.", "a trailing dot");
     s.Write("out/a.qar", "previous archive");
+    // Every problem is listed in the one run, and the run ends with status 2.
     const Result r = Qar("pack -q -o " + s("out/a.qar") + " " + s("in"));
-    EXPECT_EQ(r.Status, 1);
-    EXPECT_NE(r.Output.find(s("in/sub/aux.c")), std::string::npos) << r.Output;
+    EXPECT_EQ(r.Status, 2);
+    for (const char* bad : {"in/sub/aux.c", "in/sub/what?", "in/zz/trailing."})
+        EXPECT_NE(r.Output.find(s(bad)), std::string::npos) << bad << ": " << r.Output;
+    fs::remove(s("in/sub/what?"));
+    fs::remove(s("in/zz/trailing."));
     EXPECT_EQ(ReadAll(s("out/a.qar")), std::vector<uint8_t>({'p', 'r', 'e', 'v', 'i', 'o', 'u', 's', ' ', 'a', 'r', 'c', 'h', 'i', 'v', 'e'}));
     // Without the bad name the archive is written, and nothing else stays beside it.
     fs::remove(s("in/sub/aux.c"));
@@ -178,8 +184,13 @@ TEST(PackCli, ProgressLineOnATerminal) {
         return std::string(log.begin(), log.end());
     };
     const std::string shown = onTerminal("-o " + s("1.qar") + " " + s("in"));
-    EXPECT_NE(shown.find("2/2 files"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("100% 2/2 files"), std::string::npos) << shown;
     EXPECT_NE(shown.find("MiB/s"), std::string::npos) << shown;
+    // The summary gives no ratio where the archive outgrows a tiny input.
+    EXPECT_NE(shown.find("2 files, 0 folders, 102.5 KiB packed into"), std::string::npos) << shown;
+    s.Write("tiny/a", "x");
+    const std::string tiny = onTerminal("-o " + s("3.qar") + " " + s("tiny"));
+    EXPECT_EQ(tiny.find('%', tiny.find("packed into")), std::string::npos) << tiny;
     EXPECT_EQ(onTerminal("-q -o " + s("2.qar") + " " + s("in")), "");
 }
 
@@ -209,6 +220,10 @@ TEST(PackCli, SameInputSameBytes) {
     for (const auto& e : fs::recursive_directory_iterator(s("in"))) fs::last_write_time(e.path(), later);
     ASSERT_EQ(Qar("pack -o " + s("2.qar") + " " + s("in"), env).Status, 0);
     EXPECT_EQ(ReadAll(s("1.qar")), ReadAll(s("2.qar")));
+    // Nor does the packer's time zone.
+    ASSERT_EQ(Qar("pack -o " + s("tokyo.qar") + " " + s("in"),
+                  "SOURCE_DATE_EPOCH=1600000000 TZ=Asia/Tokyo").Status, 0);
+    EXPECT_EQ(ReadAll(s("1.qar")), ReadAll(s("tokyo.qar")));
     EXPECT_EQ(Qar("pack -o " + s("3.qar") + " " + s("in"), "SOURCE_DATE_EPOCH=soon").Status, 1);
 }
 
