@@ -10,6 +10,7 @@
 #include <errno.h>
 #include <string.h>
 
+#include <algorithm>
 #include <deque>
 #include <future>
 #include <memory>
@@ -19,6 +20,7 @@
 #include "decode/crc32.h"
 #include "pack/call_filter_forward.h"
 #include "pack/pe_detect.h"
+#include "pack/shared_contents.h"
 #include "profile/state.h"
 
 namespace {
@@ -27,6 +29,10 @@ namespace {
 const size_t kMaxNameLength = 259;
 // Decoded stream offsets are 32-bit.
 const uint64_t kMaxStreamDecoded = 0xFFFFFFFFu;
+// The most member bytes a stream of shared contents gathers before the next one starts.
+const uint64_t kSharedStreamSize = 1u << 20;
+
+uint64_t SizeOf(const SourceEntry& e) { return e.HasData ? e.Data.size() : e.Size; }
 
 std::string Quote(const std::string& s) { return "'" + s + "'"; }
 
@@ -85,24 +91,45 @@ public:
         EnsureCrcTable();
         CheckEntries(entries);
         progress_ = PackProgress{0, 0, 0, 0, 0};
+        // namers[i]: for the first entry of each file content, every entry of that content.
+        const std::vector<size_t> first = FindSharedContents(entries);
+        std::vector<std::vector<size_t>> namers(entries.size());
+        for (size_t i = 0; i < entries.size(); ++i) {
+            if (!entries[i].IsFolder) namers[first[i]].push_back(i);
+        }
         uint64_t streamTotal = 0;
-        for (const SourceEntry& e : entries) {
+        for (size_t i = 0; i < entries.size(); ++i) {
+            const SourceEntry& e = entries[i];
             if (e.IsFolder) continue;
             ++progress_.FilesTotal;
-            progress_.BytesInTotal += e.HasData ? e.Data.size() : e.Size;
-            streamTotal += kLocalHeaderSize + e.Name.size() + (e.HasData ? e.Data.size() : e.Size) + 4;
+            progress_.BytesInTotal += SizeOf(e);
+            if (first[i] == i) streamTotal += kLocalHeaderSize + e.Name.size() + SizeOf(e) + 4;
         }
         if (options_.Meter) options_.Meter->Total = streamTotal;
 
         const uint8_t zeros[kArchiveHeaderSize] = {};
         Emit(zeros, sizeof zeros);
         directory_.reserve(entries.size() * (kEntryFixedSize + 16));
-        for (const SourceEntry& e : entries) {
+        streamLimit_ = options_.StreamSize;
+        for (size_t i = 0; i < entries.size(); ++i) {
+            const SourceEntry& e = entries[i];
             if (e.IsFolder) {
                 AddEntry(e, 0, 0, 0, 0, 0);
-            } else {
-                AddMember(e);
+            } else if (namers[first[i]].size() == 1) {
+                AddNamer(e, AddMember(e));
             }
+        }
+        // Contents of several entries come last, each stored once with all its entries
+        // behind it in the directory, so that extracting them in directory order only moves
+        // forward. They go into small streams of their own: an entry that finds its member
+        // begun in an earlier block restarts the member's stream, and that costs little.
+        FlushStream();
+        streamLimit_ = options_.StreamSize == 0 ? kSharedStreamSize
+                                                : std::min(options_.StreamSize, kSharedStreamSize);
+        for (size_t i = 0; i < entries.size(); ++i) {
+            if (first[i] != i || namers[i].size() < 2) continue;
+            const MemberRef member = AddMember(entries[i]);
+            for (size_t j : namers[i]) AddNamer(entries[j], member);
         }
         FlushStream();
         while (!pending_.empty()) WriteOldestStream();
@@ -140,15 +167,20 @@ private:
         sink_.Write(data, size);
     }
 
+    struct MemberRef {
+        uint32_t Offset, Size, Crc;
+        uint8_t Flags;
+    };
+
     // Appends the member's record to the stream: its bytes are read straight into place,
     // checksummed, then filtered there.
-    void AddMember(const SourceEntry& e) {
-        const uint64_t size = e.HasData ? e.Data.size() : e.Size;
+    MemberRef AddMember(const SourceEntry& e) {
+        const uint64_t size = SizeOf(e);
         if (size > kMaxMemberSize)
             throw PackError(Quote(e.HasData ? e.Name : e.Path) + ": larger than " +
                             std::to_string(kMaxMemberSize) + " bytes, the most a member can hold");
         const uint64_t record = kLocalHeaderSize + e.Name.size() + size + 4;
-        const bool full = options_.StreamSize != 0 && streamInput_ >= options_.StreamSize;
+        const bool full = streamLimit_ != 0 && streamInput_ >= streamLimit_;
         if (!stream_.empty() && (full || stream_.size() + record > kMaxStreamDecoded)) FlushStream();
 
         const size_t memberOffset = stream_.size();
@@ -177,11 +209,16 @@ private:
         WriteLe32(tail, crc);
         stream_.insert(stream_.end(), tail, tail + 4);
         streamInput_ += size;
-        ++streamFiles_;
+        return MemberRef{(uint32_t)memberOffset, (uint32_t)size, crc, flags};
+    }
 
-        // StreamOffset is known once the streams before this one are written.
+    // The directory entry of a file whose member lies in the stream being assembled; its
+    // StreamOffset is known once the streams before this one are written.
+    void AddNamer(const SourceEntry& e, const MemberRef& member) {
+        ++streamFiles_;
+        streamEntryBytes_ += member.Size;
         streamEntries_.push_back(directory_.size());
-        AddEntry(e, 0, (uint32_t)memberOffset, (uint32_t)size, crc, flags);
+        AddEntry(e, 0, member.Offset, member.Size, member.Crc, member.Flags);
     }
 
     // Hands the assembled stream to a worker; waits for the oldest ones while more than
@@ -199,9 +236,10 @@ private:
         p.EntryPositions = std::move(streamEntries_);
         streamEntries_.clear();
         p.Files = streamFiles_;
-        p.Input = streamInput_;
+        p.Input = streamEntryBytes_;
         pending_.push_back(std::move(p));
         streamInput_ = 0;
+        streamEntryBytes_ = 0;
         streamFiles_ = 0;
         // With workers, as many streams compress as there are threads while this thread
         // assembles the next one; without, each stream is compressed right here.
@@ -289,7 +327,9 @@ private:
     std::vector<size_t> streamEntries_;
     uint64_t written_ = 0;
     std::vector<uint8_t> stream_;
-    uint64_t streamInput_ = 0;
+    uint64_t streamInput_ = 0;        // member bytes in the stream being assembled
+    uint64_t streamEntryBytes_ = 0;   // the sizes of the entries naming them
+    uint64_t streamLimit_ = 0;        // start a new stream once streamInput_ reaches it
     uint64_t streamFiles_ = 0;
     std::vector<uint8_t> directory_;
     std::vector<size_t> entryStarts_;

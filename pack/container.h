@@ -56,7 +56,7 @@ const uint16_t kArchiverWord = 0x0001;
 struct PackOptions {
     EncodeOptions Encode;
     // A new stream starts before a member once the current stream holds at least this many
-    // member bytes. 0: everything in one solid stream.
+    // member bytes. 0: everything in one solid stream (shared contents aside).
     uint64_t StreamSize = 16u << 20;
     FilterChoice Filter = FilterChoice::Auto;
     // Streams compressed at the same time on worker threads (each holds one stream in
@@ -87,8 +87,9 @@ struct ArchiveSink {
     std::function<void(const uint8_t header[42])> PatchHeader;
 };
 
-// Builds the archive of entries, in their order (stream order = directory order), into
-// sink. Returns the archive size. Throws PackError.
+// Builds the archive of entries into sink, in their order (stream order = directory order),
+// except that files of identical content are stored once and come last, all entries of a
+// content side by side naming the same member. Returns the archive size. Throws PackError.
 uint64_t WriteArchive(const std::vector<SourceEntry>& entries, const PackOptions& options,
                       const ArchiveSink& sink);
 

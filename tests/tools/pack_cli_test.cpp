@@ -82,7 +82,7 @@ std::vector<uint8_t> Random(size_t n, uint32_t seed) {
 }
 
 // Files of every kind the packer meets: text, incompressible and highly repetitive data,
-// empty files and folders, x86 code (a real DLL when Wine's are installed, and a synthetic
+// empty files and folders, files of the same content, x86 code (a real DLL when Wine's are installed, and a synthetic
 // image with dense calls), enough entries with long names for several directory blocks.
 void MakeTree(const Scratch& s) {
     std::string text;
@@ -111,6 +111,10 @@ void MakeTree(const Scratch& s) {
         for (int k = 0; k < 4; ++k) image[i + 1 + k] = (uint8_t)(target >> (8 * k));
     }
     s.Write("in/bin/tool.exe", image);
+    // Files of one content, stored once: data, an executable that gets the call filter.
+    s.Write("in/copies/random.bin", Random(300000, 1));
+    s.Write("in/copies/tool.exe", image);
+    s.Write("in/copies/zz/random again.bin", Random(300000, 1));
     const char* dll = "/usr/lib/i386-linux-gnu/wine/i386-windows/imm32.dll";
     if (fs::exists(dll)) s.Write("in/bin/imm32.dll", ReadAll(dll));
     for (int i = 0; i < 120; ++i)
