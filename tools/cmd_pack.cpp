@@ -33,7 +33,7 @@ const char kPackUsage[] =
     "\n"
     "  -o FILE             the archive to write (required)\n"
     "  -1 .. -9            compression level, fast .. best (default -6)\n"
-    "  --solid             all members in one stream\n"
+    "  --solid             all members in one stream (files over 32 MiB and shared contents apart)\n"
     "  --stream-size N     start a new stream after N member bytes (default 16M; K, M, G)\n"
     "  --filter MODE       call filter: auto (x86 and x86-64 executables), none, x86-32, x86-16 (default auto)\n"
     "  --codepage N        ANSI code page of the names: 1252 (default), 1250, 437\n"

@@ -152,6 +152,11 @@ TEST(PackCli, RefusalsLeaveNoOutputBehind) {
     EXPECT_EQ(r.Status, 2);
     for (const char* bad : {"in/sub/aux.c", "in/sub/what?", "in/zz/trailing."})
         EXPECT_NE(r.Output.find(s(bad)), std::string::npos) << bad << ": " << r.Output;
+    // The output is checked first: a folder named by -o ends the run before the input is.
+    const Result folder = Qar("pack -q -o " + s("out") + " " + s("in"));
+    EXPECT_EQ(folder.Status, 1);
+    EXPECT_NE(folder.Output.find("is a folder"), std::string::npos) << folder.Output;
+    EXPECT_EQ(folder.Output.find("aux.c"), std::string::npos) << folder.Output;
     fs::remove(s("in/sub/what?"));
     fs::remove(s("in/zz/trailing."));
     EXPECT_EQ(ReadAll(s("out/a.qar")), std::vector<uint8_t>({'p', 'r', 'e', 'v', 'i', 'o', 'u', 's', ' ', 'a', 'r', 'c', 'h', 'i', 'v', 'e'}));
