@@ -110,8 +110,8 @@ std::string Amount(uint64_t bytes) {
 // compressed so far (which moves block by block within a stream), its speed and the time left.
 class ProgressLine {
 public:
-    ProgressLine(const PackMeter& meter, double started)
-        : meter_(meter), started_(started), thread_([this] { Run(); }) {}
+    ProgressLine(const PackMeter& meter, double started, uint64_t files)
+        : meter_(meter), started_(started), filesTotal_(files), thread_([this] { Run(); }) {}
     ~ProgressLine() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -155,7 +155,8 @@ private:
     std::mutex mutex_, drawing_;
     std::condition_variable wake_;
     bool stop_ = false;
-    uint64_t files_ = 0, filesTotal_ = 0;
+    uint64_t files_ = 0;
+    uint64_t filesTotal_;
     std::thread thread_;
 };
 
@@ -354,7 +355,9 @@ int CmdPack(int argc, char** argv) {
         std::unique_ptr<ProgressLine> line;
         if (!quiet && isatty(2)) {
             options.Meter = &meter;
-            line.reset(new ProgressLine(meter, started));
+            const uint64_t files = (uint64_t)std::count_if(entries.begin(), entries.end(),
+                                                           [](const SourceEntry& e) { return !e.IsFolder; });
+            line.reset(new ProgressLine(meter, started, files));
             ProgressLine* shown = line.get();
             options.Progress = [shown](const PackProgress& p) { shown->StreamDone(p); };
         }
