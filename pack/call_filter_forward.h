@@ -18,3 +18,10 @@ void ApplyCallFilter16(uint8_t* data, size_t size);
 // operand + position, targets from size to size + position - 1 in the mirrored negative
 // form, all other operands unchanged. size must not exceed kMaxCallFilter32Size.
 void ApplyCallFilter32(uint8_t* data, size_t size);
+
+// The same rewrite over a member that arrives in pieces, width 2 or 4: data[0, size) are the
+// member's bytes from offset `at`, and looking starts at data[from]. Rewrites every call
+// whose operand lies wholly in data; returns where looking goes on: the bytes in front of it
+// are final, the rest must come again at the front of the next piece, with from = 0.
+size_t ApplyCallFilterPiece(uint8_t* data, size_t size, uint64_t at, uint64_t memberSize,
+                            int width, size_t from);

@@ -10,6 +10,7 @@
 #include <errno.h>
 #include <string.h>
 
+#include <algorithm>
 #include <deque>
 #include <future>
 #include <memory>
@@ -19,6 +20,7 @@
 #include "decode/crc32.h"
 #include "pack/call_filter_forward.h"
 #include "pack/pe_detect.h"
+#include "pack/shared_contents.h"
 #include "profile/state.h"
 
 namespace {
@@ -27,6 +29,16 @@ namespace {
 const size_t kMaxNameLength = 259;
 // Decoded stream offsets are 32-bit.
 const uint64_t kMaxStreamDecoded = 0xFFFFFFFFu;
+// Members larger than this are not held in memory: each is read and compressed a piece at a
+// time into a stream of its own, the compressor holding a chunk of it and the history in
+// front. The memory of a run is then bounded by these sizes and the streams in flight.
+const uint64_t kStreamedMemberSize = 32u << 20;
+const size_t kStreamedChunk = 16u << 20;
+const size_t kReadPiece = 1u << 20;
+// The most member bytes a stream of shared contents gathers before the next one starts.
+const uint64_t kSharedStreamSize = 1u << 20;
+
+uint64_t SizeOf(const SourceEntry& e) { return e.HasData ? e.Data.size() : e.Size; }
 
 std::string Quote(const std::string& s) { return "'" + s + "'"; }
 
@@ -62,7 +74,8 @@ void AppendFile(const SourceEntry& entry, std::vector<uint8_t>* out) {
         throw PackError(Quote(entry.Path) + ": changed size while being packed");
 }
 
-uint8_t ChooseFilter(FilterChoice choice, const uint8_t* data, size_t size) {
+// head: the member's first bytes (up to 4096 of them); size: the member's size.
+uint8_t ChooseFilter(FilterChoice choice, const uint8_t* head, size_t headSize, uint64_t size) {
     switch (choice) {
     case FilterChoice::None:
         return 0;
@@ -74,7 +87,7 @@ uint8_t ChooseFilter(FilterChoice choice, const uint8_t* data, size_t size) {
         break;
     }
     if (size > kMaxCallFilter32Size) return 0;
-    return IsX86Executable(data, size < 4096 ? size : 4096) ? FlagCallFilter32 : 0;
+    return IsX86Executable(head, headSize < 4096 ? headSize : 4096) ? FlagCallFilter32 : 0;
 }
 
 class Writer {
@@ -85,21 +98,45 @@ public:
         EnsureCrcTable();
         CheckEntries(entries);
         progress_ = PackProgress{0, 0, 0, 0, 0};
-        for (const SourceEntry& e : entries) {
+        // namers[i]: for the first entry of each file content, every entry of that content.
+        const std::vector<size_t> first = FindSharedContents(entries);
+        std::vector<std::vector<size_t>> namers(entries.size());
+        for (size_t i = 0; i < entries.size(); ++i) {
+            if (!entries[i].IsFolder) namers[first[i]].push_back(i);
+        }
+        uint64_t streamTotal = 0;
+        for (size_t i = 0; i < entries.size(); ++i) {
+            const SourceEntry& e = entries[i];
             if (e.IsFolder) continue;
             ++progress_.FilesTotal;
-            progress_.BytesInTotal += e.HasData ? e.Data.size() : e.Size;
+            progress_.BytesInTotal += SizeOf(e);
+            if (first[i] == i) streamTotal += kLocalHeaderSize + e.Name.size() + SizeOf(e) + 4;
         }
+        if (options_.Meter) options_.Meter->Total = streamTotal;
 
         const uint8_t zeros[kArchiveHeaderSize] = {};
         Emit(zeros, sizeof zeros);
         directory_.reserve(entries.size() * (kEntryFixedSize + 16));
-        for (const SourceEntry& e : entries) {
+        streamLimit_ = options_.StreamSize;
+        for (size_t i = 0; i < entries.size(); ++i) {
+            const SourceEntry& e = entries[i];
             if (e.IsFolder) {
                 AddEntry(e, 0, 0, 0, 0, 0);
-            } else {
-                AddMember(e);
+            } else if (namers[first[i]].size() == 1) {
+                AddNamer(e, AddMember(e));
             }
+        }
+        // Contents of several entries come last, each stored once with all its entries
+        // behind it in the directory, so that extracting them in directory order only moves
+        // forward. They go into small streams of their own: an entry that finds its member
+        // begun in an earlier block restarts the member's stream, and that costs little.
+        FlushStream();
+        streamLimit_ = options_.StreamSize == 0 ? kSharedStreamSize
+                                                : std::min(options_.StreamSize, kSharedStreamSize);
+        for (size_t i = 0; i < entries.size(); ++i) {
+            if (first[i] != i || namers[i].size() < 2) continue;
+            const MemberRef member = AddMember(entries[i]);
+            for (size_t j : namers[i]) AddNamer(entries[j], member);
         }
         FlushStream();
         while (!pending_.empty()) WriteOldestStream();
@@ -137,15 +174,87 @@ private:
         sink_.Write(data, size);
     }
 
+    struct MemberRef {
+        uint32_t Offset, Size, Crc;
+        uint8_t Flags;
+        uint64_t WrittenAt;   // the stream's offset once it is written, else 0
+    };
+
+    // A member too large to hold in memory: read, checksummed, filtered and compressed a
+    // piece at a time into a stream of its own, written straight away behind the streams
+    // before it.
+    MemberRef AddStreamedMember(const SourceEntry& e) {
+        FlushStream();
+        while (!pending_.empty()) WriteOldestStream();
+        const uint64_t size = e.Size;
+        std::unique_ptr<FILE, int (*)(FILE*)> file(fopen(e.Path.c_str(), "rb"), fclose);
+        if (!file) throw PackError(Quote(e.Path) + ": cannot open: " + strerror(errno));
+        auto readFailed = [&e] { return PackError(Quote(e.Path) + ": cannot read: " + strerror(errno)); };
+        auto changed = [&e] { return PackError(Quote(e.Path) + ": changed size while being packed"); };
+
+        EncodeOptions encode = options_.Encode;
+        if (options_.Meter) encode.BytesDone = &options_.Meter->Done;
+        StreamEncoder encoder(encode, kStreamedChunk);
+        std::vector<uint8_t> piece(kReadPiece + 8), out;
+        size_t held = fread(piece.data(), 1, (size_t)std::min<uint64_t>(size, kReadPiece), file.get());
+        if (ferror(file.get())) throw readFailed();
+        const uint8_t flags = ChooseFilter(options_.Filter, piece.data(), held, size);
+        const int width = (flags & FlagCallFilter16) ? 2 : (flags & FlagCallFilter32) ? 4 : 0;
+
+        const uint64_t streamOffset = written_;
+        Emit(kStreamMarker, kStreamMarkerSize);
+        std::vector<uint8_t> header(kLocalHeaderSize);
+        LocalHeader local = {};
+        local.MemberSize = (uint32_t)size;
+        local.VariableLength = (uint16_t)e.Name.size();
+        local.Flags = flags;
+        WriteLocalHeader(local, header.data());
+        header.insert(header.end(), e.Name.begin(), e.Name.end());
+        encoder.Add(header.data(), header.size(), &out);
+
+        // piece[0, held): member bytes from offset `at`, of which the first `carried` were
+        // read before (a call whose operand had not all come yet).
+        uint64_t at = 0, read = held;
+        uint32_t crc = Crc32(piece.data(), (uint32_t)held, 0xFFFFFFFFu);
+        for (;;) {
+            const size_t ready = width ? ApplyCallFilterPiece(piece.data(), held, at, size, width, 0) : held;
+            const bool end = read == size;
+            const size_t final = end ? held : ready;
+            encoder.Add(piece.data(), final, &out);
+            Emit(out.data(), out.size());
+            out.clear();
+            if (end) break;
+            const size_t carried = held - final;
+            memmove(piece.data(), piece.data() + final, carried);
+            at += final;
+            const size_t want = (size_t)std::min<uint64_t>(size - read, kReadPiece);
+            const size_t n = fread(piece.data() + carried, 1, want, file.get());
+            if (ferror(file.get())) throw readFailed();
+            if (n != want) throw changed();
+            crc = Crc32(piece.data() + carried, (uint32_t)n, crc);
+            read += n;
+            held = carried + n;
+        }
+        if (fgetc(file.get()) != EOF) throw changed();
+        crc = ~crc;
+        uint8_t tail[4];
+        WriteLe32(tail, crc);
+        encoder.Add(tail, 4, &out);
+        encoder.Finish(&out);
+        Emit(out.data(), out.size());
+        return MemberRef{0, (uint32_t)size, crc, flags, streamOffset};
+    }
+
     // Appends the member's record to the stream: its bytes are read straight into place,
     // checksummed, then filtered there.
-    void AddMember(const SourceEntry& e) {
-        const uint64_t size = e.HasData ? e.Data.size() : e.Size;
+    MemberRef AddMember(const SourceEntry& e) {
+        const uint64_t size = SizeOf(e);
         if (size > kMaxMemberSize)
             throw PackError(Quote(e.HasData ? e.Name : e.Path) + ": larger than " +
                             std::to_string(kMaxMemberSize) + " bytes, the most a member can hold");
+        if (!e.HasData && size > kStreamedMemberSize) return AddStreamedMember(e);
         const uint64_t record = kLocalHeaderSize + e.Name.size() + size + 4;
-        const bool full = options_.StreamSize != 0 && streamInput_ >= options_.StreamSize;
+        const bool full = streamLimit_ != 0 && streamInput_ >= streamLimit_;
         if (!stream_.empty() && (full || stream_.size() + record > kMaxStreamDecoded)) FlushStream();
 
         const size_t memberOffset = stream_.size();
@@ -159,7 +268,7 @@ private:
         }
         uint8_t* data = stream_.data() + dataOffset;
         const uint32_t crc = CrcOf(data, (size_t)size);
-        const uint8_t flags = ChooseFilter(options_.Filter, data, (size_t)size);
+        const uint8_t flags = ChooseFilter(options_.Filter, data, (size_t)size, size);
         if (flags & FlagCallFilter16) {
             ApplyCallFilter16(data, (size_t)size);
         } else if (flags & FlagCallFilter32) {
@@ -174,11 +283,24 @@ private:
         WriteLe32(tail, crc);
         stream_.insert(stream_.end(), tail, tail + 4);
         streamInput_ += size;
-        ++streamFiles_;
+        return MemberRef{(uint32_t)memberOffset, (uint32_t)size, crc, flags, 0};
+    }
 
-        // StreamOffset is known once the streams before this one are written.
+    // The directory entry of a file whose member lies in the stream being assembled; its
+    // StreamOffset is known once the streams before this one are written.
+    void AddNamer(const SourceEntry& e, const MemberRef& member) {
+        if (member.WrittenAt != 0) {
+            AddEntry(e, (uint32_t)member.WrittenAt, member.Offset, member.Size, member.Crc, member.Flags);
+            ++progress_.FilesDone;
+            progress_.BytesIn += member.Size;
+            progress_.BytesOut = written_;
+            if (options_.Progress) options_.Progress(progress_);
+            return;
+        }
+        ++streamFiles_;
+        streamEntryBytes_ += member.Size;
         streamEntries_.push_back(directory_.size());
-        AddEntry(e, 0, (uint32_t)memberOffset, (uint32_t)size, crc, flags);
+        AddEntry(e, 0, member.Offset, member.Size, member.Crc, member.Flags);
     }
 
     // Hands the assembled stream to a worker; waits for the oldest ones while more than
@@ -187,7 +309,8 @@ private:
         if (stream_.empty()) return;
         auto data = std::make_shared<std::vector<uint8_t>>(std::move(stream_));
         stream_ = std::vector<uint8_t>();
-        const EncodeOptions encode = options_.Encode;
+        EncodeOptions encode = options_.Encode;
+        if (options_.Meter) encode.BytesDone = &options_.Meter->Done;
         const unsigned threads = Threads();
         PendingStream p;
         p.Encoded = std::async(threads > 1 ? std::launch::async : std::launch::deferred,
@@ -195,9 +318,10 @@ private:
         p.EntryPositions = std::move(streamEntries_);
         streamEntries_.clear();
         p.Files = streamFiles_;
-        p.Input = streamInput_;
+        p.Input = streamEntryBytes_;
         pending_.push_back(std::move(p));
         streamInput_ = 0;
+        streamEntryBytes_ = 0;
         streamFiles_ = 0;
         // With workers, as many streams compress as there are threads while this thread
         // assembles the next one; without, each stream is compressed right here.
@@ -285,7 +409,9 @@ private:
     std::vector<size_t> streamEntries_;
     uint64_t written_ = 0;
     std::vector<uint8_t> stream_;
-    uint64_t streamInput_ = 0;
+    uint64_t streamInput_ = 0;        // member bytes in the stream being assembled
+    uint64_t streamEntryBytes_ = 0;   // the sizes of the entries naming them
+    uint64_t streamLimit_ = 0;        // start a new stream once streamInput_ reaches it
     uint64_t streamFiles_ = 0;
     std::vector<uint8_t> directory_;
     std::vector<size_t> entryStarts_;

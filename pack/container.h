@@ -7,6 +7,7 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include <atomic>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -42,6 +43,12 @@ struct PackProgress {
     uint64_t BytesOut;                // archive bytes written so far
 };
 
+// Kept up to date while the writer runs, for a progress display on another thread.
+struct PackMeter {
+    std::atomic<uint64_t> Total{0};   // decoded bytes of all streams, set before the first
+    std::atomic<uint64_t> Done{0};    // of those, compressed so far (block by block)
+};
+
 // The 16-bit word the archiver leaves at header offset 40: the layout version of the
 // archives this writer produces.
 const uint16_t kArchiverWord = 0x0001;
@@ -49,7 +56,7 @@ const uint16_t kArchiverWord = 0x0001;
 struct PackOptions {
     EncodeOptions Encode;
     // A new stream starts before a member once the current stream holds at least this many
-    // member bytes. 0: everything in one solid stream.
+    // member bytes. 0: everything in one solid stream (shared contents aside).
     uint64_t StreamSize = 16u << 20;
     FilterChoice Filter = FilterChoice::Auto;
     // Streams compressed at the same time on worker threads (each holds one stream in
@@ -57,6 +64,7 @@ struct PackOptions {
     int Threads = 0;
     uint16_t ArchiverWord = kArchiverWord;
     std::function<void(const PackProgress&)> Progress;   // called after each stream, may be empty
+    PackMeter* Meter = nullptr;   // may be null
 };
 
 // Every refusal of the writer: the message names the path (or entry) and the reason.
@@ -79,8 +87,9 @@ struct ArchiveSink {
     std::function<void(const uint8_t header[42])> PatchHeader;
 };
 
-// Builds the archive of entries, in their order (stream order = directory order), into
-// sink. Returns the archive size. Throws PackError.
+// Builds the archive of entries into sink, in their order (stream order = directory order),
+// except that files of identical content are stored once and come last, all entries of a
+// content side by side naming the same member. Returns the archive size. Throws PackError.
 uint64_t WriteArchive(const std::vector<SourceEntry>& entries, const PackOptions& options,
                       const ArchiveSink& sink);
 

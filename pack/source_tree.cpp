@@ -42,43 +42,23 @@ struct FileInfo {
     bool Writable = true;
     int64_t WriteTime = 0;
     int64_t CreateTime = 0;
+    uint64_t Device = 0, Inode = 0;
 };
 
-// lstat with the birth time where the file system records one (statx); symbolic links and
-// anything but regular files and folders are refused.
-FileInfo Inspect(const std::string& path) {
-    struct statx sx;
-    if (statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW,
-              STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_MTIME | STATX_BTIME, &sx) != 0)
-        Refuse(path, std::string("cannot read: ") + strerror(errno));
-    FileInfo info;
-    const mode_t mode = sx.stx_mode;
-    if (S_ISLNK(mode)) Refuse(path, "is a symbolic link");
-    if (!S_ISREG(mode) && !S_ISDIR(mode)) Refuse(path, "is neither a regular file nor a folder");
-    info.IsFolder = S_ISDIR(mode);
-    info.Size = sx.stx_size;
-    info.Writable = (mode & S_IWUSR) != 0;
-    info.WriteTime = sx.stx_mtime.tv_sec;
-    info.CreateTime = (sx.stx_mask & STATX_BTIME) ? (int64_t)sx.stx_btime.tv_sec : info.WriteTime;
-    if (!info.IsFolder) {
-        const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0) Refuse(path, std::string("cannot read: ") + strerror(errno));
-        close(fd);
-        if (info.Size > kMaxMemberSize)
-            Refuse(path, "larger than " + std::to_string(kMaxMemberSize) +
-                             " bytes, the most an archive member can hold");
-    }
-    return info;
-}
-
+// The walk collects every problem of the tree instead of stopping at the first, so that one
+// run lists all there is to fix; nothing is packed while there is any.
 class Walker {
 public:
     explicit Walker(const WalkOptions& options) : options_(options) {}
 
     void AddRoot(const std::string& path) {
-        const FileInfo info = Inspect(path);
+        FileInfo info;
+        if (!Inspect(path, &info)) return;
         if (info.IsFolder) {
-            WalkFolder(path, "");
+            const size_t before = entries_.size() + problems_.size();
+            WalkFolder(path, "", info);
+            if (entries_.size() + problems_.size() == before && options_.Warn)
+                options_.Warn(Quote(path) + ": empty folder, nothing packed from it");
             return;
         }
         std::string base = path;
@@ -87,14 +67,88 @@ public:
         AddEntry(path, base, "", info);
     }
 
-    std::vector<SourceEntry> Take() { return std::move(entries_); }
+    std::vector<SourceEntry> Take() {
+        if (!problems_.empty()) {
+            InputProblems error(problems_);
+            throw error;
+        }
+        return std::move(entries_);
+    }
 
 private:
+    void Problem(const std::string& path, const std::string& reason) {
+        problems_.push_back(Quote(path) + ": " + reason);
+    }
+
+    void Skip(const std::string& path, const std::string& reason) {
+        if (options_.Warn) options_.Warn(Quote(path) + ": skipped, " + reason);
+    }
+
+    // statx with the birth time where the file system records one. A symbolic link is
+    // followed or skipped as the options say; a link to nothing, or to a folder that holds
+    // it, is skipped with a warning. Returns false when the item is not packed (skipped, or
+    // its problem recorded).
+    bool Inspect(const std::string& path, FileInfo* info) {
+        const unsigned mask = STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_MTIME | STATX_BTIME | STATX_INO;
+        struct statx sx;
+        if (statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, mask, &sx) != 0) {
+            Problem(path, std::string("cannot read: ") + strerror(errno));
+            return false;
+        }
+        bool link = false;
+        if (S_ISLNK(sx.stx_mode)) {
+            if (options_.Links == LinkChoice::Skip) {
+                Skip(path, "a symbolic link");
+                return false;
+            }
+            link = true;
+            if (statx(AT_FDCWD, path.c_str(), 0, mask, &sx) != 0) {
+                Skip(path, errno == ELOOP ? "a symbolic link that leads back to itself"
+                                          : std::string("a symbolic link to nothing: ") + strerror(errno));
+                return false;
+            }
+        }
+        const mode_t mode = sx.stx_mode;
+        if (!S_ISREG(mode) && !S_ISDIR(mode)) {
+            Problem(path, "is neither a regular file nor a folder");
+            return false;
+        }
+        info->IsFolder = S_ISDIR(mode);
+        info->Size = sx.stx_size;
+        info->Writable = (mode & S_IWUSR) != 0;
+        info->WriteTime = sx.stx_mtime.tv_sec;
+        info->CreateTime = (sx.stx_mask & STATX_BTIME) ? (int64_t)sx.stx_btime.tv_sec : info->WriteTime;
+        info->Device = ((uint64_t)sx.stx_dev_major << 32) | sx.stx_dev_minor;
+        info->Inode = sx.stx_ino;
+        if (info->IsFolder) {
+            for (const FileInfo& open : openFolders_) {
+                if (open.Device == info->Device && open.Inode == info->Inode) {
+                    Skip(path, link ? "a symbolic link to a folder that holds it"
+                                    : "a folder that holds itself");
+                    return false;
+                }
+            }
+            return true;
+        }
+        const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | (link ? 0 : O_NOFOLLOW));
+        if (fd < 0) {
+            Problem(path, std::string("cannot read: ") + strerror(errno));
+            return false;
+        }
+        close(fd);
+        if (info->Size > kMaxMemberSize) {
+            Problem(path, "larger than " + std::to_string(kMaxMemberSize) +
+                              " bytes, the most an archive member can hold");
+            return false;
+        }
+        return true;
+    }
+
     // namePrefix: the archive name of the folder with a trailing backslash, or empty at the
     // top of a given folder.
-    void WalkFolder(const std::string& path, const std::string& namePrefix) {
+    void WalkFolder(const std::string& path, const std::string& namePrefix, const FileInfo& folder) {
         DIR* dir = opendir(path.c_str());
-        if (!dir) Refuse(path, std::string("cannot read folder: ") + strerror(errno));
+        if (!dir) return Problem(path, std::string("cannot read folder: ") + strerror(errno));
         std::vector<std::string> names;
         errno = 0;
         while (struct dirent* d = readdir(dir)) {
@@ -103,25 +157,42 @@ private:
         }
         const int error = errno;
         closedir(dir);
-        if (error) Refuse(path, std::string("cannot read folder: ") + strerror(error));
+        if (error) return Problem(path, std::string("cannot read folder: ") + strerror(error));
         std::sort(names.begin(), names.end());
+        openFolders_.push_back(folder);
         for (const std::string& name : names) {
             const std::string child = JoinPath(path, name);
-            const FileInfo info = Inspect(child);
-            const std::string archiveName = AddEntry(child, name, namePrefix, info);
-            if (info.IsFolder) WalkFolder(child, archiveName + "\\");
+            FileInfo info;
+            if (!Inspect(child, &info)) continue;
+            std::string archiveName = AddEntry(child, name, namePrefix, info);
+            // Below a refused folder, names are still checked, so that one run finds all.
+            if (archiveName.empty()) archiveName = namePrefix + name;
+            if (info.IsFolder) WalkFolder(child, archiveName + "\\", info);
         }
+        openFolders_.pop_back();
     }
 
-    // Validates and converts one entry; returns its archive name.
+    // Validates and converts one entry; returns its archive name, or an empty string when
+    // it is refused.
     std::string AddEntry(const std::string& path, const std::string& component,
                          const std::string& namePrefix, const FileInfo& info) {
         const std::string why = CheckComponent(component);
-        if (!why.empty()) Refuse(path, why);
-        const std::string name = namePrefix + ConvertName(component, options_.CodePage, path);
-        if (name.size() > kMaxNameLength)
-            Refuse(path, "archive name of " + std::to_string(name.size()) +
-                             " characters, longer than the 259 a Windows path can hold");
+        if (!why.empty()) {
+            Problem(path, why);
+            return "";
+        }
+        std::string name;
+        try {
+            name = namePrefix + ConvertName(component, options_.CodePage, path);
+        } catch (const PackError& e) {
+            problems_.push_back(e.what());
+            return "";
+        }
+        if (name.size() > kMaxNameLength) {
+            Problem(path, "archive name of " + std::to_string(name.size()) +
+                              " characters, longer than the 259 a Windows path can hold");
+            return "";
+        }
 
         // Windows compares names without regard to letter case: fold the converted name
         // back through the code page.
@@ -137,9 +208,13 @@ private:
             const Seen& first = seen->second;
             // The same folder under two given folders: one entry, contents merged.
             if (info.IsFolder && first.IsFolder && first.Name == name) return name;
-            if (first.Name == name) Refuse(path, "same archive name as " + Quote(first.Path));
-            Refuse(path, "archive name differs only in letter case from that of " + Quote(first.Path) +
-                             ", and Windows does not tell them apart");
+            if (first.Name == name) {
+                Problem(path, "same archive name as " + Quote(first.Path));
+            } else {
+                Problem(path, "archive name differs only in letter case from that of " +
+                                  Quote(first.Path) + ", and Windows does not tell them apart");
+            }
+            return "";
         }
         names_[key] = Seen{name, path, info.IsFolder};
 
@@ -154,9 +229,14 @@ private:
             written = std::min(written, options_.SourceDateEpoch);
             created = std::min(created, options_.SourceDateEpoch);
         }
-        UnixTimeToDos(written, &e.WriteDate, &e.WriteTime);
-        UnixTimeToDos(created, &e.CreateDate, &e.CreateTime);
-        if (entries_.size() >= 0xFFFFFFFFu) Refuse(path, "too many entries for one archive");
+        // A reproducible archive may not depend on the packer's time zone either.
+        const bool utc = options_.SourceDateEpoch >= 0;
+        UnixTimeToDos(written, utc, &e.WriteDate, &e.WriteTime);
+        UnixTimeToDos(created, utc, &e.CreateDate, &e.CreateTime);
+        if (entries_.size() >= 0xFFFFFFFFu) {
+            Problem(path, "too many entries for one archive");
+            return "";
+        }
         entries_.push_back(std::move(e));
         return name;
     }
@@ -168,6 +248,8 @@ private:
 
     const WalkOptions& options_;
     std::vector<SourceEntry> entries_;
+    std::vector<std::string> problems_;
+    std::vector<FileInfo> openFolders_;   // the folders being walked, outermost first
     std::map<std::string, Seen> names_;
 };
 
@@ -204,6 +286,19 @@ std::string ConvertName(const std::string& utf8, int codePage, const std::string
     if (!ToCodePage(utf8, codePage, &out, &why)) Refuse(path, "name " + why);
     return out;
 }
+
+namespace {
+
+std::string JoinLines(const std::vector<std::string>& lines) {
+    std::string joined;
+    for (const std::string& line : lines) joined += (joined.empty() ? "" : "\n") + line;
+    return joined;
+}
+
+}  // namespace
+
+InputProblems::InputProblems(const std::vector<std::string>& lines)
+    : PackError(JoinLines(lines)), Lines(lines) {}
 
 std::vector<SourceEntry> WalkSources(const std::vector<std::string>& paths,
                                      const WalkOptions& options) {

@@ -2,21 +2,39 @@
 // relative to each given folder (a given file by its own name), backslash-separated, in the
 // target code page; each folder entry before its contents; children in byte order of their
 // names, so the same tree always gives the same list. Anything Windows could not hold, or
-// the archive could not describe, is refused with a PackError naming the path and reason.
+// the archive could not describe, is a problem naming the path and reason.
 #pragma once
 
 #include <stdint.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "pack/container.h"
 
-struct WalkOptions {
-    int CodePage = 1252;          // ANSI code page the names are written in
-    int64_t SourceDateEpoch = -1; // >= 0: no time stamp later than this Unix time
+enum class LinkChoice {
+    Follow,   // a symbolic link is packed as what it leads to
+    Skip,     // symbolic links are left out, each with a warning
 };
 
+struct WalkOptions {
+    int CodePage = 1252;          // ANSI code page the names are written in
+    int64_t SourceDateEpoch = -1; // >= 0: no time stamp later than this Unix time, and all
+                                  // times in UTC rather than the local time zone
+    LinkChoice Links = LinkChoice::Follow;
+    // Told one line ("'path': reason") for each item left out (a skipped link, a link to
+    // nothing or into a folder that holds it) and each given folder that holds nothing.
+    std::function<void(const std::string& line)> Warn;
+};
+
+// Every problem the walk found, one line each ("'path': reason"); what() joins them.
+struct InputProblems : PackError {
+    explicit InputProblems(const std::vector<std::string>& lines);
+    std::vector<std::string> Lines;
+};
+
+// Walks the whole tree and throws InputProblems when anything of it cannot be packed.
 std::vector<SourceEntry> WalkSources(const std::vector<std::string>& paths,
                                      const WalkOptions& options);
 

@@ -10,7 +10,12 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "pack/container.h"
@@ -24,21 +29,24 @@ const char kPackUsage[] =
     "usage: qar pack [options] -o OUT.qar PATH...\n"
     "\n"
     "Packs files and folders; a folder's contents are stored with names relative to it.\n"
+    "Every problem of the input is listed; with any, nothing is written (exit status 2).\n"
     "\n"
     "  -o FILE             the archive to write (required)\n"
     "  -1 .. -9            compression level, fast .. best (default -6)\n"
-    "  --solid             all members in one stream\n"
+    "  --solid             all members in one stream (files over 32 MiB and shared contents apart)\n"
     "  --stream-size N     start a new stream after N member bytes (default 16M; K, M, G)\n"
     "  --filter MODE       call filter: auto (x86 and x86-64 executables), none, x86-32, x86-16 (default auto)\n"
     "  --codepage N        ANSI code page of the names: 1252 (default), 1250, 1251, 1253,\n"
     "                      1254, 1257, 437, 932, 936, 949, 950\n"
     "  --threads N         streams compressed at once (default: one per processor)\n"
-    "  -q                  no progress line\n"
+    "  --links MODE        symbolic links: follow (pack what they lead to) or skip (default follow)\n"
+    "  -q                  no progress line and no summary\n"
     "  --block-size N      largest decoded block, 1..1048575 (testing)\n"
     "  --stored            stored blocks only (testing)\n"
     "  --table-sets N      most table sets per block, 1..63 (testing)\n"
     "\n"
-    "SOURCE_DATE_EPOCH, when set, caps every time stamp for reproducible archives.\n";
+    "SOURCE_DATE_EPOCH, when set, caps every time stamp and stores the times in UTC, so\n"
+    "that the archive is the same whatever the time zone.\n";
 
 // The temporary output, removed by the signal handler if the run is interrupted.
 char g_tempPath[4096];
@@ -86,19 +94,87 @@ double Seconds() {
     return t.tv_sec + t.tv_nsec / 1e9;
 }
 
-// Redraws the progress line, at most ten times a second unless done.
-void ShowProgress(const PackProgress& p, double started, bool done) {
-    static double shown = 0;
-    const double now = Seconds();
-    if (!done && now - shown < 0.1) return;
-    shown = now;
-    const double elapsed = now - started;
-    const double mb = p.BytesIn / 1048576.0;
-    const double ratio = p.BytesIn ? 100.0 * p.BytesOut / p.BytesIn : 0.0;
-    fprintf(stderr, "\r%llu/%llu files, %.1f MiB -> %.1f MiB (%.1f%%), %.1f MiB/s%s",
-            (unsigned long long)p.FilesDone, (unsigned long long)p.FilesTotal, mb,
-            p.BytesOut / 1048576.0, ratio, elapsed > 0 ? mb / elapsed : 0.0, done ? "\n" : "   ");
-    fflush(stderr);
+// "12.3 MiB", "512.0 KiB", "17 bytes".
+std::string Amount(uint64_t bytes) {
+    char text[32];
+    if (bytes >= (1u << 20)) snprintf(text, sizeof text, "%.1f MiB", bytes / 1048576.0);
+    else if (bytes >= 1024) snprintf(text, sizeof text, "%.1f KiB", bytes / 1024.0);
+    else snprintf(text, sizeof text, "%llu bytes", (unsigned long long)bytes);
+    return text;
+}
+
+// The progress line on a terminal, redrawn four times a second by a thread of its own while
+// the archive is written: files in finished streams, and the share of all stream bytes
+// compressed so far (which moves block by block within a stream), its speed and the time left.
+class ProgressLine {
+public:
+    ProgressLine(const PackMeter& meter, double started, uint64_t files)
+        : meter_(meter), started_(started), filesTotal_(files), thread_([this] { Run(); }) {}
+    ~ProgressLine() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_one();
+        thread_.join();
+        Draw();   // the state at the end stays on the screen, above the summary
+        fputc('\n', stderr);
+    }
+    void StreamDone(const PackProgress& p) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        files_ = p.FilesDone;
+        filesTotal_ = p.FilesTotal;
+    }
+
+private:
+    void Run() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!wake_.wait_for(lock, std::chrono::milliseconds(250), [this] { return stop_; })) Draw();
+    }
+    void Draw() {
+        std::lock_guard<std::mutex> lock(drawing_);
+        const uint64_t total = meter_.Total, done = std::min<uint64_t>(meter_.Done, total);
+        const double elapsed = Seconds() - started_;
+        const double speed = elapsed > 0 ? done / elapsed : 0.0;
+        char left[32] = "";
+        if (done > 0 && elapsed >= 1.0) {
+            const unsigned long s = (unsigned long)((total - done) / speed + 0.5);
+            snprintf(left, sizeof left, ", %lu:%02lu left", s / 60, s % 60);
+        }
+        fprintf(stderr, "\r%3d%% %llu/%llu files, %s of %s, %.1f MiB/s%s\x1b[K",
+                total ? (int)(100 * done / total) : 100, (unsigned long long)files_,
+                (unsigned long long)filesTotal_, Amount(done).c_str(), Amount(total).c_str(),
+                speed / 1048576.0, left);
+        fflush(stderr);
+    }
+
+    const PackMeter& meter_;
+    const double started_;
+    std::mutex mutex_, drawing_;
+    std::condition_variable wake_;
+    bool stop_ = false;
+    uint64_t files_ = 0;
+    uint64_t filesTotal_;
+    std::thread thread_;
+};
+
+// The one-line summary: what went in and what came out, and how long it took.
+void PrintSummary(const std::vector<SourceEntry>& entries, uint64_t archiveSize, double seconds) {
+    uint64_t files = 0, folders = 0, bytes = 0;
+    for (const SourceEntry& e : entries) {
+        if (e.IsFolder) {
+            ++folders;
+        } else {
+            ++files;
+            bytes += e.Size;
+        }
+    }
+    // A ratio only where it says something: tiny inputs are smaller than any archive.
+    char ratio[32] = "";
+    if (archiveSize < bytes) snprintf(ratio, sizeof ratio, " (%.1f%%)", 100.0 * archiveSize / bytes);
+    fprintf(stderr, "qar pack: %llu files, %llu folders, %s packed into %s%s in %.1f s\n",
+            (unsigned long long)files, (unsigned long long)folders, Amount(bytes).c_str(),
+            Amount(archiveSize).c_str(), ratio, seconds);
 }
 
 }  // namespace
@@ -156,6 +232,11 @@ int CmdPack(int argc, char** argv) {
             long n;
             if (!v || !ParseInt(v, 1, 64, &n)) return Usage("--threads needs 1..64");
             options.Threads = (int)n;
+        } else if (!strcmp(a, "--links")) {
+            const char* v = next(a);
+            if (v && !strcmp(v, "follow")) walk.Links = LinkChoice::Follow;
+            else if (v && !strcmp(v, "skip")) walk.Links = LinkChoice::Skip;
+            else return Usage("--links needs follow or skip");
         } else if (!strcmp(a, "--block-size")) {
             const char* v = next(a);
             long n;
@@ -189,33 +270,15 @@ int CmdPack(int argc, char** argv) {
         walk.SourceDateEpoch = n;
     }
 
-    std::vector<SourceEntry> entries;
-    try {
-        entries = WalkSources(paths, walk);
-    } catch (const std::exception& e) {
-        fprintf(stderr, "qar pack: %s\n", e.what());
-        return 1;
-    }
-    if (entries.empty()) {
-        fputs("qar pack: nothing to pack: the given folders are empty\n", stderr);
-        return 1;
-    }
-    // An earlier archive lying among the inputs would be packed into its successor.
-    struct stat outInfo;
-    if (stat(out, &outInfo) == 0) {
-        for (const SourceEntry& e : entries) {
-            struct stat info;
-            if (!e.IsFolder && stat(e.Path.c_str(), &info) == 0 && info.st_dev == outInfo.st_dev &&
-                info.st_ino == outInfo.st_ino) {
-                fprintf(stderr, "qar pack: '%s': the output file is among the inputs\n", out);
-                return 1;
-            }
-        }
-    }
-
-    const bool showProgress = !quiet && isatty(2);
     const double started = Seconds();
-
+    // The output is checked before any work: a folder, or a place where no file can be
+    // made, ends the run at once.
+    struct stat outInfo;
+    const bool outExists = stat(out, &outInfo) == 0;
+    if (outExists && S_ISDIR(outInfo.st_mode)) {
+        fprintf(stderr, "qar pack: '%s': is a folder, not a file name for the archive\n", out);
+        return 1;
+    }
     // The temporary file lies in OUT's folder so that the final rename stays on one file
     // system and is atomic.
     std::string outPath = out;
@@ -229,25 +292,73 @@ int CmdPack(int argc, char** argv) {
     }
     memcpy(g_tempPath, pattern.c_str(), pattern.size() + 1);
     TempFileGuard guard;
-
     const int fd = mkstemp(g_tempPath);
     if (fd < 0) {
         fprintf(stderr, "qar pack: '%s': cannot create a file beside it: %s\n", out, strerror(errno));
         g_tempPath[0] = 0;
         return 1;
     }
+    auto giveUp = [fd](int status) {
+        close(fd);
+        unlink(g_tempPath);
+        g_tempPath[0] = 0;
+        return status;
+    };
+
+    walk.Warn = [](const std::string& line) { fprintf(stderr, "qar pack: %s\n", line.c_str()); };
+    std::vector<SourceEntry> entries;
+    try {
+        entries = WalkSources(paths, walk);
+    } catch (const InputProblems& e) {
+        for (const std::string& line : e.Lines) fprintf(stderr, "qar pack: %s\n", line.c_str());
+        fprintf(stderr, "qar pack: %zu problem%s in the input (archive '%s' not written)\n",
+                e.Lines.size(), e.Lines.size() == 1 ? "" : "s", out);
+        return giveUp(2);
+    } catch (const std::exception& e) {
+        fprintf(stderr, "qar pack: %s\n", e.what());
+        return giveUp(1);
+    }
+    // The temporary file itself, when OUT lies inside a given folder, is no input.
+    struct stat tempInfo;
+    if (fstat(fd, &tempInfo) == 0) {
+        entries.erase(std::remove_if(entries.begin(), entries.end(), [&](const SourceEntry& e) {
+            struct stat info;
+            return !e.IsFolder && stat(e.Path.c_str(), &info) == 0 &&
+                   info.st_dev == tempInfo.st_dev && info.st_ino == tempInfo.st_ino;
+        }), entries.end());
+    }
+    if (entries.empty()) {
+        fputs("qar pack: nothing to pack: the given folders are empty\n", stderr);
+        return giveUp(1);
+    }
+    // An earlier archive lying among the inputs would be packed into its successor.
+    if (outExists) {
+        for (const SourceEntry& e : entries) {
+            struct stat info;
+            if (!e.IsFolder && stat(e.Path.c_str(), &info) == 0 && info.st_dev == outInfo.st_dev &&
+                info.st_ino == outInfo.st_ino) {
+                fprintf(stderr, "qar pack: '%s': the output file is among the inputs\n", out);
+                return giveUp(1);
+            }
+        }
+    }
+
     FILE* file = fdopen(fd, "w+b");
     std::string error;
-    PackProgress last = {};
+    uint64_t archiveSize = 0;
     try {
         if (!file) throw PackError(std::string("cannot open the output: ") + strerror(errno));
-        if (showProgress) {
-            options.Progress = [started, &last](const PackProgress& p) {
-                last = p;
-                ShowProgress(p, started, false);
-            };
+        PackMeter meter;
+        std::unique_ptr<ProgressLine> line;
+        if (!quiet && isatty(2)) {
+            options.Meter = &meter;
+            const uint64_t files = (uint64_t)std::count_if(entries.begin(), entries.end(),
+                                                           [](const SourceEntry& e) { return !e.IsFolder; });
+            line.reset(new ProgressLine(meter, started, files));
+            ProgressLine* shown = line.get();
+            options.Progress = [shown](const PackProgress& p) { shown->StreamDone(p); };
         }
-        last.BytesOut = WriteArchiveFile(entries, options, file);
+        archiveSize = WriteArchiveFile(entries, options, file);
         if (fflush(file) != 0 || fsync(fileno(file)) != 0)
             throw PackError(std::string("cannot write the output: ") + strerror(errno));
     } catch (const PackError& e) {
@@ -273,11 +384,10 @@ int CmdPack(int argc, char** argv) {
     if (!error.empty()) {
         unlink(g_tempPath);
         g_tempPath[0] = 0;
-        if (showProgress) fputc('\n', stderr);
         fprintf(stderr, "qar pack: %s (archive '%s' not written)\n", error.c_str(), out);
         return 1;
     }
     g_tempPath[0] = 0;
-    if (showProgress) ShowProgress(last, started, true);
+    if (!quiet) PrintSummary(entries, archiveSize, Seconds() - started);
     return 0;
 }

@@ -120,8 +120,10 @@ inline Parsed ParseStored(const std::vector<uint8_t>& a) {
 }
 
 // The member of a file entry, with its LocalHeader checked against the entry and the call
-// filter undone. Empty error when everything agrees.
-inline std::vector<uint8_t> Member(const std::vector<uint8_t>& a, const Entry& e, std::string* error) {
+// filter undone. Empty error when everything agrees. shared: other entries name the same
+// member, whose LocalHeader holds the name of one of them.
+inline std::vector<uint8_t> Member(const std::vector<uint8_t>& a, const Entry& e, std::string* error,
+                                   bool shared = false) {
     std::vector<uint8_t> stream;
     if (!StoredStream(a, e.Fixed.StreamOffset, &stream, error)) return {};
     const size_t m = e.Fixed.MemberOffset;
@@ -129,13 +131,13 @@ inline std::vector<uint8_t> Member(const std::vector<uint8_t>& a, const Entry& e
     LocalHeader lh;
     ReadLocalHeader(&stream[m], &lh);
     if (lh.MemberSize != e.Fixed.MemberSize || lh.Flags != e.Fixed.Flags ||
-        lh.VariableLength != e.Name.size()) {
+        (!shared && lh.VariableLength != e.Name.size())) {
         *error = "local header disagrees with the entry";
         return {};
     }
     const size_t data = m + kLocalHeaderSize + lh.VariableLength;
     if (data + lh.MemberSize + 4 > stream.size()) { *error = "member past the stream"; return {}; }
-    if (std::string((const char*)&stream[m + kLocalHeaderSize], lh.VariableLength) != e.Name) {
+    if (!shared && std::string((const char*)&stream[m + kLocalHeaderSize], lh.VariableLength) != e.Name) {
         *error = "local name differs";
         return {};
     }

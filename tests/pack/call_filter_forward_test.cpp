@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -131,6 +132,33 @@ TEST(CallFilterForward, OperandsAreSkippedAndTheTailIsLeftAlone) {
 
 // The extractor's own filter, fed the way member extraction feeds it (stretches of any
 // size, the last one final), restores every filtered member and its CRC-32.
+// A member filtered piece by piece, each piece beginning with what the one before left
+// unfinished, comes out as the member filtered at once, whatever the pieces' sizes.
+TEST(CallFilterForward, PiecesGiveTheWholeMembersResult) {
+    std::mt19937 rng(17);
+    for (int w : {2, 4}) {
+        for (int round = 0; round < 50; ++round) {
+            std::vector<uint8_t> member(1 + rng() % 3000);
+            for (auto& b : member) b = rng() % 3 ? 0xE8 : (uint8_t)rng();
+            std::vector<uint8_t> pieces, held;
+            uint64_t at = 0;
+            for (size_t next = 0; next < member.size() || !held.empty();) {
+                const size_t n = std::min<size_t>(member.size() - next, rng() % 9);
+                held.insert(held.end(), member.begin() + next, member.begin() + next + n);
+                next += n;
+                const bool end = next == member.size();
+                size_t ready = ApplyCallFilterPiece(held.data(), held.size(), at, member.size(), w, 0);
+                if (end) ready = held.size();
+                pieces.insert(pieces.end(), held.begin(), held.begin() + ready);
+                held.erase(held.begin(), held.begin() + ready);
+                at += ready;
+                if (end) break;
+            }
+            ASSERT_EQ(pieces, Forward(member, w)) << "w " << w << " round " << round;
+        }
+    }
+}
+
 TEST(CallFilterForward, TheExtractorsFilterRestoresIt) {
     BuildCrcTable();
     Profile.CancelRequested = 0;

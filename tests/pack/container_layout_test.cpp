@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include <map>
 #include <random>
 #include <set>
 
@@ -68,9 +69,16 @@ void ExpectMembersMatch(const std::vector<uint8_t>& archive, const std::vector<S
     const Parsed p = ParseStored(archive);
     ASSERT_EQ(p.Error, "");
     ASSERT_EQ(p.Entries.size(), in.size());
-    for (size_t i = 0; i < in.size(); ++i) {
-        const Entry& e = p.Entries[i];
-        EXPECT_EQ(e.Name, in[i].Name);
+    // Files of shared content come last in the directory: entries are matched by name.
+    std::map<std::string, size_t> byName;
+    for (size_t i = 0; i < in.size(); ++i) byName[in[i].Name] = i;
+    std::map<std::pair<uint32_t, uint32_t>, int> namers;
+    for (const Entry& e : p.Entries) {
+        if (!(e.Fixed.Flags & FlagFolder)) ++namers[{e.Fixed.StreamOffset, e.Fixed.MemberOffset}];
+    }
+    for (const Entry& e : p.Entries) {
+        ASSERT_EQ(byName.count(e.Name), 1u) << e.Name;
+        const size_t i = byName[e.Name];
         EXPECT_EQ(e.Fixed.Attributes, in[i].Attributes);
         EXPECT_EQ((e.Fixed.Flags & FlagFolder) != 0, in[i].IsFolder);
         if (in[i].IsFolder) continue;
@@ -80,7 +88,8 @@ void ExpectMembersMatch(const std::vector<uint8_t>& archive, const std::vector<S
         EXPECT_EQ(e.Fixed.CreateTime, in[i].CreateTime);
         EXPECT_EQ(e.Fixed.MemberSize, in[i].Data.size());
         std::string error;
-        const std::vector<uint8_t> bytes = Member(archive, e, &error);
+        const bool shared = namers[{e.Fixed.StreamOffset, e.Fixed.MemberOffset}] > 1;
+        const std::vector<uint8_t> bytes = Member(archive, e, &error, shared);
         EXPECT_EQ(error, "") << e.Name;
         EXPECT_EQ(bytes, in[i].Data) << e.Name;
     }
@@ -192,6 +201,32 @@ TEST(ContainerLayout, DirectoryOfManyBlocksHoldsWholeEntries) {
     ExpectMembersMatch(a, in);
 }
 
+// Files of one content are stored once, in a stream apart, their entries side by side at the
+// end of the directory naming that member. Same size and CRC-32 do not make one content.
+TEST(ContainerLayout, IdenticalContentsStoredOnce) {
+    const std::vector<uint8_t> x = Bytes(5000, 7);
+    std::vector<uint8_t> twin = x;   // XORing a multiple of the CRC polynomial keeps the CRC
+    const uint8_t multiple[5] = {0x41, 0x06, 0x71, 0xDB, 0x01};
+    for (int k = 0; k < 5; ++k) twin[100 + k] ^= multiple[k];
+    const std::vector<SourceEntry> in = {
+        Folder("d"), File("d\\a", x), File("d\\u", Bytes(3000, 8)), File("d\\b", x),
+        File("d\\twin", twin), File("e", x), File("z", {}), File("z2", {}),
+    };
+    PackOptions o = Stored();
+    const std::vector<uint8_t> a = BuildArchive(in, o);
+    ExpectMembersMatch(a, in);
+    const Parsed p = ParseStored(a);
+    std::vector<std::string> names;
+    for (const Entry& e : p.Entries) names.push_back(e.Name);
+    EXPECT_EQ(names, (std::vector<std::string>{"d", "d\\u", "d\\twin", "z", "z2", "d\\a", "d\\b", "e"}));
+    for (int i = 6; i < 8; ++i) {
+        EXPECT_EQ(p.Entries[i].Fixed.StreamOffset, p.Entries[5].Fixed.StreamOffset);
+        EXPECT_EQ(p.Entries[i].Fixed.MemberOffset, p.Entries[5].Fixed.MemberOffset);
+    }
+    EXPECT_NE(p.Entries[5].Fixed.StreamOffset, p.Entries[1].Fixed.StreamOffset);
+    EXPECT_LT(a.size(), 2 * x.size() + 3000 + 1000);
+}
+
 TEST(ContainerLayout, CallFiltersByChoice) {
     const std::vector<uint8_t> pe = PeImage(20000);
     const std::vector<uint8_t> amd64 = PeImage(20000, 0x8664);
@@ -262,7 +297,12 @@ TEST(ContainerLayout, ProgressReportsEveryStream) {
     o.StreamSize = 2000;
     std::vector<PackProgress> seen;
     o.Progress = [&seen](const PackProgress& p) { seen.push_back(p); };
+    PackMeter meter;
+    o.Meter = &meter;
     const std::vector<uint8_t> a = BuildArchive(in, o);
+    // The meter counted every decoded byte of the streams: the members' records.
+    EXPECT_EQ(meter.Total, 5 * (kLocalHeaderSize + 2 + 1000 + 4));
+    EXPECT_EQ(meter.Done.load(), meter.Total.load());
     ASSERT_EQ(seen.size(), 3u);
     EXPECT_EQ(seen[0].FilesDone, 2u);
     EXPECT_EQ(seen.back().FilesDone, 5u);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -119,6 +120,38 @@ Bytes ChangingStatistics(size_t size) {
     }
     out.resize(size);
     return out;
+}
+
+// A stream handed to StreamEncoder in pieces, which it compresses a chunk at a time, decodes
+// to the input as well, and its blocks still reach back across the chunks' ends: it comes out
+// close to the size of the stream compressed at once.
+TEST(EncoderRoundTrip, PiecewiseStreamsReachAcrossChunks) {
+    const Bytes noise = RandomBytes(200000, 11);
+    Bytes text = SourceText();
+    text.resize(std::min<size_t>(text.size(), 100000));
+    Bytes data;
+    while (data.size() < (9u << 19)) {
+        data.insert(data.end(), noise.begin(), noise.end());
+        data.insert(data.end(), text.begin(), text.end());
+    }
+    std::mt19937 rng(3);
+    for (int level : {1, 7}) {
+        EncodeOptions options;
+        options.Level = level;
+        StreamEncoder encoder(options, 0);   // the smallest chunk
+        Bytes stream;
+        for (size_t at = 0; at < data.size();) {
+            const size_t n = std::min<size_t>(data.size() - at, rng() % 700000);
+            encoder.Add(data.data() + at, n, &stream);
+            at += n;
+        }
+        encoder.Finish(&stream);
+        StreamDecodeResult r = DecodeStreamBytes(stream);
+        ASSERT_TRUE(r.Ok) << "level " << level << ": " << r.Error;
+        ASSERT_TRUE(r.Bytes == data) << "level " << level;
+        const size_t whole = EncodeStream(data.data(), data.size(), options).size();
+        EXPECT_LT(stream.size(), whole + whole / 10) << "level " << level;
+    }
 }
 
 TEST(EncoderRoundTrip, SeveralBlocksShareHistoryWithinTheWindowRules) {

@@ -141,19 +141,47 @@ TEST(SourceTree, RefusesNamesWindowsCannotHold) {
         one.File(name);
         EXPECT_EQ(Refusal({one.Root()}), "") << name;
     }
-    // A bad folder name is refused as well, before anything inside it.
+    // A bad folder name is refused as well, and what lies inside it is still checked, so
+    // that one walk lists every problem.
     t.Folder("trail.");
     t.File("trail./inner");
-    EXPECT_NE(Refusal({t.Root()}).find(t.Path("trail.")), std::string::npos);
+    t.File("trail./in|ner");
+    t.File("late?");
+    try {
+        WalkSources({t.Root()}, WalkOptions());
+        ADD_FAILURE() << "accepted";
+    } catch (const InputProblems& e) {
+        ASSERT_EQ(e.Lines.size(), 3u);
+        EXPECT_NE(e.Lines[0].find(t.Path("late?")), std::string::npos) << e.Lines[0];
+        EXPECT_NE(e.Lines[1].find(t.Path("trail.")), std::string::npos) << e.Lines[1];
+        EXPECT_NE(e.Lines.at(2).find(t.Path("trail./in|ner")), std::string::npos);
+    }
 }
 
 TEST(SourceTree, RefusesLinksCaseClashesAndLongNames) {
     {
+        // Links are followed; a link to nothing or back into its own folder is left out with
+        // a warning, and so is every link when they are skipped.
         TempTree t;
-        t.File("target");
-        ASSERT_EQ(symlink("target", t.Path("link").c_str()), 0);
-        EXPECT_NE(Refusal({t.Root()}).find("symbolic link"), std::string::npos);
-        EXPECT_NE(Refusal({t.Path("link")}).find(t.Path("link")), std::string::npos);
+        t.Folder("d");
+        t.File("d/target", "abc");
+        ASSERT_EQ(symlink("target", t.Path("d/link").c_str()), 0);
+        ASSERT_EQ(symlink("..", t.Path("d/up").c_str()), 0);
+        ASSERT_EQ(symlink("missing", t.Path("d/gone").c_str()), 0);
+        std::vector<std::string> warned;
+        WalkOptions options;
+        options.Warn = [&warned](const std::string& line) { warned.push_back(line); };
+        std::vector<SourceEntry> e = WalkSources({t.Root()}, options);
+        EXPECT_EQ(Names(e), (std::vector<std::string>{"d/", "d\\link", "d\\target"}));
+        EXPECT_EQ(e.at(1).Size, 3u);
+        ASSERT_EQ(warned.size(), 2u);
+        EXPECT_NE(warned[0].find(t.Path("d/gone")), std::string::npos) << warned[0];
+        EXPECT_NE(warned[1].find(t.Path("d/up")), std::string::npos) << warned[1];
+        EXPECT_EQ(Refusal({t.Path("d/link")}), "");
+        warned.clear();
+        options.Links = LinkChoice::Skip;
+        EXPECT_EQ(Names(WalkSources({t.Root()}, options)), (std::vector<std::string>{"d/", "d\\target"}));
+        EXPECT_EQ(warned.size(), 3u);
     }
     {
         TempTree t;

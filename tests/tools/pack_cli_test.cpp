@@ -82,7 +82,7 @@ std::vector<uint8_t> Random(size_t n, uint32_t seed) {
 }
 
 // Files of every kind the packer meets: text, incompressible and highly repetitive data,
-// empty files and folders, x86 code (a real DLL when Wine's are installed, and a synthetic
+// empty files and folders, files of the same content, x86 code (a real DLL when Wine's are installed, and a synthetic
 // image with dense calls), enough entries with long names for several directory blocks.
 void MakeTree(const Scratch& s) {
     std::string text;
@@ -111,6 +111,10 @@ void MakeTree(const Scratch& s) {
         for (int k = 0; k < 4; ++k) image[i + 1 + k] = (uint8_t)(target >> (8 * k));
     }
     s.Write("in/bin/tool.exe", image);
+    // Files of one content, stored once: data, an executable that gets the call filter.
+    s.Write("in/copies/random.bin", Random(300000, 1));
+    s.Write("in/copies/tool.exe", image);
+    s.Write("in/copies/zz/random again.bin", Random(300000, 1));
     const char* dll = "/usr/lib/i386-linux-gnu/wine/i386-windows/imm32.dll";
     if (fs::exists(dll)) s.Write("in/bin/imm32.dll", ReadAll(dll));
     for (int i = 0; i < 120; ++i)
@@ -140,10 +144,21 @@ TEST(PackCli, RefusalsLeaveNoOutputBehind) {
     Scratch s;
     s.Write("in/good.txt", "fine");
     s.Write("in/sub/aux.c", "a device name");
+    s.Write("in/sub/what?", "a character Windows refuses");
+    s.Write("in/zz/trailing.", "a trailing dot");
     s.Write("out/a.qar", "previous archive");
+    // Every problem is listed in the one run, and the run ends with status 2.
     const Result r = Qar("pack -q -o " + s("out/a.qar") + " " + s("in"));
-    EXPECT_EQ(r.Status, 1);
-    EXPECT_NE(r.Output.find(s("in/sub/aux.c")), std::string::npos) << r.Output;
+    EXPECT_EQ(r.Status, 2);
+    for (const char* bad : {"in/sub/aux.c", "in/sub/what?", "in/zz/trailing."})
+        EXPECT_NE(r.Output.find(s(bad)), std::string::npos) << bad << ": " << r.Output;
+    // The output is checked first: a folder named by -o ends the run before the input is.
+    const Result folder = Qar("pack -q -o " + s("out") + " " + s("in"));
+    EXPECT_EQ(folder.Status, 1);
+    EXPECT_NE(folder.Output.find("is a folder"), std::string::npos) << folder.Output;
+    EXPECT_EQ(folder.Output.find("aux.c"), std::string::npos) << folder.Output;
+    fs::remove(s("in/sub/what?"));
+    fs::remove(s("in/zz/trailing."));
     EXPECT_EQ(ReadAll(s("out/a.qar")), std::vector<uint8_t>({'p', 'r', 'e', 'v', 'i', 'o', 'u', 's', ' ', 'a', 'r', 'c', 'h', 'i', 'v', 'e'}));
     // Without the bad name the archive is written, and nothing else stays beside it.
     fs::remove(s("in/sub/aux.c"));
@@ -178,8 +193,13 @@ TEST(PackCli, ProgressLineOnATerminal) {
         return std::string(log.begin(), log.end());
     };
     const std::string shown = onTerminal("-o " + s("1.qar") + " " + s("in"));
-    EXPECT_NE(shown.find("2/2 files"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("100% 2/2 files"), std::string::npos) << shown;
     EXPECT_NE(shown.find("MiB/s"), std::string::npos) << shown;
+    // The summary gives no ratio where the archive outgrows a tiny input.
+    EXPECT_NE(shown.find("2 files, 0 folders, 102.5 KiB packed into"), std::string::npos) << shown;
+    s.Write("tiny/a", "x");
+    const std::string tiny = onTerminal("-o " + s("3.qar") + " " + s("tiny"));
+    EXPECT_EQ(tiny.find('%', tiny.find("packed into")), std::string::npos) << tiny;
     EXPECT_EQ(onTerminal("-q -o " + s("2.qar") + " " + s("in")), "");
 }
 
@@ -199,6 +219,33 @@ TEST(PackCli, InterruptLeavesNoFiles) {
     EXPECT_TRUE(left.empty()) << left.front();
 }
 
+// A file larger than the packer holds in memory is read, filtered and compressed a piece at
+// a time: it comes back exactly, its calls filtered across the pieces' ends, beside a small
+// file of the same folder.
+TEST(PackCli, FilesBeyondMemoryRoundTrip) {
+    Scratch s;
+    std::mt19937 rng(21);
+    std::vector<uint8_t> big(34u << 20);
+    for (size_t i = 0; i < big.size(); ++i) {
+        const uint32_t r = rng();
+        big[i] = r % 7 == 0 ? 0xE8 : (uint8_t)("abcdefgh"[r % 8] + (i >> 22));
+    }
+    s.Write("in/big.bin", big);
+    s.Write("in/small.txt", "small");
+    for (const char* filter : {"x86-32", "x86-16"}) {
+        SCOPED_TRACE(filter);
+        const std::string archive = s(std::string(filter) + ".qar");
+        ASSERT_EQ(Qar("pack -q -1 --filter " + std::string(filter) + " -o " + archive + " " + s("in")).Status, 0);
+        EXPECT_LT(fs::file_size(archive), big.size() * 3 / 4);
+        EXPECT_EQ(Qar("test " + archive).Status, 0);
+        fs::remove_all(s("out"));
+        fs::create_directories(s("out"));
+        ASSERT_EQ(Qar("extract -q -y " + archive + " -d " + s("out")).Status, 0);
+        EXPECT_TRUE(ReadAll(s("out/big.bin")) == big);
+        EXPECT_EQ(ReadAll(s("out/small.txt")), std::vector<uint8_t>({'s', 'm', 'a', 'l', 'l'}));
+    }
+}
+
 TEST(PackCli, SameInputSameBytes) {
     Scratch s;
     MakeTree(s);
@@ -209,6 +256,10 @@ TEST(PackCli, SameInputSameBytes) {
     for (const auto& e : fs::recursive_directory_iterator(s("in"))) fs::last_write_time(e.path(), later);
     ASSERT_EQ(Qar("pack -o " + s("2.qar") + " " + s("in"), env).Status, 0);
     EXPECT_EQ(ReadAll(s("1.qar")), ReadAll(s("2.qar")));
+    // Nor does the packer's time zone.
+    ASSERT_EQ(Qar("pack -o " + s("tokyo.qar") + " " + s("in"),
+                  "SOURCE_DATE_EPOCH=1600000000 TZ=Asia/Tokyo").Status, 0);
+    EXPECT_EQ(ReadAll(s("1.qar")), ReadAll(s("tokyo.qar")));
     EXPECT_EQ(Qar("pack -o " + s("3.qar") + " " + s("in"), "SOURCE_DATE_EPOCH=soon").Status, 1);
 }
 
