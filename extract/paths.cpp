@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "platform/fs.h"
+#include "platform/text.h"
 #include "profile/profile.h"
 #include "profile/state.h"
 
@@ -32,8 +33,10 @@ bool IsDeviceName(const char* first, const char* end) {
     if (n < 3 || n > 7) return false;
     for (uint32_t i = 0; i < n; ++i) base[i] = Upper(first[i]);
     base[n] = 0;
-    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-    for (const char* device : kDevices) {
+    // One string rather than a table of pointers: the names, each ended by a zero, and an
+    // empty name behind the last.
+    static const char kDevices[] = "CON\0PRN\0AUX\0NUL\0CONIN$\0CONOUT$\0";
+    for (const char* device = kDevices; *device != 0; device += TextLength(device) + 1) {
         if (CompareBytes(base, device, n + 1) == 0) return true;
     }
     // COM and LPT take a digit 1 to 9, or a superscript one, two or three of the ANSI code page.

@@ -30,9 +30,6 @@ const char kSuffixTexts[] =
     "\nDisk full\0"
     "\nInvalid path";
 
-const char kDamagedText[] =
-    "Archive data is damaged, probably caused by\na corrupt disk or download error";
-
 // Formats a "...%s%s" text with name and suffix. The suffix says why the operation failed,
 // so when the whole does not fit, the name is shortened (ending in "...") and the suffix kept.
 void FormatWithSuffix(const char* format, const char* name, const char* suffix) {
@@ -47,14 +44,48 @@ void FormatWithSuffix(const char* format, const char* name, const char* suffix) 
     FormatText(State.MessageText, kMessageTextSize, format, name, suffix);
 }
 
+// The text at position index of a list of texts each ended by a zero.
+const char* NthText(const char* text, uint32_t index) {
+    for (; index > 0; --index) text += TextLength(text) + 1;
+    return text;
+}
+
+// The messages of the codes ErrNoMemory (-2) to ErrCrc (-12), ErrSeek read as ErrRead and
+// ErrInputExhausted as ErrDamaged: first the five that take a name and the suffix of the last
+// system error, then the three that take at most the name. One string and a byte per code
+// rather than a switch: the jump table alone would take more room in the installer.
+const char kCodeTexts[] =
+    "Cannot create %s%s\0"
+    "Cannot open %s%s\0"
+    "Cannot read %s%s\0"
+    "Cannot write %s%s\0"
+    "Cannot create folder %s%s\0"
+    "File \"%s\" fails error check\0"
+    "Not enough memory\0"
+    "Archive data is damaged, probably caused by\na corrupt disk or download error";
+enum : uint8_t { kSuffixedTexts = 5, kNoText = 0xFF };
+const uint8_t kCodeText[] = {
+    6,         // ErrNoMemory
+    0,         // ErrCreate
+    kNoText,   // -4
+    1,         // ErrOpen
+    2,         // ErrRead
+    kNoText,   // -7
+    3,         // ErrWrite
+    4,         // ErrCreateFolder
+    kNoText,   // -10
+    7,         // ErrDamaged
+    5,         // ErrCrc
+};
+static_assert(sizeof kCodeText == (uint32_t)(ErrNoMemory - ErrCrc + 1) && ErrNoMemory == -2,
+              "one byte for every code from ErrNoMemory to ErrCrc");
+
 }  // namespace
 
 const char* SystemErrorSuffix() {
     const int32_t number = State.LastSystemError;
-    const char* text = kSuffixTexts;
-    for (uint8_t known : kSuffixNumbers) {
-        if (known == number) return text;
-        text += TextLength(text) + 1;
+    for (uint32_t i = 0; i < sizeof kSuffixNumbers; ++i) {
+        if (kSuffixNumbers[i] == number) return NthText(kSuffixTexts, i);
     }
     if (number >= 50 && number <= 71) return "\nNetwork error";
     if (number == kErrorStoppedOnLink) return "\nFile or folder is a link";
@@ -63,23 +94,18 @@ const char* SystemErrorSuffix() {
 
 bool FormatErrorMessage(int32_t code, const char* name) {
     if (name == nullptr) name = State.ProgramName;
-    const char* format = nullptr;
-    switch (code) {
-        case ErrOpen: format = "Cannot open %s%s"; break;
-        case ErrCreate: format = "Cannot create %s%s"; break;
-        case ErrRead:
-        case ErrSeek: format = "Cannot read %s%s"; break;
-        case ErrWrite: format = "Cannot write %s%s"; break;
-        case ErrCreateFolder: format = "Cannot create folder %s%s"; break;
-        case ErrCrc:
-            FormatText(State.MessageText, kMessageTextSize, "File \"%s\" fails error check", name);
-            break;
-        case ErrNoMemory: CopyText(State.MessageText, kMessageTextSize, "Not enough memory"); break;
-        case ErrDamaged:
-        case ErrInputExhausted: CopyText(State.MessageText, kMessageTextSize, kDamagedText); break;
-        default: return false;   // silent, cancelled or not an error: nothing to show
+    if (code == ErrSeek) code = ErrRead;
+    if (code == ErrInputExhausted) code = ErrDamaged;
+    const uint32_t slot = (uint32_t)(ErrNoMemory - code);
+    if (slot >= sizeof kCodeText || kCodeText[slot] == kNoText) {
+        return false;   // silent, cancelled or not an error: nothing to show
     }
-    if (format != nullptr) FormatWithSuffix(format, name, SystemErrorSuffix());
+    const char* text = NthText(kCodeTexts, kCodeText[slot]);
+    if (kCodeText[slot] < kSuffixedTexts) {
+        FormatWithSuffix(text, name, SystemErrorSuffix());
+    } else {
+        FormatText(State.MessageText, kMessageTextSize, text, name);
+    }
     State.LastSystemError = 0;   // a later message must not repeat this suffix
     return true;
 }
