@@ -172,9 +172,10 @@ void PrintSummary(const std::vector<SourceEntry>& entries, uint64_t archiveSize,
     // A ratio only where it says something: tiny inputs are smaller than any archive.
     char ratio[32] = "";
     if (archiveSize < bytes) snprintf(ratio, sizeof ratio, " (%.1f%%)", 100.0 * archiveSize / bytes);
-    fprintf(stderr, "qar pack: %llu files, %llu folders, %s packed into %s%s in %.1f s\n",
-            (unsigned long long)files, (unsigned long long)folders, Amount(bytes).c_str(),
-            Amount(archiveSize).c_str(), ratio, seconds);
+    fprintf(stderr, "qar pack: %llu %s, %llu %s, %s packed into %s%s in %.1f s\n",
+            (unsigned long long)files, files == 1 ? "file" : "files", (unsigned long long)folders,
+            folders == 1 ? "folder" : "folders", Amount(bytes).c_str(), Amount(archiveSize).c_str(),
+            ratio, seconds);
 }
 
 }  // namespace
