@@ -33,16 +33,18 @@ bool IsDeviceName(const char* first, const char* end) {
     if (n < 3 || n > 7) return false;
     for (uint32_t i = 0; i < n; ++i) base[i] = Upper(first[i]);
     base[n] = 0;
+    // COM and LPT take a digit 1 to 9, or a superscript one, two or three of the ANSI code
+    // page; any of them is compared as a 1.
+    uint8_t digit = (uint8_t)base[3];
+    if (n == 4 && ((digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3))
+        base[3] = '1';
     // One string rather than a table of pointers: the names, each ended by a zero, and an
     // empty name behind the last.
-    static const char kDevices[] = "CON\0PRN\0AUX\0NUL\0CONIN$\0CONOUT$\0";
+    static const char kDevices[] = "CON\0PRN\0AUX\0NUL\0COM1\0LPT1\0CONIN$\0CONOUT$\0";
     for (const char* device = kDevices; *device != 0; device += TextLength(device) + 1) {
         if (CompareBytes(base, device, n + 1) == 0) return true;
     }
-    // COM and LPT take a digit 1 to 9, or a superscript one, two or three of the ANSI code page.
-    uint8_t digit = (uint8_t)base[3];
-    return n == 4 && (CompareBytes(base, "COM", 3) == 0 || CompareBytes(base, "LPT", 3) == 0) &&
-           ((digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3);
+    return false;
 }
 
 }  // namespace
@@ -67,15 +69,6 @@ const uint8_t* FindByte(const uint8_t* start, uint8_t byte, uint32_t count) {
         if (start[i] == byte) return start + i;
     }
     return nullptr;
-}
-
-int CompareBytes(const void* a, const void* b, uint32_t count) {
-    const uint8_t* x = (const uint8_t*)a;
-    const uint8_t* y = (const uint8_t*)b;
-    for (uint32_t i = 0; i < count; ++i) {
-        if (x[i] != y[i]) return x[i] < y[i] ? -1 : 1;
-    }
-    return 0;
 }
 
 char* ShortenComponent(char* output, const char* first, const char* end) {

@@ -1,5 +1,5 @@
 // Bounded text formatting for messages and dialog texts. The stub has no C runtime, so this
-// is the only formatter it has; it knows just the three conversions the messages use.
+// is the only formatter it has; it knows just the one conversion the messages use.
 #include "platform/text.h"
 
 #include <stdarg.h>
@@ -28,27 +28,14 @@ uint32_t FormatText(char* buffer, uint32_t size, const char* format, ...) {
     va_list args;
     va_start(args, format);
     for (const char* f = format; *f != 0 && n < limit; ++f) {
-        if (f[0] != '%' || (f[1] != 's' && f[1] != 'c' && f[1] != 'u')) {
+        if (f[0] != '%' || f[1] != 's') {
             buffer[n++] = *f;
             continue;
         }
         ++f;
-        if (*f == 's') {
-            const char* s = va_arg(args, const char*);
-            if (s == nullptr) s = "";
-            while (*s != 0 && n < limit) buffer[n++] = *s++;
-        } else if (*f == 'c') {
-            buffer[n++] = (char)va_arg(args, int);
-        } else {
-            unsigned value = va_arg(args, unsigned);
-            char digits[10];
-            int count = 0;
-            do {
-                digits[count++] = (char)('0' + value % 10);
-                value /= 10;
-            } while (value != 0);
-            while (count > 0 && n < limit) buffer[n++] = digits[--count];
-        }
+        const char* s = va_arg(args, const char*);
+        if (s == nullptr) s = "";
+        while (*s != 0 && n < limit) buffer[n++] = *s++;
     }
     va_end(args);
     buffer[n] = 0;

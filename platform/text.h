@@ -4,7 +4,8 @@
 #include <stdint.h>
 
 // Formats into buffer (size bytes, always terminated, never written past). Understands
-// %s (text), %c (character) and %u (unsigned number); anything else is copied as it is.
+// %s (text, a null pointer as empty), the one conversion the messages use; anything else,
+// another conversion included, is copied as it is.
 // Returns the length written. A text that does not fit is cut.
 uint32_t FormatText(char* buffer, uint32_t size, const char* format, ...);
 

@@ -30,8 +30,6 @@ void InitMainDialog(HWND dialog) {
         SendDlgItemMessageA(dialog, CTL_OVERWRITE, BM_SETCHECK, BST_CHECKED, 0);
     DressDialog(dialog, CTL_FOLDER, CTL_EXTRACT);
     SetControlText(dialog, CTL_FOLDER, Profile.DestinationFolder);
-    SetFocus(GetDlgItem(dialog, CTL_FOLDER));
-    SendDlgItemMessageA(dialog, CTL_FOLDER, EM_SETSEL, 0, -1);
 }
 
 void EndMainDialog(HWND dialog) {
@@ -59,7 +57,8 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     switch (message) {
     case WM_INITDIALOG:
         InitMainDialog(dialog);
-        return FALSE;   // the focus has been set to the folder box
+        // The dialog manager focuses the first tab stop, the folder box, and selects its text.
+        return TRUE;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case CTL_HELP:

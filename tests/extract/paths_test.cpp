@@ -63,11 +63,11 @@ TEST(IsContainedName, RefusesNamesThatLeaveTheFolder) {
     for (const char* bad : {"..", "..\\x", "a\\..\\..\\x", "a/../b", "\\abs", "/abs", "C:x",
                             "C:\\x", "a\\b:c", "a\\\\b", ".", "a\\.\\b", "...", ". .", "a\\ \\b",
                             "a\\.. ", "a..", "a.\\b", "b \\c", "NUL", "con.txt", "sub\\com1.x",
-                            "aux .h", "a\x01" "b"}) {
+                            "aux .h", "LPT\xB9.log", "conout$", "a\x01" "b"}) {
         EXPECT_FALSE(IsContainedName(bad)) << bad;
     }
-    for (const char* good : {"a", "a\\b\\c.txt", "..a", "nul1", "com0", "x.con", "a\\...b", ".profile", "sub\\",
-                             "x y\\z", ""}) {
+    for (const char* good : {"a", "a\\b\\c.txt", "..a", "nul1", "com0", "com", "lpt\xB4", "x.con",
+                             "a\\...b", ".profile", "sub\\", "x y\\z", ""}) {
         EXPECT_TRUE(IsContainedName(good)) << good;
     }
 }
