@@ -33,9 +33,14 @@ enum : uint32_t {
 
 // The working tables of one TableSet. Primary entries of symbols are packed (PackEntry) with
 // their code length and what the decoder needs of them, so that a short code costs one
-// table access and nothing more has to be looked up.
+// table access and nothing more has to be looked up. The literal/length codes are placed by
+// their first kLiteralBits bits, the rest of a longer code in LiteralTree; builds that spend
+// memory for speed widen the literal table to kLiteralTableBits (WidenLiteralTable).
+static_assert(kLiteralTableBits == kLiteralBits || (kLiteralTableBits > kLiteralBits && kWideBitWord),
+              "a wider literal table is built from each symbol's packed entry (Build)");
+
 struct Tables {
-    int32_t Literal[1 << kLiteralBits];
+    int32_t Literal[1 << kLiteralTableBits];
     int32_t Distance[kDistanceAlphabets][1 << kDistanceBits];
     DecodeNode LiteralTree[kLiteralSymbols];
     DecodeNode DistanceTree[kDistanceAlphabets][kMaxDistanceSymbols];
@@ -97,9 +102,40 @@ void Build(int32_t* primary, DecodeNode* tree, uint32_t* codes, const uint8_t* l
             primary[i] = PackEntry((uint32_t)primary[i], lengths[primary[i]], distance, alphabets);
 }
 
+// Widens the literal table from 2^kLiteralBits entries to 2^kLiteralTableBits: each entry is
+// what a lookup through the narrow table and the tree gives for those index bits. A code of
+// up to kLiteralTableBits bits is then found in one access; where the walk needs more bits,
+// or finds no code, the entry keeps the narrow one, and LookupLong goes on from there. So
+// every bit pattern decodes as through the narrow table, damaged table sets included (a
+// symbol found in the tree is packed with its own length, as LookupLong packs it). Codes
+// holds each symbol's packed entry.
+void WidenLiteralTable(int32_t* table, const DecodeNode* tree, const uint32_t* packed) {
+    const uint32_t narrow = 1u << kLiteralBits;
+    for (uint32_t i = narrow; i < (1u << kLiteralTableBits); i += narrow)
+        memcpy(table + i, table, narrow * sizeof *table);
+    for (uint32_t j = 0; j < narrow; ++j) {
+        const int32_t e = table[j];
+        if (e >= 0 || e == EmptyEntry) continue;
+        for (uint32_t i = j; i < (1u << kLiteralTableBits); i += narrow) {
+            int32_t node = -e;
+            for (uint32_t bits = i >> kLiteralBits, left = kLiteralTableBits - kLiteralBits; left != 0;
+                 --left, bits >>= 1) {
+                int32_t next = tree[node].Slot[bits & 1];
+                if (next > 0) {
+                    node = next;
+                    continue;
+                }
+                if (next != EmptyEntry) table[i] = (int32_t)packed[-next];
+                break;
+            }
+        }
+    }
+}
+
 void BuildTables(Tables* t, const uint8_t* set, uint32_t alphabets) {
     Build(t->Literal, t->LiteralTree, t->Codes, set, kLiteralBits, kLiteralSymbols, false,
           alphabets);
+    if (kLiteralTableBits > kLiteralBits) WidenLiteralTable(t->Literal, t->LiteralTree, t->Codes);
     for (uint32_t a = 0; a < alphabets; ++a)
         Build(t->Distance[a], t->DistanceTree[a], t->Codes, set + Profile.DistanceLengthOffsets[a],
               kDistanceBits, Profile.DistanceAlphabetSizes[a], true, alphabets);
@@ -139,8 +175,9 @@ struct Budget {
     static constexpr uint32_t kWordBits = 8 * sizeof(Word);
     static constexpr uint32_t kFilled = kWordBits - 8;
     static constexpr bool kFillPerHalf = kFilled >= kMaxCodeBits + kMaxDistanceExtraBits;
-    // Literals behind a literal taken from the same fill, without a refill between them.
-    static constexpr uint32_t kMoreLiterals = kFillPerHalf ? 4 : 0;
+    // Literals behind a literal taken from the same fill, without a refill between them: as
+    // many primary codes as the fill holds behind the longest code.
+    static constexpr uint32_t kMoreLiterals = kFillPerHalf ? (kFilled - kMaxCodeBits) / kLiteralTableBits : 0;
     // The unchecked copy of the symbol decoding (a loop without the end-of-data test) is
     // worth its code only where a fill covers a half.
     static constexpr bool kFastLoop = kFillPerHalf;
@@ -308,7 +345,7 @@ __attribute__((always_inline)) inline int DecodeSymbol(const SymbolState& s, con
     using B = Budget<Word>;
     DECODE_ASSERT(out < outEnd);
     const BitReader<Word> mark = b;
-    int32_t e = b.Look(t->Literal, kLiteralBits);
+    int32_t e = b.Look(t->Literal, kLiteralTableBits);
     if (e < 0) {
         e = LookupLong(e, b.Buffer, kLiteralBits, t->LiteralTree, s.Lengths, false, s.Alphabets);
         if (e < 0) return kBlockEnds;
@@ -323,12 +360,13 @@ __attribute__((always_inline)) inline int DecodeSymbol(const SymbolState& s, con
         if constexpr (!Checked && B::kMoreLiterals > 0) {
             // The literals that follow are taken from the same fill. A negative entry
             // compares above every literal as unsigned.
-            static_assert(B::kFilled >= kMaxCodeBits + B::kMoreLiterals * kLiteralBits,
+            static_assert(B::kFilled >= kMaxCodeBits + B::kMoreLiterals * kLiteralTableBits,
                           "the fill holds a code and the primary codes of the literals behind it");
-            static_assert(B::kWordBits - kMaxCodeBits - B::kMoreLiterals * kLiteralBits >= kLiteralBits,
+            static_assert(B::kWordBits - kMaxCodeBits - B::kMoreLiterals * kLiteralTableBits >=
+                              kLiteralTableBits,
                           "the next code's primary index is left in the buffer");
             for (uint32_t more = 0; more < B::kMoreLiterals; ++more) {
-                e = t->Literal[(uint32_t)b.Buffer & ((1u << kLiteralBits) - 1)];
+                e = t->Literal[(uint32_t)b.Buffer & ((1u << kLiteralTableBits) - 1)];
                 if ((uint32_t)e >= (kEndOfSet << 8) || out >= outEnd) break;
                 b.Drop((uint32_t)e & 31);
                 *out++ = (uint8_t)(e >> 8);
@@ -371,7 +409,7 @@ __attribute__((always_inline)) inline int DecodeSymbol(const SymbolState& s, con
     } else {
         if constexpr (B::kFillPerHalf) {
             static_assert(B::kFilled >= kMaxCodeBits + kMaxDistanceExtraBits, "a distance's code and extra bits");
-            static_assert(B::kWordBits - kMaxCodeBits - kMaxDistanceExtraBits >= kLiteralBits,
+            static_assert(B::kWordBits - kMaxCodeBits - kMaxDistanceExtraBits >= kLiteralTableBits,
                           "the next code's primary index is left in the buffer");
         }
         b.FillForField();

@@ -28,7 +28,7 @@ bool IsDeviceName(const char* first, const char* end) {
     const char* stop = first;
     while (stop < end && *stop != '.') ++stop;
     while (stop > first && stop[-1] == ' ') --stop;
-    char base[8];
+    char base[9];   // a name and its zero take 8 at most; GCC -O3 cannot prove that n <= 7
     uint32_t n = (uint32_t)(stop - first);
     if (n < 3 || n > 7) return false;
     for (uint32_t i = 0; i < n; ++i) base[i] = Upper(first[i]);

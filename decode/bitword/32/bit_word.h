@@ -8,3 +8,4 @@
 
 typedef uint32_t BitWord;
 const bool kKeepDefaultTables = false;
+const unsigned kLiteralTableBits = 9;

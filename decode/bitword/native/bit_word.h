@@ -1,6 +1,6 @@
 // The decoder's build choices for the `qar` tool and the native tests: the bit reader's word
-// (decode/bits.h) at the pointer's width, and the default TableSet's tables kept between
-// blocks (memory and code spent for speed). The build puts one folder of decode/bitword/ on
+// (decode/bits.h) at the pointer's width, the default TableSet's tables kept between blocks,
+// and a literal/length table of 2^11 entries (memory and code spent for speed). The build puts one folder of decode/bitword/ on
 // the include path of the decoding core and of everything that uses it.
 #pragma once
 
@@ -8,3 +8,4 @@
 
 typedef uintptr_t BitWord;
 const bool kKeepDefaultTables = true;
+const unsigned kLiteralTableBits = 11;

@@ -1,9 +1,11 @@
 // The decoder's build choices for the Windows stubs, where size comes first: the bit reader's
 // word (decode/bits.h) at the pointer's width (32 bits in the i686 stub, 64 in the x86-64
-// one), and every block's tables built anew.
+// one), every block's tables built anew, and the literal/length table no wider than its
+// 2^9 primary entries.
 #pragma once
 
 #include <stdint.h>
 
 typedef uintptr_t BitWord;
 const bool kKeepDefaultTables = false;
+const unsigned kLiteralTableBits = 9;
