@@ -179,8 +179,9 @@ struct Budget {
     // many primary codes as the fill holds behind the longest code.
     static constexpr uint32_t kMoreLiterals = kFillPerHalf ? (kFilled - kMaxCodeBits) / kLiteralTableBits : 0;
     // The unchecked copy of the symbol decoding (a loop without the end-of-data test) is
-    // worth its code only where a fill covers a half.
-    static constexpr bool kFastLoop = kFillPerHalf;
+    // worth its code only where a fill covers a half, and only in builds that spend code for
+    // speed.
+    static constexpr bool kFastLoop = kFillPerHalf && kUncheckedLoop;
 };
 
 static_assert(Budget<uint32_t>::kFilled >= kMaxCodeBits && Budget<uint32_t>::kFilled >= kMaxLengthExtraBits &&

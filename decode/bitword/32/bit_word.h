@@ -9,3 +9,4 @@
 typedef uint32_t BitWord;
 const bool kKeepDefaultTables = false;
 const unsigned kLiteralTableBits = 9;
+const bool kUncheckedLoop = false;

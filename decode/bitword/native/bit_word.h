@@ -1,6 +1,7 @@
 // The decoder's build choices for the `qar` tool and the native tests: the bit reader's word
 // (decode/bits.h) at the pointer's width, the default TableSet's tables kept between blocks,
-// and a literal/length table of 2^11 entries (memory and code spent for speed). The build puts one folder of decode/bitword/ on
+// a literal/length table of 2^11 entries, and a symbol loop without the end-of-data test
+// where the input holds a whole symbol (memory and code spent for speed). The build puts one folder of decode/bitword/ on
 // the include path of the decoding core and of everything that uses it.
 #pragma once
 
@@ -9,3 +10,4 @@
 typedef uintptr_t BitWord;
 const bool kKeepDefaultTables = true;
 const unsigned kLiteralTableBits = 11;
+const bool kUncheckedLoop = true;

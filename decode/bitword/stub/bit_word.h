@@ -1,7 +1,7 @@
 // The decoder's build choices for the Windows stubs, where size comes first: the bit reader's
 // word (decode/bits.h) at the pointer's width (32 bits in the i686 stub, 64 in the x86-64
-// one), every block's tables built anew, and the literal/length table no wider than its
-// 2^9 primary entries.
+// one), every block's tables built anew, the literal/length table no wider than its 2^9
+// primary entries, and one symbol loop, which checks every symbol against the end of the data.
 #pragma once
 
 #include <stdint.h>
@@ -9,3 +9,4 @@
 typedef uintptr_t BitWord;
 const bool kKeepDefaultTables = false;
 const unsigned kLiteralTableBits = 9;
+const bool kUncheckedLoop = false;
