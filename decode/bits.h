@@ -11,9 +11,9 @@
 // The widest word a peek loads, BitWord: 64 bits on 64-bit hosts, 32 bits on the i686 stub.
 // A peek at a bit offset of up to 7 leaves at least 57 or 25 valid bits; the code-length
 // reader takes one code (at most 16 bits) per peek, the symbol loop has its own budget
-// (lzdecode.cpp). The build picks the width, and whether the decoder may spend code for
-// speed (kKeepDefaultTables), by the folder of bit_word.h on the include path
-// (decode/bitword/).
+// (lzdecode.cpp). The build picks the width, and where the decoder may spend memory and code
+// for speed (kKeepDefaultTables, kLiteralTableBits, kUncheckedLoop), by the folder of
+// bit_word.h on the include path (decode/bitword/).
 // Both targets are little-endian, so one unaligned load gives the little-endian value; the
 // buffer is padded so it never leaves it.
 #include <bit_word.h>

@@ -107,8 +107,8 @@ void Build(int32_t* primary, DecodeNode* tree, uint32_t* codes, const uint8_t* l
 // up to kLiteralTableBits bits is then found in one access; where the walk needs more bits,
 // or finds no code, the entry keeps the narrow one, and LookupLong goes on from there. So
 // every bit pattern decodes as through the narrow table, damaged table sets included (a
-// symbol found in the tree is packed with its own length, as LookupLong packs it). Codes
-// holds each symbol's packed entry.
+// symbol found in the tree is packed with its own length, as LookupLong packs it). packed
+// holds each symbol's entry (Build leaves it in the TableSet's Codes).
 void WidenLiteralTable(int32_t* table, const DecodeNode* tree, const uint32_t* packed) {
     const uint32_t narrow = 1u << kLiteralBits;
     for (uint32_t i = narrow; i < (1u << kLiteralTableBits); i += narrow)

@@ -7,12 +7,12 @@
 #include <stddef.h>
 #include <string.h>
 
-#include "decode/stream_format.h"
 #include "decode/bits.h"
 #include "decode/crc32.h"
 #include "decode/filter.h"
 #include "decode/input.h"
 #include "decode/lzdecode.h"
+#include "decode/stream_format.h"
 #include "decode/work_limit.h"
 #include "platform/errors.h"
 #include "profile/profile.h"
