@@ -102,15 +102,13 @@ Outcome ExtractFile(WindowHandle dialog, const DirectoryEntry& entry, char* path
     if (r == 0 && State.RunningCrc != entry.MemberCrc) r = ErrCrc;
     if (r == ErrCrc) {
         ++LastRunCounts.Failed;
-        FsClose(file);
-        FsDelete(path);
+        FsDiscard(file, path);
         return ReportError(dialog, ErrCrc, path, true) ? kStopRun : kNextEntry;
     }
     if (r < 0) {
         ++LastRunCounts.Failed;
         ReportError(dialog, r, path, false);
-        FsClose(file);
-        FsDelete(path);
+        FsDiscard(file, path);
         return kStopRun;
     }
     FsSetTimes(file, entry.CreateDate, entry.CreateTime, entry.WriteDate, entry.WriteTime);

@@ -54,6 +54,11 @@ int FsSetTimes(FileHandle handle, uint16_t createDate, uint16_t createTime,
 int32_t FsGetAttributes(const char* path);
 int FsSetAttributes(const char* path, uint32_t attributes);
 int FsDelete(const char* path);
+// Gives up a file that FsCreate made at path and that is not to be kept (it failed its check,
+// or the run stopped while it was written): closes handle and removes what was written.
+// Win32: closes and deletes the file. POSIX: beneath the run's destination the file was
+// written under a temporary name, which is removed; a file that had the name stays as it was.
+int FsDiscard(FileHandle handle, const char* path);
 int FsMakeFolder(const char* path);
 
 // Names the folder that a run extracts into; null ends the run. Until then no path beneath
@@ -64,6 +69,9 @@ int FsMakeFolder(const char* path);
 // handle without following any link (openat2, or openat a component at a time), so that a
 // folder swapped for a link during the run is refused as well. Paths elsewhere are walked the same way from the root or the current
 // folder. A file with other hard links is replaced by a new file, not written through.
+// POSIX: a file made beneath the folder is written under a temporary name beside its own
+// and renamed into place by FsClose (FsDiscard removes it), so that no interrupted or
+// failed file ever stands under its name.
 // Win32: before each change, the components beneath the folder and the file itself are
 // opened as themselves and refused when they are junctions or symbolic links, or files with
 // other hard links. The folder's own text may go through links: the user chose it. This is

@@ -11,6 +11,8 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
+#include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -362,6 +364,107 @@ int32_t ReadFully(int handle, uint8_t* p, uint32_t count) {
     return (int32_t)done;
 }
 
+// The file being written beneath the destination. It is made under a temporary name in the
+// folder of its own name and put in place by FsClose (one rename, which replaces a file of
+// that name at once), or removed by FsDiscard or a signal: an interrupted or failed file
+// never stands under its name, and a file it was to replace stays as it was. One at a time,
+// which is how the extraction loop writes; the fields a signal handler reads are set before
+// Handle and cleared after it.
+struct StagedFile {
+    volatile sig_atomic_t Handle = -1;
+    int Folder = -1;   // the folder's handle, owned
+    char Name[kPathLimit];
+    char Path[kPathLimit];   // as the caller gave it
+    char Temporary[48];
+};
+StagedFile Staged;
+uint32_t StagedCount;
+FsUnplacedFiles Unplaced;
+
+// Makes the file that FsCreate hands out for name in folder: a temporary file beside it.
+// What is already there is judged first, as FsCreate judges it when it writes in place: a
+// link is refused, so is anything but a file and a read-only file; a file with other hard
+// links is replaced like any other, its bytes stay with the other links.
+FileHandle CreateStaged(const char* path, const Place& place, uint32_t attributes) {
+    mode_t mode = (attributes & kAttrReadOnly) != 0 ? 0444 : 0666;
+    bool replacing = false;
+    struct stat st;
+    if (fstatat(place.Folder, place.Name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISLNK(st.st_mode)) {
+            State.LastSystemError = Win32Error(ELOOP, nullptr, false);
+            return kInvalidHandle;
+        }
+        if (!S_ISREG(st.st_mode) || NoWriteBits(st.st_mode)) {
+            State.LastSystemError = kErrorAccessDenied;
+            return kInvalidHandle;
+        }
+        // The file that replaces a single-linked one keeps its permissions (a program stays
+        // executable); one that shared its bytes gets those of a new file.
+        replacing = st.st_nlink == 1;
+    } else if (errno != ENOENT) {
+        RecordLast();
+        return kInvalidHandle;
+    }
+    // A name the file system cannot hold is refused now, not when the file is put in place.
+    long nameMax = fpathconf(place.Folder, _PC_NAME_MAX);
+    if (strlen(place.Name) >= sizeof Staged.Name || (nameMax > 0 && strlen(place.Name) > (size_t)nameMax)) {
+        State.LastSystemError = Win32Error(ENAMETOOLONG, nullptr, false);
+        return kInvalidHandle;
+    }
+    int fd = -1;
+    char temporary[sizeof Staged.Temporary];
+    for (int round = 0; round < 100 && fd < 0; ++round) {
+        snprintf(temporary, sizeof temporary, ".qar-%ld-%u.part", (long)getpid(), StagedCount++);
+        do {
+            fd = openat(place.Folder, temporary, O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC | O_NOFOLLOW,
+                        replacing ? 0600 : mode);
+        } while (fd < 0 && errno == EINTR);
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) {
+        RecordLast();
+        return kInvalidHandle;
+    }
+    if (replacing) (void)fchmod(fd, st.st_mode & 0777);
+    int folder = fcntl(place.Folder, F_DUPFD_CLOEXEC, 0);
+    if (folder < 0) {
+        RecordLast();
+        close(fd);
+        unlinkat(place.Folder, temporary, 0);
+        return kInvalidHandle;
+    }
+    Staged.Folder = folder;
+    strcpy(Staged.Name, place.Name);
+    strcpy(Staged.Path, path);   // no longer than the local copy LocalPath made of it
+    memcpy(Staged.Temporary, temporary, sizeof temporary);
+    Staged.Handle = fd;
+    ForgetReused(fd);
+    return fd;
+}
+
+// Ends the staged file: closes it and either renames it into place or removes it. False
+// (error recorded) when it could not be put in place; it is removed then.
+bool EndStaged(bool keep) {
+    int fd = Staged.Handle;
+    ForgetReused(fd);
+    bool closed = close(fd) == 0;
+    if (!closed && State.LastSystemError == 0) Record(nullptr);
+    bool placed = keep && closed;
+    if (placed && renameat(Staged.Folder, Staged.Temporary, Staged.Folder, Staged.Name) != 0) {
+        RecordLast();
+        if (Unplaced.Count++ == 0) {
+            Unplaced.Errno = errno;
+            memcpy(Unplaced.Path, Staged.Path, sizeof Unplaced.Path);
+        }
+        placed = false;
+    }
+    if (!placed) unlinkat(Staged.Folder, Staged.Temporary, 0);
+    Staged.Handle = -1;
+    close(Staged.Folder);
+    Staged.Folder = -1;
+    return placed;
+}
+
 }  // namespace
 
 void* MemAlloc(uint32_t size) { return malloc(size != 0 ? size : 1); }
@@ -374,8 +477,13 @@ FileHandle FsCreate(const char* path, uint32_t attributes) {
     State.LastSystemError = 0;
     Place place;
     if (!Find(path, &place)) return kInvalidHandle;
+    // Beneath the destination a file is written under a temporary name (StagedFile).
+    char local[kPathLimit];
+    if (Staged.Handle < 0 && LocalPath(path, local) && BeneathOffset(local) >= 0) {
+        return CreateStaged(path, place, attributes);
+    }
     mode_t mode = (attributes & kAttrReadOnly) != 0 ? 0444 : 0666;
-    // A new file is made where there is none. An existing one is opened without following a
+    // Elsewhere a new file is made where there is none. An existing one is opened without following a
     // link and without truncating, and judged by what the handle shows, so that nothing can
     // be swapped in between the look and the write. Each round that finds a file with other
     // links, or loses a race, starts again; a few rounds are plenty.
@@ -473,6 +581,7 @@ FileHandle FsOpen(const char* path, uint32_t access) {
 }
 
 int FsClose(FileHandle handle) {
+    if (handle >= 0 && handle == Staged.Handle) return EndStaged(true) ? 1 : 0;
     ForgetReused((int)handle);
     if (close((int)handle) == 0) return 1;
     if (State.LastSystemError == 0) Record(nullptr);
@@ -636,6 +745,25 @@ int FsDelete(const char* path) {
         return 0;
     }
     return 1;
+}
+
+int FsDiscard(FileHandle handle, const char* path) {
+    if (handle >= 0 && handle == Staged.Handle) {
+        EndStaged(false);
+        return 1;
+    }
+    FsClose(handle);
+    return FsDelete(path);
+}
+
+FsUnplacedFiles FsTakeUnplacedFiles() {
+    FsUnplacedFiles taken = Unplaced;
+    Unplaced = FsUnplacedFiles{};
+    return taken;
+}
+
+void FsRemoveStagedFile() {
+    if (Staged.Handle >= 0) unlinkat(Staged.Folder, Staged.Temporary, 0);
 }
 
 int FsMakeFolder(const char* path) {

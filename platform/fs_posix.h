@@ -25,3 +25,17 @@ int FsLastErrno(int32_t* number);
 // A handle that takes every write and drops it without a system call: `qar test` wants only
 // the members' CRC-32, not their bytes. Only FsWrite accepts it.
 const FileHandle kDiscardHandle = -2;
+
+// Removes the file that is being written beneath the destination under its temporary name,
+// if there is one (FsCreate); safe in a signal handler that ends the process.
+void FsRemoveStagedFile();
+
+// Files made beneath the destination that could not be renamed to their names when closed
+// (the extraction loop does not look at FsClose's result): how many, and the first one's
+// path (as given to FsCreate) and errno. Taking them resets the count.
+struct FsUnplacedFiles {
+    uint32_t Count;
+    int Errno;
+    char Path[4096];
+};
+FsUnplacedFiles FsTakeUnplacedFiles();

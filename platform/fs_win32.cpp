@@ -195,6 +195,11 @@ int FsDelete(const char* path) {
     return 0;
 }
 
+int FsDiscard(FileHandle handle, const char* path) {
+    FsClose(handle);
+    return FsDelete(path);
+}
+
 int FsMakeFolder(const char* path) {
     if (Linked(path)) return 0;
     if (CreateDirectoryA(path, nullptr)) return 1;

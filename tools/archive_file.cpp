@@ -319,16 +319,23 @@ bool ReportMaxOutput() {
     return true;
 }
 
-uint64_t DeclaredFileBytes() {
-    uint64_t total = 0;
+uint64_t DeclaredFileBytes(uint64_t blockSize, uint64_t* unrounded) {
+    if (blockSize == 0) blockSize = 1;
+    uint64_t total = 0, plain = 0;
+    auto add = [](uint64_t* sum, uint64_t bytes) {
+        *sum = bytes > UINT64_MAX - *sum ? UINT64_MAX : *sum + bytes;
+    };
     WalkDirectory([&](const DirectoryEntry& e, const std::string&) {
-        if (!(e.Flags & FlagFolder)) total += e.MemberSize;
+        if (e.Flags & FlagFolder) return true;
+        add(&plain, e.MemberSize);
+        add(&total, ((uint64_t)e.MemberSize + blockSize - 1) / blockSize * blockSize);
         return true;
     });
+    if (unrounded != nullptr) *unrounded = plain;
     return total;
 }
 
-bool AvailableSpace(const std::string& path, uint64_t* bytes) {
+bool AvailableSpace(const std::string& path, uint64_t* bytes, uint64_t* blockSize) {
     std::error_code ec;
     std::filesystem::path at = path.empty() ? "." : path;
     while (!std::filesystem::exists(at, ec)) {
@@ -339,5 +346,9 @@ bool AvailableSpace(const std::string& path, uint64_t* bytes) {
     struct statvfs v;
     if (statvfs(at.c_str(), &v) != 0) return false;
     *bytes = (uint64_t)v.f_bavail * v.f_frsize;
+    // Space is handed out in fragments of f_frsize (the unit of f_bavail), which Linux file
+    // systems make their block size; f_bsize where a file system leaves it zero.
+    *blockSize = v.f_frsize != 0 ? v.f_frsize : v.f_bsize;
+    if (*blockSize == 0) *blockSize = 1;
     return true;
 }

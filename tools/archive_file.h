@@ -60,12 +60,15 @@ void StartMaxOutput(uint64_t limit);
 // True when the run stopped at the bound; the message then went to standard error.
 bool ReportMaxOutput();
 
-// The declared size of every file entry of the open archive, summed; entries past a damaged
-// part of the directory are not counted (the run itself reports the damage).
-uint64_t DeclaredFileBytes();
+// The room every file entry of the open archive takes: its declared size rounded up to a
+// whole number of blockSize blocks, summed (no more than UINT64_MAX); *unrounded, when
+// given, gets the sum of the sizes themselves. Entries past a damaged part of the directory
+// are not counted (the run itself reports the damage).
+uint64_t DeclaredFileBytes(uint64_t blockSize, uint64_t* unrounded = nullptr);
 // Bytes that an unprivileged writer may still use on the file system of path, or of the
-// nearest folder above it that exists. False when it cannot be told.
-bool AvailableSpace(const std::string& path, uint64_t* bytes);
+// nearest folder above it that exists, and the size of the blocks it hands them out in.
+// False when it cannot be told.
+bool AvailableSpace(const std::string& path, uint64_t* bytes, uint64_t* blockSize);
 
 // Sets State.ProgramName, the default name in messages, to the base name of path.
 void SetProgramName(const char* path);

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include "extract/extract.h"
 #include "platform/errors.h"
+#include "platform/fs_posix.h"
 #include "platform/text.h"
 #include "profile/profile.h"
 #include "profile/state.h"
@@ -31,16 +33,27 @@ const char kExtractUsage[] =
     "  --max-output SIZE  stop once the run has decoded more than SIZE bytes, counting every\n"
     "                     restart of a stream (bytes, or with K, M or G; default 200 times\n"
     "                     the file's size, at least 1G)\n"
-    "Nothing is written when the files' declared sizes add up to more than DIR's free space.\n"
-    "Without a terminal to ask, a file that fails its check is deleted, the run goes on, and\n"
-    "the summary lists every problem. Exit status: 0 every entry extracted or kept, 1 a\n"
-    "problem, 2 a usage error, 130 interrupted.\n";
+    "Nothing is written when the files' declared sizes, each rounded up to DIR's block size,\n"
+    "add up to more than DIR's free space. Each file is written under a temporary name and\n"
+    "takes its own only once its check passed: a file that fails it, or that a signal\n"
+    "interrupts, is removed, and a file of its name that was there stays as it was. Without\n"
+    "a terminal to ask, the run goes on after a failed file, and the summary lists every\n"
+    "problem. Exit status: 0 every entry extracted or kept, 1 a problem, 2 a usage error,\n"
+    "128+N stopped by signal N (130 Ctrl-C, 129 SIGHUP, 143 SIGTERM).\n";
 
-// Ctrl-C asks the run to stop the way the dialog's Cancel does: the partial file is deleted.
-volatile sig_atomic_t Interrupted;
-void OnInterrupt(int) {
+// Ctrl-C, SIGTERM, SIGHUP and SIGPIPE ask the run to stop the way the dialog's Cancel does:
+// the file being written is removed (it stands under a temporary name until its check
+// passed), and the run ends with status 128 + the signal's number. A second signal does not
+// wait for the run: it removes that file and ends the process at once.
+const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+volatile sig_atomic_t Interrupted;   // the number of the signal that stopped the run
+void OnInterrupt(int number) {
+    if (Interrupted != 0) {
+        FsRemoveStagedFile();
+        _exit(128 + Interrupted);
+    }
+    Interrupted = number;
     Profile.CancelRequested = 1;
-    Interrupted = 1;
 }
 
 // The destination as the core has it (backslashes) and as the user gave it ('/').
@@ -138,19 +151,20 @@ int CmdExtract(int argc, char** argv) {
         printf("%s: Archive contains no files\n", file);
         return kExitSuccess;
     }
-    // Refused before anything is written: files that declare more than the destination
-    // holds (a file the run replaces counts in full).
-    uint64_t declared = 0, available = 0;
-    if (AllocateInput()) {
-        declared = DeclaredFileBytes();
+    // Refused before anything is written: files that take more than the destination holds,
+    // each file in whole blocks of its file system (a file the run replaces counts in full:
+    // the new one is written beside it).
+    uint64_t declared = 0, rounded = 0, available = 0, block = 1;
+    if (AvailableSpace(destination, &available, &block) && AllocateInput()) {
+        rounded = DeclaredFileBytes(block, &declared);
         ReleaseInput();
     }
-    if (AvailableSpace(destination, &available) && declared > available) {
+    if (rounded > available) {
         fprintf(stderr,
-                "qar: not enough free space: the files in %s declare %llu bytes, %s has %llu "
-                "bytes free; nothing was extracted\n",
-                file, (unsigned long long)declared, destination.c_str(),
-                (unsigned long long)available);
+                "qar: not enough free space: the files in %s declare %llu bytes, which take "
+                "%llu bytes in blocks of %llu; %s has %llu bytes free; nothing was extracted\n",
+                file, (unsigned long long)declared, (unsigned long long)rounded,
+                (unsigned long long)block, destination.c_str(), (unsigned long long)available);
         CloseArchiveForCore();
         return kExitFailure;
     }
@@ -159,14 +173,32 @@ int CmdExtract(int argc, char** argv) {
     Profile.OverwriteWithoutPrompt = TheConsoleSettings.Overwrite == kConsoleReplace ? 1 : 0;
     TheConsoleRecord = ConsoleRecord{};
     Interrupted = 0;
-    signal(SIGINT, OnInterrupt);
+    // Without SA_RESTART, so that a signal also ends the wait for an answer at a prompt.
+    struct sigaction action = {}, saved[sizeof kStopSignals / sizeof kStopSignals[0]];
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    for (size_t i = 0; i < sizeof kStopSignals / sizeof kStopSignals[0]; ++i) {
+        sigaction(kStopSignals[i], &action, &saved[i]);
+    }
 
     int r = ExtractAll(nullptr);
     if (r != 0) ReportError(nullptr, r == ErrSilent ? ErrRead : r, nullptr, false);
-    signal(SIGINT, SIG_DFL);
+    for (size_t i = 0; i < sizeof kStopSignals / sizeof kStopSignals[0]; ++i) {
+        sigaction(kStopSignals[i], &saved[i], nullptr);
+    }
     CloseArchiveForCore();
 
-    const ExtractCounts& c = LastRunCounts;
+    // Files the run wrote and checked but could not rename to their names (a folder put in
+    // the way during the run, a file system that filled up) are failures too.
+    ExtractCounts& c = LastRunCounts;
+    const FsUnplacedFiles unplaced = FsTakeUnplacedFiles();
+    if (unplaced.Count != 0) {
+        fprintf(stderr, "qar: %u %s could not take %s name; the first: %s: %s\n", unplaced.Count,
+                unplaced.Count == 1 ? "file" : "files", unplaced.Count == 1 ? "its" : "their",
+                ShowPath(unplaced.Path).c_str(), strerror(unplaced.Errno));
+        c.Files -= unplaced.Count <= c.Files ? unplaced.Count : c.Files;
+        c.Failed += unplaced.Count;
+    }
     const uint32_t total = State.Header.EntryCount;
     uint32_t reached = c.Files + c.Folders + c.Skipped + c.LeftOut + c.Failed;
     uint32_t notReached = reached < total ? total - reached : 0;
@@ -187,8 +219,10 @@ int CmdExtract(int argc, char** argv) {
     if (!TheConsoleRecord.Problems.empty()) {
         fputs("problems:\n", stderr);
         for (const std::string& p : TheConsoleRecord.Problems) fprintf(stderr, "  %s\n", p.c_str());
+        const uint32_t more = TheConsoleRecord.MessagesShown - (uint32_t)TheConsoleRecord.Problems.size();
+        if (more != 0) fprintf(stderr, "  and %u more, shown above\n", more);
     }
     ReportMaxOutput();
-    if (Interrupted) return 128 + SIGINT;
+    if (Interrupted) return 128 + Interrupted;
     return complete ? kExitSuccess : kExitFailure;
 }

@@ -20,7 +20,9 @@ namespace {
 const char kListUsage[] =
     "usage: qar list [--json] [--codepage N] FILE\n"
     "  --json        one JSON object per line and entry: name, kind, size, modified,\n"
-    "                created, attributes, crc, filter, stream, offset (no other lines)\n"
+    "                created, attributes, crc, filter, stream, offset (no other lines);\n"
+    "                an installer's first line has kind \"installer\": arch, offset, title,\n"
+    "                folder, preferred_folder, probe_folder, program (null: none)\n"
     "  --codepage N  the code page of the names in the archive (default 1252)\n"
     "Names are shown in UTF-8 with '/' between folders. Exit status: 0 the whole directory\n"
     "was read, 1 damage, 2 usage error.\n";
@@ -94,27 +96,71 @@ const char* Filter(uint8_t flags) {
     return "none";
 }
 
+// The stub images whose product values are shown: a stub is small (tens of kilobytes), and
+// a file that claims a larger image is not read into memory for its values.
+const uint32_t kProductImageLimit = 16u << 20;
+
 // The product values of an installer: read from its stub image, the first base bytes of the
-// file. Texts are shown from the code page of --codepage, that of the archive's names.
-void PrintProduct(const char* path, uint32_t base) {
+// file. False with the reason in error. arch is "x86", "x64" or null.
+bool ReadProduct(const char* path, uint32_t base, ProductValues* values, const char** arch,
+                 std::string* error) {
+    if (base > kProductImageLimit) {
+        *error = "the installer's image is " + std::to_string(base) + " bytes, more than the " +
+                 std::to_string(kProductImageLimit) + " that are read for them";
+        return false;
+    }
     std::vector<uint8_t> image(base);
     FILE* f = fopen(path, "rb");
     bool read = f != nullptr && fread(image.data(), 1, base, f) == base;
     if (f != nullptr) fclose(f);
+    if (!read || !StubProductValues(image, values, error)) return false;
+    *arch = StubArchitecture(image);
+    return true;
+}
+
+// A product value as UTF-8 from the code page of --codepage (that of the archive's names, in
+// which `qar sfx` writes the values too), its backslashes kept.
+std::string ProductText(const std::string& text) { return FromCodePage(text, NameCodePage()); }
+
+// The product values as lines above the entries, escaped like names: a title or a program
+// with escape sequences must not rewrite what the terminal shows.
+void PrintProduct(const char* path, uint32_t base) {
     ProductValues values;
+    const char* arch = nullptr;
     std::string error;
-    if (!read || !StubProductValues(image, &values, &error)) {
-        printf("product values: unreadable%s%s\n", error.empty() ? "" : ": ", error.c_str());
+    if (!ReadProduct(path, base, &values, &arch, &error)) {
+        printf("product values: unreadable%s%s\n", error.empty() ? "" : ": ",
+               PrintableName(error).c_str());
         return;
     }
-    const char* arch = StubArchitecture(image);
+    auto shown = [](const std::string& text) { return PrintableName(ProductText(text)); };
     printf("%s installer\n", arch ? arch : "unknown");
-    printf("  title: %s\n", FromCodePage(values.Title, NameCodePage()).c_str());
-    printf("  folder: %s\n", FromCodePage(values.Folder, NameCodePage()).c_str());
+    printf("  title: %s\n", shown(values.Title).c_str());
+    printf("  folder: %s\n", shown(values.Folder).c_str());
     printf("  preferred folder: %s (when %s exists and the folder above does not)\n",
-           FromCodePage(values.PreferredFolder, NameCodePage()).c_str(),
-           FromCodePage(values.ProbeFolder, NameCodePage()).c_str());
-    printf("  program: %s\n", values.Program.empty() ? "none" : FromCodePage(values.Program, NameCodePage()).c_str());
+           shown(values.PreferredFolder).c_str(), shown(values.ProbeFolder).c_str());
+    printf("  program: %s\n", values.Program.empty() ? "none" : shown(values.Program).c_str());
+}
+
+// The product values as the first JSON line of an installer's listing: kind "installer",
+// its architecture and archive offset, and the values (program null: none is started), or
+// null values and the reason they could not be read.
+void PrintProductJson(const char* path, uint32_t base) {
+    ProductValues values;
+    const char* arch = nullptr;
+    std::string error;
+    bool read = ReadProduct(path, base, &values, &arch, &error);
+    printf("{\"kind\":\"installer\",\"arch\":%s,\"offset\":%u,", arch ? JsonString(arch).c_str() : "null",
+           base);
+    auto json = [&](const std::string& text) {
+        return read ? JsonString(ProductText(text)) : std::string("null");
+    };
+    printf("\"title\":%s,\"folder\":%s,\"preferred_folder\":%s,\"probe_folder\":%s,\"program\":%s",
+           json(values.Title).c_str(), json(values.Folder).c_str(),
+           json(values.PreferredFolder).c_str(), json(values.ProbeFolder).c_str(),
+           values.Program.empty() ? "null" : json(values.Program).c_str());
+    if (!read) printf(",\"error\":%s", JsonString(error).c_str());
+    printf("}\n");
 }
 
 }  // namespace
@@ -156,6 +202,8 @@ int CmdList(int argc, char** argv) {
                total == 1 ? "entry" : "entries");
         if (info.Installer) PrintProduct(file, info.Base);
         if (total == 0) printf("Archive contains no files\n");
+    } else if (info.Installer) {
+        PrintProductJson(file, info.Base);
     }
     if (!json && total != 0) {
         printf("%12s  %-19s  %-4s  %-6s  %-6s  %-8s  %s\n", "Size", "Modified", "Attr", "Kind",

@@ -23,9 +23,13 @@ struct ConsoleSettings {
     std::string (*ShowPath)(const char* path);
 };
 
+// The problems the summary repeats; the others were shown as they came.
+const uint32_t kConsoleProblemsKept = 100;
+
 struct ConsoleRecord {
     uint32_t MessagesShown;              // message boxes shown (every one reports a problem)
-    std::vector<std::string> Problems;   // their texts, one line each, for the summary
+    std::vector<std::string> Problems;   // the first kConsoleProblemsKept of their texts, one
+                                         // line each, for the summary
 };
 
 extern ConsoleSettings TheConsoleSettings;

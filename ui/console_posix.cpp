@@ -18,13 +18,19 @@ ConsoleRecord TheConsoleRecord;
 
 namespace {
 
-// Reads one answer line from the terminal; returns its first non-blank character, or 0 at
-// the end of input (after ending the prompt's line, so that what follows starts a line).
+const int kInterrupted = -1;
+
+// Reads one answer line from the terminal; returns its first non-blank character, 0 at the
+// end of input, or kInterrupted once a signal asked the run to stop (the `qar` tool's
+// handlers do not restart the read, so the wait ends with the signal). Both end the prompt's
+// line first, so that what follows starts a line.
 int ReadAnswer() {
     char line[64];
-    if (fgets(line, sizeof line, stdin) == nullptr) {
+    if (Profile.CancelRequested || fgets(line, sizeof line, stdin) == nullptr) {
         fputc('\n', stderr);
-        return 0;
+        if (!Profile.CancelRequested) return 0;
+        clearerr(stdin);
+        return kInterrupted;
     }
     for (const char* p = line; *p != 0; ++p) {
         if (*p != ' ' && *p != '\t') return *p == '\n' ? '\n' : *p;
@@ -91,7 +97,8 @@ int ShowMessage(WindowHandle, const char* text, uint32_t style) {
     ++TheConsoleRecord.MessagesShown;
     if (TheConsoleSettings.Silent) return kAnswerOk;
     std::string line = OneLine(text);
-    TheConsoleRecord.Problems.push_back(line);
+    // A hostile archive can fail entry after entry: the summary repeats the first lines only.
+    if (TheConsoleRecord.Problems.size() < kConsoleProblemsKept) TheConsoleRecord.Problems.push_back(line);
     fprintf(stderr, "qar: %s\n", line.c_str());
     if ((style & 0x0F) != kBoxOkCancel) return kAnswerOk;
     // Nobody to ask: the member at hand is given up (a file that failed its check has been
@@ -101,7 +108,7 @@ int ShowMessage(WindowHandle, const char* text, uint32_t style) {
         fputs("[o]k to go on, [c]ancel to stop? ", stderr);
         fflush(stderr);
         int c = ReadAnswer();
-        if (c == 0 || c == 'c' || c == 'C') return kAnswerCancel;
+        if (c == kInterrupted || c == 0 || c == 'c' || c == 'C') return kAnswerCancel;
         if (c == 'o' || c == 'O' || c == '\n') return kAnswerOk;
     }
 }
@@ -130,6 +137,7 @@ int AskOverwrite() {
                 // Ends the run at the next entry, as Ctrl-C does; this file is kept.
                 Profile.CancelRequested = 1;
                 return kOverwriteNo;
+            case kInterrupted: return kOverwriteNo;   // the run ends before the next entry
             case 'n': return kOverwriteNo;
             default: break;
         }

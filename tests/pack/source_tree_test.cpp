@@ -304,12 +304,12 @@ TEST(SourceTree, CodePageTablesAgreeWithIconv) {
             // A lead byte: no character alone, the first of one with some second byte.
             const std::string one(1, (char)b);
             bool lead = false;
-            for (uint32_t t = 0x40; t < 0xFF && decode(one) == 0xFFFF && !lead; ++t) {
+            for (uint32_t t = 0x40; t <= 0xFF && decode(one) == 0xFFFF && !lead; ++t) {
                 lead = decode(one + (char)t) != 0xFFFF;
             }
             EXPECT_EQ(IsLeadByte(cp, (uint8_t)b), lead) << name << " byte " << b;
             codes.push_back(b);
-            for (uint32_t t = 0x40; lead && t < 0xFF; ++t) codes.push_back(b << 8 | t);
+            for (uint32_t t = 0x40; lead && t <= 0xFF; ++t) codes.push_back(b << 8 | t);
         }
         for (uint32_t code : codes) {
             std::string bytes;
@@ -339,6 +339,11 @@ TEST(SourceTree, DoubleByteNames) {
     EXPECT_FALSE(ToCodePage("\xE3\x82\xBD", 932, &out, &error));
     EXPECT_NE(error.find("0x5C, which the installer takes for a path separator"), std::string::npos)
         << error;
+    // ポ is 0x83 0x7C: a name that holds it is not packed.
+    TempTree t;
+    t.File("\xE3\x83\x9D.txt");
+    EXPECT_NE(Refusal({t.Root()}, 932).find("U+30DD, whose second byte in code page 932 is 0x7C"),
+              std::string::npos);
     // A lead byte without a valid second byte stands for nothing; what follows is kept.
     EXPECT_EQ(FromCodePage("\x93/a", 932), "\xEF\xBF\xBD/a");
     EXPECT_EQ(FromCodePage("\x93", 932), "\xEF\xBF\xBD");

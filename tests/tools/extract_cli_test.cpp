@@ -1,6 +1,10 @@
 // `qar list | test | extract` as a user runs them, on archives from the test builder and,
 // for round trips of real trees, from `qar pack`, bare or behind an installer stub.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -19,6 +23,7 @@
 #include "startup/integrity.h"
 #include "tests/support/archive_builder.h"
 #include "tests/support/fake_stub.h"
+#include "tools/product_values.h"
 #include "tools/sfx_image.h"
 
 using namespace qartest;
@@ -54,6 +59,17 @@ Result Qar(const std::string& args, const std::string& cwd = "") {
     unlink(out);
     unlink(err);
     return r;
+}
+
+// The names beneath folder that begin with ".qar-": files written under a temporary name and
+// left behind.
+std::vector<std::string> Temporaries(const std::string& folder) {
+    std::vector<std::string> found;
+    std::error_code ec;
+    for (const auto& e : fs::recursive_directory_iterator(folder, ec)) {
+        if (e.path().filename().string().compare(0, 5, ".qar-") == 0) found.push_back(e.path());
+    }
+    return found;
 }
 
 class ExtractCli : public ::testing::Test {
@@ -200,6 +216,14 @@ TEST_F(ExtractCli, FailuresGiveTheSystemsMessagesAndStatus) {
               std::string::npos) << r.Err;
     EXPECT_NE(r.Err.find("File \"" + P("out/setup.exe") + "\" fails error check", summary),
               std::string::npos) << r.Err;
+    // Replacing files with members that fail: the files that were there stay as they were,
+    // and no temporary file is left.
+    WriteWholeFile(P("out/setup.exe"), Bytes(5, 'x'));
+    r = Qar("extract -q -y " + Q("bad.qar") + " -d " + Q("out"));
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_EQ(ReadWholeFile(P("out/setup.exe")), Bytes(5, 'x'));
+    EXPECT_FALSE(fs::exists(P("out/docs/read me.txt")));
+    EXPECT_EQ(Temporaries(P("out")), std::vector<std::string>{});
 
     // A member declaring 1 GiB whose stream yields nothing, with the CRC-32 of nothing:
     // `test` and `extract` both fail it as they fail a CRC mismatch.
@@ -262,6 +286,14 @@ TEST_F(ExtractCli, MaxOutputStopsTestAndExtract) {
         }
     }
     EXPECT_EQ(Qar("test --max-output 5X " + Q("a.qar")).Status, 2);
+    // A bound of exactly what the run decodes and writes lets it end; a byte less does not.
+    const std::string exact = std::to_string(b.Streams[0].Decoded.size());
+    const std::string less = std::to_string(b.Streams[0].Decoded.size() - 1);
+    EXPECT_EQ(Qar("test -q --max-output " + exact + " " + Q("a.qar")).Status, 0);
+    EXPECT_EQ(Qar("test -q --max-output " + less + " " + Q("a.qar")).Status, 1);
+    fs::remove_all(P("out"));
+    EXPECT_EQ(Qar("extract -q -d " + Q("out") + " --max-output " + exact + " " + Q("a.qar")).Status, 0);
+    EXPECT_EQ(Qar("extract -q -y -d " + Q("out") + " --max-output " + less + " " + Q("a.qar")).Status, 1);
 
     // 2000 entries naming one member of a megabyte, which lies in one compressed block of a
     // small archive: each entry is served from the window without decoding anything, and
@@ -279,10 +311,15 @@ TEST_F(ExtractCli, MaxOutputStopsTestAndExtract) {
     zeros.Streams[0].Blocks = {CompressedBlock(ops, (uint32_t)decoded.size(), true, 0, 0, (uint32_t)decoded.size())};
     zeros.Entries[0].Plain.clear();   // only the directory entries are copied
     for (int i = 0; i < 1999; ++i) zeros.Entries.push_back(zeros.Entries[0]);
-    WriteWholeFile(P("z.qar"), zeros.Write());
+    // Bytes behind the directory, which nothing reads, make the file large enough that the
+    // default bound, 200 times its size, lies above the 1 GiB it never goes below.
+    Bytes z = zeros.Write();
+    z.resize(6u << 20);
+    WriteWholeFile(P("z.qar"), z);
     Result r = Qar("test " + Q("z.qar"));
     EXPECT_EQ(r.Status, 1);
-    EXPECT_NE(r.Err.find("the --max-output limit"), std::string::npos) << r.Err;
+    EXPECT_NE(r.Err.find("more than " + std::to_string(200ull * z.size()) + " bytes, the --max-output limit"),
+              std::string::npos) << r.Err;
     const size_t intact = CountLines(r.Out, "OK      z");
     EXPECT_GT(intact, 0u);
     EXPECT_LT(intact, 1999u);
@@ -522,6 +559,145 @@ TEST_F(ExtractCli, ListJsonEscapesNames) {
         << r.Out;
     EXPECT_NE(r.Out.find(std::string("\"crc\":\"") + crc + "\""), std::string::npos) << r.Out;
     EXPECT_EQ(std::count(r.Out.begin(), r.Out.end(), '\n'), 1) << r.Out;
+}
+
+// The product values of an installer are listed escaped as names are, a title or a program
+// with escape sequences included, and converted from the archive's code page; --json gives
+// them in a first line of their own.
+TEST_F(ExtractCli, ListShowsProductValuesEscaped) {
+    ProductValues values;
+    values.Title = "Evil\x1B]0;owned\x07 caf\xE9";
+    values.Folder = "C:\\Evil";
+    values.ProbeFolder = "C:\\Program Files";
+    values.PreferredFolder = "C:\\P\x1B[2J";
+    values.Program = "bin\\\x1B[31mx.exe";
+    BuildCrcTable();
+    Bytes image = FakeStub();
+    std::string error;
+    ASSERT_TRUE(PutProductValues(&image, values, &error)) << error;
+    ASSERT_TRUE(PrepareStubImage(&image, &error)) << error;
+    const size_t base = image.size();
+    const Bytes archive = SampleArchive().Build();
+    image.insert(image.end(), archive.begin(), archive.end());
+    WriteWholeFile(P("setup.exe"), image);
+
+    Result r = Qar("list " + Q("setup.exe"));
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Out.find_first_of("\x1B\x07"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("title: Evil\\x1B]0;owned\\x07 caf\xC3\xA9\n"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("preferred folder: C:\\P\\x1B[2J (when C:\\Program Files exists"),
+              std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("program: bin\\\\x1B[31mx.exe\n"), std::string::npos) << r.Out;
+
+    r = Qar("list --json " + Q("setup.exe"));
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    const std::string first = r.Out.substr(0, r.Out.find('\n'));
+    EXPECT_EQ(first, "{\"kind\":\"installer\",\"arch\":\"x86\",\"offset\":" + std::to_string(base) +
+                         ",\"title\":\"Evil\\u001b]0;owned\\u0007 caf\xC3\xA9\",\"folder\":\"C:\\\\Evil\","
+                         "\"preferred_folder\":\"C:\\\\P\\u001b[2J\",\"probe_folder\":\"C:\\\\Program Files\","
+                         "\"program\":\"bin\\\\\\u001b[31mx.exe\"}");
+    EXPECT_EQ(std::count(r.Out.begin(), r.Out.end(), '\n'), 1 + (long)SampleArchive().Entries.size()) << r.Out;
+}
+
+// Waits up to seconds for child to end; its exit status, 128 + the signal that killed it,
+// or -1 when it is still running (it is killed then).
+int WaitFor(pid_t child, double seconds) {
+    for (int i = 0; i < seconds * 1000; ++i) {
+        int raw;
+        if (waitpid(child, &raw, WNOHANG) == child) {
+            return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+        }
+        usleep(1000);
+    }
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    return -1;
+}
+
+// A run stopped by SIGTERM or SIGHUP while it writes a file leaves that file neither under
+// its name, partial or whole, nor under a temporary one, and ends with 128 + the signal; a
+// later run with -n, which keeps existing files, then writes it.
+TEST_F(ExtractCli, ASignalLeavesNoPartialFile) {
+    ArchiveBuilder b;
+    b.BlockSize = 1u << 19;
+    b.AddFile("big.bin", RandomBytes(64u << 20, 62));
+    WriteWholeFile(P("big.qar"), b.Build());
+    for (int signal : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        fs::remove_all(P("out"));
+        fs::create_directories(P("out"));
+        pid_t child = fork();
+        if (child == 0) {
+            int null = open("/dev/null", O_RDWR);
+            dup2(null, 0);
+            dup2(null, 1);
+            dup2(null, 2);
+            execl(kQar.c_str(), "qar", "extract", "-q", P("big.qar").c_str(), "-d", P("out").c_str(),
+                  (char*)nullptr);
+            _exit(127);
+        }
+        // Stopped once the first bytes of the file are on disk, whatever its name.
+        bool writing = false;
+        for (int i = 0; i < 20000 && !writing; ++i) {
+            std::error_code ec;
+            for (const auto& e : fs::directory_iterator(P("out"), ec)) writing |= e.file_size(ec) > 0;
+            if (!writing) usleep(500);
+        }
+        ASSERT_TRUE(writing);
+        kill(child, signal);
+        EXPECT_EQ(WaitFor(child, 30), 128 + signal);
+        EXPECT_FALSE(fs::exists(P("out/big.bin")));
+        EXPECT_EQ(Temporaries(P("out")), std::vector<std::string>{});
+    }
+    Result r = Qar("extract -q -n " + Q("big.qar") + " -d " + Q("out"));
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_TRUE(ReadWholeFile(P("out/big.bin")) == b.Entries[0].Plain);
+}
+
+// Ctrl-C while the overwrite prompt waits for an answer ends the run at once, status 130.
+TEST_F(ExtractCli, CtrlCAtTheOverwritePromptEndsTheRun) {
+    WriteWholeFile(P("a.qar"), SampleArchive().Build());
+    ASSERT_EQ(Qar("extract -q " + Q("a.qar") + " -d " + Q("out")).Status, 0);
+    int terminal;
+    pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        execl(kQar.c_str(), "qar", "extract", "-q", P("a.qar").c_str(), "-d", P("out").c_str(),
+              (char*)nullptr);
+        _exit(127);
+    }
+    std::string shown;
+    for (int i = 0; i < 1000 && shown.find("Replace?") == std::string::npos; ++i) {
+        struct pollfd p = {terminal, POLLIN, 0};
+        if (poll(&p, 1, 10) <= 0) continue;
+        char buffer[256];
+        ssize_t n = read(terminal, buffer, sizeof buffer);
+        if (n <= 0) break;
+        shown.append(buffer, (size_t)n);
+    }
+    ASSERT_NE(shown.find("Replace?"), std::string::npos) << shown;
+    kill(child, SIGINT);
+    EXPECT_EQ(WaitFor(child, 10), 130);
+    close(terminal);
+}
+
+// A name whose second byte of a double-byte character is the backslash code (which `qar
+// pack` refuses to write, as the installer would split the name there) is extracted by the
+// tool as the file it names: ソ is 0x83 0x5C in code page 932.
+TEST_F(ExtractCli, TrailByteBackslashNamesAFile) {
+    ArchiveBuilder b;
+    b.AddFolder("sub");
+    b.AddFile("\x83\x5C.txt", RandomBytes(20, 60));
+    b.AddFile("sub\\\x83\x5C", RandomBytes(30, 61));
+    WriteWholeFile(P("a.qar"), b.Build());
+    Result r = Qar("extract -q --codepage 932 " + Q("a.qar") + " -d " + Q("out"));
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    const std::string so = "\xE3\x82\xBD";
+    EXPECT_EQ(ReadWholeFile(P("out/" + so + ".txt")), b.Entries[1].Plain);
+    EXPECT_EQ(ReadWholeFile(P("out/sub/" + so)), b.Entries[2].Plain);
+    size_t count = 0;
+    for (auto it = fs::recursive_directory_iterator(P("out")); it != fs::recursive_directory_iterator(); ++it) ++count;
+    EXPECT_EQ(count, 3u);   // sub, and the two files
 }
 
 // Cyrillic names packed in code page 1251 come back as the same UTF-8 names: listed, and
