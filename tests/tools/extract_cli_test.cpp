@@ -370,6 +370,16 @@ TEST_F(ExtractCli, ExtractRefusesWhatTheFreeSpaceCannotHold) {
     r = Qar("extract -q " + Q("fits.qar") + " -d " + Q("small/out"));
     EXPECT_EQ(r.Status, 0) << r.Err;
     EXPECT_EQ(ReadWholeFile(P("small/out/first.bin")), fits.Entries[0].Plain);
+
+    // Small files take whole blocks: 300 of one byte each declare 300 bytes, but need more
+    // than the 1 MiB the file system holds.
+    ArchiveBuilder many;
+    for (int i = 0; i < 300; ++i) many.AddFile("f" + std::to_string(i), Bytes(1, 'x'));
+    WriteWholeFile(P("many.qar"), many.Build());
+    r = Qar("extract -q " + Q("many.qar") + " -d " + Q("small/many"));
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Err.find("declare 300 bytes, which take"), std::string::npos) << r.Err;
+    EXPECT_FALSE(fs::exists(P("small/many")));
 }
 
 // An installer as `qar sfx` writes it: the prepared stub, then the archive.
@@ -599,13 +609,13 @@ TEST_F(ExtractCli, ListShowsProductValuesEscaped) {
     EXPECT_EQ(std::count(r.Out.begin(), r.Out.end(), '\n'), 1 + (long)SampleArchive().Entries.size()) << r.Out;
 }
 
-// Waits up to seconds for child to end; its exit status, 128 + the signal that killed it,
+// Waits up to seconds for child to end; its exit status, 1000 + the signal that killed it,
 // or -1 when it is still running (it is killed then).
 int WaitFor(pid_t child, double seconds) {
     for (int i = 0; i < seconds * 1000; ++i) {
         int raw;
         if (waitpid(child, &raw, WNOHANG) == child) {
-            return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+            return WIFEXITED(raw) ? WEXITSTATUS(raw) : 1000 + WTERMSIG(raw);
         }
         usleep(1000);
     }
