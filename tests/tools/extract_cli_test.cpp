@@ -686,6 +686,7 @@ TEST_F(ExtractCli, CtrlCAtTheOverwritePromptEndsTheRun) {
         shown.append(buffer, (size_t)n);
     }
     ASSERT_NE(shown.find("Replace?"), std::string::npos) << shown;
+    usleep(300000);   // into the wait for the answer
     kill(child, SIGINT);
     EXPECT_EQ(WaitFor(child, 10), 130);
     close(terminal);
