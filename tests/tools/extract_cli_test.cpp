@@ -178,9 +178,12 @@ TEST_F(ExtractCli, ExtractWritesTheTreeAndFollowsTheOverwritePolicy) {
     r = Qar("extract -q -n " + Q("a.qar") + " -d " + Q("out"));
     EXPECT_EQ(r.Status, 0) << r.Err;
     EXPECT_EQ(fs::file_size(P("out/empty")), 5u);
+    // The file that replaces another keeps its permissions.
+    fs::permissions(P("out/empty"), fs::perms(0750));
     r = Qar("extract -q -y " + Q("a.qar") + " -d " + Q("out"));
     EXPECT_EQ(r.Status, 0) << r.Err;
     EXPECT_EQ(fs::file_size(P("out/empty")), 0u);
+    EXPECT_EQ(fs::status(P("out/empty")).permissions(), fs::perms(0750));
 
     // The default destination is the current folder.
     fs::create_directories(P("here"));
