@@ -78,13 +78,22 @@ enum { kTitle, kFolder, kPreferred, kProbe, kRun };
 const char* const kValueOptions[5] = {"--title", "--folder", "--preferred-folder",
                                       "--probe-folder", "--run"};
 
+// Reads a stub or an archive whole. An installer's file positions are signed 32-bit: a file
+// larger than that could not be used and is not read into memory (errno EFBIG).
 bool ReadFile(const std::string& path, std::vector<uint8_t>* bytes) {
     FILE* f = fopen(path.c_str(), "rb");
     if (!f) return false;
     bytes->clear();
     uint8_t chunk[65536];
     size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) bytes->insert(bytes->end(), chunk, chunk + n);
+    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) {
+        if (n > 0x7FFFFFFFu - bytes->size()) {
+            fclose(f);
+            errno = EFBIG;
+            return false;
+        }
+        bytes->insert(bytes->end(), chunk, chunk + n);
+    }
     bool ok = !ferror(f);
     fclose(f);
     return ok;
