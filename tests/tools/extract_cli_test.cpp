@@ -247,6 +247,20 @@ TEST_F(ExtractCli, FailuresGiveTheSystemsMessagesAndStatus) {
     EXPECT_NE(r.Err.find("fails error check"), std::string::npos) << r.Err;
     EXPECT_FALSE(fs::exists(P("out/huge.bin")));
 
+    // Failure after failure: the summaries repeat the first hundred and count the others.
+    ArchiveBuilder many;
+    for (int i = 0; i < 150; ++i) many.AddFile("f" + std::to_string(i), Bytes(1, 'x'));
+    many.Layout();
+    for (auto& e : many.Entries) e.Fields.MemberCrc ^= 1;
+    WriteWholeFile(P("many.qar"), many.Write());
+    r = Qar("test -q " + Q("many.qar"));
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Err.find("150 files failed:\n  f0\n"), std::string::npos) << r.Err;
+    EXPECT_NE(r.Err.find("  f99\n  and 50 more\n"), std::string::npos) << r.Err;
+    r = Qar("extract -q " + Q("many.qar") + " -d " + Q("many"));
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Err.find("f99\" fails error check\n  and 50 more, shown above\n"), std::string::npos) << r.Err;
+
     // A name that leaves the destination is damage; nothing lands beside it.
     ArchiveBuilder evil;
     evil.AddFile("..\\escaped.txt", RandomBytes(10, 8));
