@@ -322,8 +322,16 @@ class NameReview {
 public:
     // Returns what is wrong with the entry's place among those before it, or "".
     std::string Add(uint32_t index, const std::string& name, bool folder) {
-        std::vector<uint32_t> codePoints;
-        DecodeUtf8(FromCodePage(name, NameCodePage()), &codePoints);
+        // Bytes below 0x80 stand for themselves in every code page: most names need no
+        // conversion.
+        codePoints_.clear();
+        bool ascii = true;
+        for (unsigned char c : name) {
+            ascii = ascii && c < 0x80;
+            codePoints_.push_back(c);
+        }
+        if (!ascii) DecodeUtf8(FromCodePage(name, NameCodePage()), &codePoints_);
+        std::vector<uint32_t>& codePoints = codePoints_;
         while (!codePoints.empty() && IsPathSeparator(codePoints.back())) codePoints.pop_back();
         NameHash hash;
         std::string problem;
@@ -351,6 +359,7 @@ public:
     }
 
 private:
+    std::vector<uint32_t> codePoints_;
     std::unordered_map<uint64_t, SeenName> names_;
     std::unordered_map<uint64_t, uint32_t> parents_;   // folder -> the first entry inside it
 };
