@@ -154,6 +154,8 @@ int CmdExtract(int argc, char** argv) {
     DirectoryReview review;
     ReviewDirectory(file, info, codePage, maxEntries, &review);
     if (review.Problems != 0) {
+        // The installer's own message for a damaged archive follows the review's details.
+        ReportError(nullptr, ErrDamaged, nullptr, false);
         ReleaseInput();
         CloseArchiveForCore();
         fprintf(stderr, "qar: nothing was extracted from %s\n", file);
