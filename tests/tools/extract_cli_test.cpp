@@ -579,8 +579,8 @@ TEST_F(ExtractCli, DirectoryChecksNameTheChangedEntry) {
     ASSERT_NE(at, archive.end());
     *at ^= 0x02;   // u -> w
     WriteWholeFile(P("f.qar"), archive);
-    for (const char* command : {"list", "test -q", "extract -q -d out"}) {
-        r = Qar(std::string(command) + " " + Q("f.qar"));
+    for (const std::string& command : std::vector<std::string>{"list", "test -q", "extract -q -d " + Q("out")}) {
+        r = Qar(command + " " + Q("f.qar"));
         EXPECT_EQ(r.Status, 1) << command;
         EXPECT_NE(r.Err.find("(sub/wnique_marker.txt) was changed"), std::string::npos)
             << command << ": " << r.Err;
@@ -612,8 +612,8 @@ TEST_F(ExtractCli, NamesExtractRefusesAreDamageInListAndTest) {
         ArchiveBuilder b;
         for (size_t i = 0; i < c.Files.size(); ++i) b.AddFile(c.Files[i], RandomBytes(10, (uint32_t)i));
         WriteWholeFile(P("a.qar"), b.Build());
-        for (const char* command : {"list", "test -q", "extract -q -y -d out"}) {
-            Result r = Qar(std::string(command) + " " + Q("a.qar"));
+        for (const std::string& command : std::vector<std::string>{"list", "test -q", "extract -q -y -d " + Q("out")}) {
+            Result r = Qar(command + " " + Q("a.qar"));
             EXPECT_EQ(r.Status, 1) << command << " " << c.Says;
             EXPECT_NE(r.Err.find(c.Says), std::string::npos) << command << ": " << r.Err;
         }
@@ -621,11 +621,11 @@ TEST_F(ExtractCli, NamesExtractRefusesAreDamageInListAndTest) {
     }
 
     WriteWholeFile(P("a.qar"), SampleArchive().Build());
-    for (const char* command : {"list", "test -q", "extract -q -y -d out"}) {
-        Result r = Qar(std::string(command) + " --max-entries 4 " + Q("a.qar"));
+    for (const std::string& command : std::vector<std::string>{"list", "test -q", "extract -q -y -d " + Q("out")}) {
+        Result r = Qar(command + " --max-entries 4 " + Q("a.qar"));
         EXPECT_EQ(r.Status, 1) << command;
         EXPECT_NE(r.Err.find("declares 5 entries, more than the 4 of --max-entries"), std::string::npos)
             << command << ": " << r.Err;
-        EXPECT_EQ(Qar(std::string(command) + " --max-entries 5 " + Q("a.qar")).Status, 0) << command;
+        EXPECT_EQ(Qar(command + " --max-entries 5 " + Q("a.qar")).Status, 0) << command;
     }
 }
