@@ -420,8 +420,10 @@ bool ReviewDirectory(const char* path, const ArchiveFileInfo& info, int codePage
     const bool checked = checks.Status == kHeaderChecked;
     NameReview names;
     uint64_t named = 0, changed = 0;
+    review->Damaged.assign(count, false);
     auto tell = [&](uint32_t index, const std::string& name, const std::string& what) {
         ++review->Problems;
+        review->Damaged[index] = true;
         if (named++ < kEntriesNamed) {
             fprintf(stderr, "qar: %s: damaged archive: entry %u (%s) %s\n", path, index,
                     ShownName(name).c_str(), what.c_str());

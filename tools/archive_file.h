@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "archive/dircheck.h"
 #include "archive/records.h"
@@ -101,6 +102,8 @@ struct DirectoryReview {
     bool TooMany = false;      // the header declares more entries than the bound
     int32_t WalkError = 0;     // the error that ended the walk before the last entry, or 0
     uint64_t Problems = 0;     // damage found, each told on standard error
+    std::vector<bool> Damaged; // by entry index: the entry's check or name was found wrong
+    bool IsDamaged(uint32_t index) const { return index < Damaged.size() && Damaged[index]; }
 };
 
 // Reads the whole directory of the open archive once, before the command's own work, and

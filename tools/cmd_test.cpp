@@ -98,7 +98,16 @@ int CmdTest(int argc, char** argv) {
     std::vector<std::string> failures;
     StartMaxOutput(maxOutput != 0 ? maxOutput : DefaultMaxOutput(info.FileSize));
     double start = Seconds();
+    uint32_t index = 0;
     int32_t r = WalkDirectory([&](const DirectoryEntry& e, const std::string& name) {
+        // An entry the review found changed or misnamed is not intact, whatever its member.
+        if (review.IsDamaged(index++)) {
+            ++reached;
+            const std::string shown = ShownName(name);
+            failures.push_back(shown);
+            printf("FAILED  %s (damaged directory entry)\n", shown.c_str());
+            return true;
+        }
         if (e.Flags & FlagFolder) {
             ++reached;
             ++intact;

@@ -268,7 +268,7 @@ TEST_F(ExtractCli, MaxOutputStopsTestAndExtract) {
     // small archive: each entry is served from the window without decoding anything, and
     // without the option the run stops long before the 2 GB they declare.
     ArchiveBuilder zeros;
-    zeros.AddFile("z", Bytes(1000000, 0));
+    zeros.AddFile("z0000", Bytes(1000000, 0));
     zeros.Layout();
     const Bytes decoded = zeros.Streams[0].Decoded;
     std::vector<LzOp> ops;
@@ -279,7 +279,12 @@ TEST_F(ExtractCli, MaxOutputStopsTestAndExtract) {
     for (; at < decoded.size(); ++at) ops.push_back(Literal(decoded[at]));
     zeros.Streams[0].Blocks = {CompressedBlock(ops, (uint32_t)decoded.size(), true, 0, 0, (uint32_t)decoded.size())};
     zeros.Entries[0].Plain.clear();   // only the directory entries are copied
-    for (int i = 0; i < 1999; ++i) zeros.Entries.push_back(zeros.Entries[0]);
+    for (int i = 1; i < 2000; ++i) {   // each under a name of its own, of the same length
+        zeros.Entries.push_back(zeros.Entries[0]);
+        char name[8];
+        snprintf(name, sizeof name, "z%04d", i);
+        zeros.Entries.back().Name = name;
+    }
     WriteWholeFile(P("z.qar"), zeros.Write());
     Result r = Qar("test " + Q("z.qar"));
     EXPECT_EQ(r.Status, 1);
@@ -586,6 +591,9 @@ TEST_F(ExtractCli, DirectoryChecksNameTheChangedEntry) {
             << command << ": " << r.Err;
     }
     EXPECT_FALSE(fs::exists(P("out/sub"))) << "extract wrote from a damaged directory";
+    r = Qar("test -q " + Q("f.qar"));
+    EXPECT_NE(r.Out.find("FAILED  sub/wnique_marker.txt (damaged directory entry)\n2 of 3 entries intact"),
+              std::string::npos) << r.Out;
 
     WriteWholeFile(P("old.qar"), SampleArchive().Build());
     r = Qar("test -q " + Q("old.qar"));
