@@ -214,5 +214,9 @@ uint32_t FoldCase(uint32_t c) {
         return odd ? c - 1 : c;
     }
     if (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) return c - 0x20;
+    // Cyrillic: а..я to А..Я, ѐ..џ to Ѐ..Џ, ґ to Ґ (code page 1251 and the double-byte ones).
+    if (c >= 0x430 && c <= 0x44F) return c - 0x20;
+    if (c >= 0x450 && c <= 0x45F) return c - 0x50;
+    if (c == 0x491) return 0x490;
     return c;
 }

@@ -32,5 +32,5 @@ bool ToCodePage(const std::string& utf8, int codePage, std::string* out, std::st
 std::string FromCodePage(const std::string& text, int codePage);
 
 // Upper-case form of a code point, as Windows compares file names: ASCII, Latin-1,
-// Latin Extended-A and Greek letters; every other code point stands for itself.
+// Latin Extended-A, Greek and Cyrillic letters; every other code point stands for itself.
 uint32_t FoldCase(uint32_t codePoint);

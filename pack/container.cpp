@@ -16,6 +16,7 @@
 #include <memory>
 #include <thread>
 
+#include "archive/dircheck.h"
 #include "archive/records.h"
 #include "decode/crc32.h"
 #include "pack/call_filter_forward.h"
@@ -142,6 +143,7 @@ public:
         while (!pending_.empty()) WriteOldestStream();
 
         const uint64_t directoryOffset = written_;
+        const uint32_t directoryCrc = SealDirectory();
         WriteDirectory();
         if (written_ > kMaxArchiveSize) throw PackError("the archive would be too large");
 
@@ -154,6 +156,7 @@ public:
         header.ArchiverWord = options_.ArchiverWord;
         uint8_t bytes[kArchiveHeaderSize];
         WriteArchiveHeader(header, bytes);
+        SealHeader(bytes, options_.NameCodePage, directoryCrc);
         sink_.PatchHeader(bytes);
         return written_;
     }
@@ -368,6 +371,16 @@ private:
         entryStarts_.push_back(directory_.size());
         directory_.insert(directory_.end(), fixed, fixed + sizeof fixed);
         directory_.insert(directory_.end(), e.Name.begin(), e.Name.end());
+    }
+
+    // Writes each entry's check value, now that every StreamOffset is in place; returns the
+    // check value of the whole directory.
+    uint32_t SealDirectory() {
+        for (size_t i = 0; i < entryStarts_.size(); ++i) {
+            const size_t end = i + 1 < entryStarts_.size() ? entryStarts_[i + 1] : directory_.size();
+            SealEntry((uint32_t)i, &directory_[entryStarts_[i]], (uint32_t)(end - entryStarts_[i]));
+        }
+        return DirectoryCheckValue(directory_.data(), (uint32_t)directory_.size());
     }
 
     // Fills each block with as many whole entries as its 8192 decoded bytes take, and

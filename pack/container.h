@@ -63,6 +63,9 @@ struct PackOptions {
     // memory). 0: one per processor, at most 8; 1: no worker threads.
     int Threads = 0;
     uint16_t ArchiverWord = kArchiverWord;
+    // The code page the entry names are in, recorded in the header beside the directory's
+    // check values (archive/dircheck.h) for readers to use by default.
+    uint16_t NameCodePage = 1252;
     std::function<void(const PackProgress&)> Progress;   // called after each stream, may be empty
     PackMeter* Meter = nullptr;   // may be null
 };

@@ -7,7 +7,9 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
+#include "archive/dircheck.h"
 #include "archive/records.h"
 
 // The offset of the InstallProfile inside a stub image, found by the constant bytes it
@@ -86,6 +88,40 @@ int NameCodePage();
 // components. ShownName also escapes control characters as PrintableName does.
 std::string NameInUtf8(const std::string& name);
 std::string ShownName(const std::string& name);
+// Why the extraction loop would refuse an entry's name, or "" when it would place it: a NUL
+// byte, a name that is empty, longer than a Windows path holds, or that leaves the
+// destination or aliases another file (IsContainedName, which holds control characters among
+// those). list, test and extract all judge names by this.
+std::string EntryNameProblem(const std::string& name);
+
+// The most entries list, test and extract read unless --max-entries says otherwise. Real
+// installers hold up to some tens of thousands of files; the review of the names keeps about
+// 50 bytes per entry, so a hostile count costs at most some 50 MB and a second or so.
+const uint64_t kDefaultMaxEntries = 1000000;
+
+struct DirectoryReview {
+    HeaderChecks Checks = {};
+    bool Checked = false;      // the check values were present and every one held
+    bool TooMany = false;      // the header declares more entries than the bound
+    int32_t WalkError = 0;     // the error that ended the walk before the last entry, or 0
+    uint64_t Problems = 0;     // damage found, each told on standard error
+    std::vector<bool> Damaged; // by entry index: the entry's check or name was found wrong
+    bool IsDamaged(uint32_t index) const { return index < Damaged.size() && Damaged[index]; }
+};
+
+// Reads the whole directory of the open archive once, before the command's own work, and
+// tells on standard error, naming the entries concerned, every problem it finds: a header
+// or entry whose check value does not hold, a name that extract refuses, two entries that
+// name the same file as Windows compares names (letter case folded in the names' code page),
+// an entry that lies inside a file. The names' code page is codePage, or when 0 the one the
+// archive records, else 1252; it is set for the run (SetNameCodePage). The walk's own error
+// is left in WalkError for the command to report. Needs the InputBuffer (AllocateInput).
+// True when nothing was found and the walk reached every entry.
+bool ReviewDirectory(const char* path, const ArchiveFileInfo& info, int codePage,
+                     uint64_t maxEntries, DirectoryReview* review);
+// Parses the value of `--max-entries N`; the usage error names the command.
+bool ParseMaxEntries(const char* text, uint64_t* value);
+
 // Parses the value of `--codepage N`; false for anything but a supported code page.
 bool ParseCodePageOption(const char* text, int* codePage);
 // The usage error of `--codepage text` that ParseCodePageOption refused.

@@ -23,23 +23,28 @@ namespace {
 
 const char kExtractUsage[] =
     "usage: qar extract FILE [-d DIR] [-y | -n] [-q | -v] [--codepage N] [--max-output SIZE]\n"
+    "                   [--max-entries N]\n"
     "  -d DIR             extract into DIR (default: the current folder)\n"
     "  -y                 replace existing files without asking\n"
     "  -n                 never replace existing files\n"
     "  -q                 no progress lines\n"
     "  -v                 a line for each file even when the output is not a terminal\n"
-    "  --codepage N       the code page of the names in the archive (default 1252); files are\n"
-    "                     created with UTF-8 names\n"
+    "  --codepage N       the code page of the names in the archive (default: the one the\n"
+    "                     archive records, else 1252); files are created with UTF-8 names\n"
     "  --max-output SIZE  stop once the run has decoded more than SIZE bytes, counting every\n"
     "                     restart of a stream (bytes, or with K, M or G; default 200 times\n"
     "                     the file's size, at least 1G)\n"
-    "Nothing is written when the files' declared sizes, each rounded up to DIR's block size,\n"
-    "add up to more than DIR's free space. Each file is written under a temporary name and\n"
-    "takes its own only once its check passed: a file that fails it, or that a signal\n"
-    "interrupts, is removed, and a file of its name that was there stays as it was. Without\n"
-    "a terminal to ask, the run goes on after a failed file, and the summary lists every\n"
-    "problem. Exit status: 0 every entry extracted or kept, 1 a problem, 2 a usage error,\n"
-    "128+N stopped by signal N (130 Ctrl-C, 129 SIGHUP, 143 SIGTERM).\n";
+    "  --max-entries N    refuse an archive that declares more than N entries (default\n"
+    "                     1000000)\n"
+    "Nothing is written when the directory is damaged (its check values, when the archive\n"
+    "has them, do not hold; a name is refused; two entries name one file), nor when the\n"
+    "files' declared sizes, each rounded up to DIR's block size, add up to more than DIR's\n"
+    "free space. Each file is written under a temporary name and takes its own only once\n"
+    "its check passed: a file that fails it, or that a signal interrupts, is removed, and a\n"
+    "file of its name that was there stays as it was. Without a terminal to ask, the run goes\n"
+    "on after a failed file, and the summary lists every problem. Exit status: 0 every entry\n"
+    "extracted or kept, 1 a problem, 2 a usage error, 128+N stopped by signal N (130 Ctrl-C,\n"
+    "129 SIGHUP, 143 SIGTERM).\n";
 
 // Ctrl-C, SIGTERM, SIGHUP and SIGPIPE ask the run to stop the way the dialog's Cancel does:
 // the file being written is removed (it stands under a temporary name until its check
@@ -76,20 +81,24 @@ std::string ShowPath(const char* path) {
 int CmdExtract(int argc, char** argv) {
     const char* file = nullptr;
     std::string folder;
-    uint64_t maxOutput = 0;
-    int codePage = 1252;
+    uint64_t maxOutput = 0, maxEntries = kDefaultMaxEntries;
+    int codePage = 0;
     TheConsoleSettings = ConsoleSettings{kConsoleAsk, false, false, false, ShowPath};
     bool replace = false, keep = false;
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
         bool hasValue = i + 1 < argc;
-        if (!strcmp(a, "-d") || !strcmp(a, "--max-output") || !strcmp(a, "--codepage")) {
+        if (!strcmp(a, "-d") || !strcmp(a, "--max-output") || !strcmp(a, "--codepage") ||
+            !strcmp(a, "--max-entries")) {
             if (!hasValue) return UsageError("extract", std::string(a) + " needs a value");
             const char* v = argv[++i];
             if (!strcmp(a, "-d")) {
                 folder = v;
             } else if (!strcmp(a, "--codepage")) {
                 if (!ParseCodePageOption(v, &codePage)) return CodePageUsageError("extract", v);
+            } else if (!strcmp(a, "--max-entries")) {
+                if (!ParseMaxEntries(v, &maxEntries))
+                    return UsageError("extract", "--max-entries takes a number above 0");
             } else if (!ParseSize(v, &maxOutput) || maxOutput == 0) {
                 return UsageError("extract", "--max-output takes a size: bytes, or with K, M or G");
             }
@@ -116,7 +125,6 @@ int CmdExtract(int argc, char** argv) {
         return UsageError("extract", "-q and -v exclude each other");
     }
     TheConsoleSettings.Overwrite = replace ? kConsoleReplace : keep ? kConsoleKeep : kConsoleAsk;
-    SetNameCodePage(codePage);
     std::error_code ec;
     if (!folder.empty() && std::filesystem::exists(folder, ec) &&
         !std::filesystem::is_directory(folder, ec)) {
@@ -146,20 +154,38 @@ int CmdExtract(int argc, char** argv) {
     ArchiveFileInfo info;
     if (!OpenArchiveForCore(file, &info)) return kExitFailure;
     SetProgramName(file);
+    // Refused before anything is written: a damaged directory (the review tells why), and
+    // files that declare more than the destination holds (a file the run replaces counts in
+    // full).
+    if (!AllocateInput()) {
+        ReportError(nullptr, ErrNoMemory, nullptr, false);
+        CloseArchiveForCore();
+        return kExitFailure;
+    }
+    // A directory that cannot be read to its end is left to the run, which extracts the
+    // entries before the damage, reports it and counts those it did not reach.
+    DirectoryReview review;
+    ReviewDirectory(file, info, codePage, maxEntries, &review);
+    if (review.Problems != 0) {
+        // The installer's own message for a damaged archive follows the review's details.
+        ReportError(nullptr, ErrDamaged, nullptr, false);
+        ReleaseInput();
+        CloseArchiveForCore();
+        fprintf(stderr, "qar: nothing was extracted from %s\n", file);
+        return kExitFailure;
+    }
+    // Files that take more than the destination holds, each file in whole blocks of its
+    // file system (a file the run replaces counts in full: the new one is written beside it).
+    uint64_t declared = 0, rounded = 0, available = 0, block = 1;
+    const bool spaceKnown = AvailableSpace(destination, &available, &block);
+    if (spaceKnown) rounded = DeclaredFileBytes(block, &declared);
+    ReleaseInput();
     if (State.Header.EntryCount == 0) {
         CloseArchiveForCore();
         printf("%s: Archive contains no files\n", file);
         return kExitSuccess;
     }
-    // Refused before anything is written: files that take more than the destination holds,
-    // each file in whole blocks of its file system (a file the run replaces counts in full:
-    // the new one is written beside it).
-    uint64_t declared = 0, rounded = 0, available = 0, block = 1;
-    if (AvailableSpace(destination, &available, &block) && AllocateInput()) {
-        rounded = DeclaredFileBytes(block, &declared);
-        ReleaseInput();
-    }
-    if (rounded > available) {
+    if (spaceKnown && rounded > available) {
         fprintf(stderr,
                 "qar: not enough free space: the files in %s declare %llu bytes, which take "
                 "%llu bytes in blocks of %llu; %s has %llu bytes free; nothing was extracted\n",

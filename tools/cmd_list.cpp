@@ -18,14 +18,18 @@
 namespace {
 
 const char kListUsage[] =
-    "usage: qar list [--json] [--codepage N] FILE\n"
-    "  --json        one JSON object per line and entry: name, kind, size, modified,\n"
-    "                created, attributes, crc, filter, stream, offset (no other lines);\n"
-    "                an installer's first line has kind \"installer\": arch, offset, title,\n"
-    "                folder, preferred_folder, probe_folder, program (null: none)\n"
-    "  --codepage N  the code page of the names in the archive (default 1252)\n"
-    "Names are shown in UTF-8 with '/' between folders. Exit status: 0 the whole directory\n"
-    "was read, 1 damage, 2 usage error.\n";
+    "usage: qar list [--json] [--codepage N] [--max-entries N] FILE\n"
+    "  --json           one JSON object per line and entry: name, kind, size, modified,\n"
+    "                   created, attributes, crc, filter, stream, offset (no other lines);\n"
+    "                   an installer's first line has kind \"installer\": arch, offset,\n"
+    "                   title, folder, preferred_folder, probe_folder, program (null: none)\n"
+    "  --codepage N     the code page of the names in the archive (default: the one the\n"
+    "                   archive records, else 1252)\n"
+    "  --max-entries N  refuse an archive that declares more than N entries (default 1000000)\n"
+    "Names are shown in UTF-8 with '/' between folders. The directory's check values (when\n"
+    "the archive has them) are verified, and names that extract refuses or that name one file\n"
+    "twice are damage. Exit status: 0 the whole directory was read and is sound, 1 damage,\n"
+    "2 usage error.\n";
 
 // The local time of a date and time word pair; "" when none is stored. separator stands
 // between the date and the time.
@@ -168,7 +172,8 @@ void PrintProductJson(const char* path, uint32_t base) {
 int CmdList(int argc, char** argv) {
     const char* file = nullptr;
     bool json = false;
-    int codePage = 1252;
+    int codePage = 0;
+    uint64_t maxEntries = kDefaultMaxEntries;
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
         if (!strcmp(a, "--help")) {
@@ -179,6 +184,10 @@ int CmdList(int argc, char** argv) {
         } else if (!strcmp(a, "--codepage")) {
             if (i + 1 >= argc) return UsageError("list", "--codepage needs a value");
             if (!ParseCodePageOption(argv[++i], &codePage)) return CodePageUsageError("list", argv[i]);
+        } else if (!strcmp(a, "--max-entries")) {
+            if (i + 1 >= argc) return UsageError("list", "--max-entries needs a value");
+            if (!ParseMaxEntries(argv[++i], &maxEntries))
+                return UsageError("list", "--max-entries takes a number above 0");
         } else if (a[0] != '-' && file == nullptr) {
             file = a;
         } else {
@@ -186,12 +195,19 @@ int CmdList(int argc, char** argv) {
         }
     }
     if (file == nullptr) return UsageError("list", "no archive given");
-    SetNameCodePage(codePage);
     ArchiveFileInfo info;
     if (!OpenArchiveForCore(file, &info)) return kExitFailure;
     SetProgramName(file);
     if (!AllocateInput()) {
         ReportError(nullptr, ErrNoMemory, nullptr, false);
+        CloseArchiveForCore();
+        return kExitFailure;
+    }
+    // Damage the review finds is told first, on standard error; the listing follows.
+    DirectoryReview review;
+    const bool sound = ReviewDirectory(file, info, codePage, maxEntries, &review);
+    if (review.TooMany || review.Checks.Status == kHeaderDamaged) {
+        ReleaseInput();
         CloseArchiveForCore();
         return kExitFailure;
     }
@@ -244,5 +260,5 @@ int CmdList(int argc, char** argv) {
     if (r != 0) ReportError(nullptr, r == ErrSilent ? ErrRead : r, nullptr, false);
     ReleaseInput();
     CloseArchiveForCore();
-    return r == 0 ? kExitSuccess : kExitFailure;
+    return r == 0 && sound ? kExitSuccess : kExitFailure;
 }

@@ -359,6 +359,7 @@ int CmdPack(int argc, char** argv) {
             ProgressLine* shown = line.get();
             options.Progress = [shown](const PackProgress& p) { shown->StreamDone(p); };
         }
+        options.NameCodePage = (uint16_t)walk.CodePage;
         archiveSize = WriteArchiveFile(entries, options, file);
         if (fflush(file) != 0 || fsync(fileno(file)) != 0)
             throw PackError(std::string("cannot write the output: ") + strerror(errno));

@@ -19,14 +19,19 @@
 namespace {
 
 const char kTestUsage[] =
-    "usage: qar test [-q] [--codepage N] [--max-output SIZE] FILE\n"
+    "usage: qar test [-q] [--codepage N] [--max-output SIZE] [--max-entries N] FILE\n"
     "  -q                 no line for each intact file\n"
-    "  --codepage N       the code page of the names in the archive (default 1252)\n"
+    "  --codepage N       the code page of the names in the archive (default: the one the\n"
+    "                     archive records, else 1252)\n"
+    "  --max-entries N    refuse an archive that declares more than N entries (default\n"
+    "                     1000000)\n"
     "  --max-output SIZE  stop once the run has decoded more than SIZE bytes, counting every\n"
     "                     restart of a stream (bytes, or with K, M or G; default 200 times\n"
     "                     the file's size, at least 1G)\n"
-    "Every file is tested, whatever fails; the summary counts the entries of the header that\n"
-    "damage kept the run from reaching. Exit status: 0 all intact, 1 damage, 2 usage error.\n";
+    "The directory is read first: its check values (when the archive has them), and names\n"
+    "that extract refuses or that name one file twice, are checked. Every file is tested,\n"
+    "whatever fails; the summary counts the entries of the header that damage kept the run\n"
+    "from reaching. Exit status: 0 all intact, 1 damage, 2 usage error.\n";
 
 double Seconds() {
     timespec t;
@@ -39,15 +44,17 @@ double Seconds() {
 int CmdTest(int argc, char** argv) {
     const char* file = nullptr;
     bool quiet = false;
-    uint64_t maxOutput = 0;
-    int codePage = 1252;
+    uint64_t maxOutput = 0, maxEntries = kDefaultMaxEntries;
+    int codePage = 0;
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
-        if (!strcmp(a, "--max-output") || !strcmp(a, "--codepage")) {
+        if (!strcmp(a, "--max-output") || !strcmp(a, "--codepage") || !strcmp(a, "--max-entries")) {
             if (i + 1 >= argc) return UsageError("test", std::string(a) + " needs a value");
             const char* v = argv[++i];
             if (!strcmp(a, "--codepage")) {
                 if (!ParseCodePageOption(v, &codePage)) return CodePageUsageError("test", v);
+            } else if (!strcmp(a, "--max-entries")) {
+                if (!ParseMaxEntries(v, &maxEntries)) return UsageError("test", "--max-entries takes a number above 0");
             } else if (!ParseSize(v, &maxOutput) || maxOutput == 0) {
                 return UsageError("test", "--max-output takes a size: bytes, or with K, M or G");
             }
@@ -63,15 +70,9 @@ int CmdTest(int argc, char** argv) {
         }
     }
     if (file == nullptr) return UsageError("test", "no archive given");
-    SetNameCodePage(codePage);
     ArchiveFileInfo info;
     if (!OpenArchiveForCore(file, &info)) return kExitFailure;
     SetProgramName(file);
-    if (State.Header.EntryCount == 0) {
-        CloseArchiveForCore();
-        printf("%s: Archive contains no files\n", file);
-        return kExitSuccess;
-    }
     // The members' bytes go nowhere: only their CRC-32 counts.
     FileHandle sink = kDiscardHandle;
     if (!AllocateInput()) {
@@ -79,13 +80,36 @@ int CmdTest(int argc, char** argv) {
         CloseArchiveForCore();
         return kExitFailure;
     }
+    DirectoryReview review;
+    const bool reviewed = ReviewDirectory(file, info, codePage, maxEntries, &review);
+    if (review.TooMany || review.Checks.Status == kHeaderDamaged) {
+        ReleaseInput();
+        CloseArchiveForCore();
+        return kExitFailure;
+    }
+    if (State.Header.EntryCount == 0) {
+        ReleaseInput();
+        CloseArchiveForCore();
+        printf("%s: Archive contains no files\n", file);
+        return reviewed ? kExitSuccess : kExitFailure;
+    }
 
     uint64_t reached = 0, intact = 0, bytes = 0, failed = 0;
     const size_t kFailuresKept = 100;
     std::vector<std::string> failures;
     StartMaxOutput(maxOutput != 0 ? maxOutput : DefaultMaxOutput(info.FileSize));
     double start = Seconds();
+    uint32_t index = 0;
     int32_t r = WalkDirectory([&](const DirectoryEntry& e, const std::string& name) {
+        // An entry the review found changed or misnamed is not intact, whatever its member.
+        if (review.IsDamaged(index++)) {
+            ++reached;
+            ++failed;
+            const std::string shown = ShownName(name);
+            if (failures.size() < kFailuresKept) failures.push_back(shown);
+            printf("FAILED  %s (damaged directory entry)\n", shown.c_str());
+            return true;
+        }
         if (e.Flags & FlagFolder) {
             ++reached;
             ++intact;
@@ -113,7 +137,7 @@ int CmdTest(int argc, char** argv) {
         return true;
     });
     double elapsed = Seconds() - start;
-    bool problem = failed != 0;
+    bool problem = failed != 0 || review.Problems != 0;
     if (r != 0) {
         ReportError(nullptr, r == ErrSilent ? ErrRead : r, nullptr, false);
         problem = true;
@@ -126,6 +150,12 @@ int CmdTest(int argc, char** argv) {
     if (reached < total) printf(", %llu not reached", (unsigned long long)(total - reached));
     printf(", %.1f MB in %.3f s (%.1f MB/s)\n", megabytes, elapsed,
            elapsed > 0 ? megabytes / elapsed : 0.0);
+    if (review.Problems != 0) {
+        printf("the directory is damaged: %llu %s (told above)\n", (unsigned long long)review.Problems,
+               review.Problems == 1 ? "problem" : "problems");
+    } else if (!review.Checked && r == 0) {
+        printf("names not checked: the archive carries no check values of its directory\n");
+    }
     if (failed != 0) {
         fprintf(stderr, "%llu %s failed:\n", (unsigned long long)failed, failed == 1 ? "file" : "files");
         for (const std::string& name : failures) fprintf(stderr, "  %s\n", name.c_str());

@@ -6,6 +6,7 @@
 #include <random>
 #include <vector>
 
+#include "archive/dircheck.h"
 #include "archive/records.h"
 
 namespace {
@@ -197,5 +198,62 @@ TEST(DosTime, EveryValidWordSurvivesARoundTrip) {
                 }
             }
         }
+    }
+}
+
+// The directory's check values: a sealed header is recognised as such, and any single
+// changed bit of it, the tag included, is damage rather than a header without checks; the
+// reserved bytes of another writer's header are never taken for checks; an entry's check
+// holds only at its own index and for its own bytes.
+TEST(DirectoryChecks, HeaderAndEntrySeals) {
+    ArchiveHeader header = {};
+    memcpy(header.Magic, kArchiveMagic, 4);
+    header.DirectoryOffset = 5000;
+    header.EntryCount = 70;
+    header.ArchiveSize = 6000;
+    header.StreamsSize = 4958;
+    uint8_t bytes[kArchiveHeaderSize];
+    WriteArchiveHeader(header, bytes);
+    HeaderChecks checks;
+    ReadHeaderCheck(bytes, &checks);
+    EXPECT_EQ(checks.Status, kHeaderUnchecked);
+    SealHeader(bytes, 1251, 0x12345678u);
+    ReadHeaderCheck(bytes, &checks);
+    EXPECT_EQ(checks.Status, kHeaderChecked);
+    EXPECT_EQ(checks.NameCodePage, 1251);
+    EXPECT_EQ(checks.DirectoryCrc, 0x12345678u);
+    ArchiveHeader again;
+    ReadArchiveHeader(bytes, &again);
+    EXPECT_EQ(again.DirectoryOffset, 5000u);
+    EXPECT_EQ(again.EntryCount, 70u);
+    for (uint32_t bit = 0; bit < kArchiveHeaderSize * 8; ++bit) {
+        uint8_t flipped[kArchiveHeaderSize];
+        memcpy(flipped, bytes, sizeof flipped);
+        flipped[bit / 8] ^= (uint8_t)(1u << (bit % 8));
+        ReadHeaderCheck(flipped, &checks);
+        ASSERT_EQ(checks.Status, kHeaderDamaged) << "bit " << bit;
+    }
+
+    std::mt19937 random(9);
+    WriteArchiveHeader(header, bytes);
+    for (int i = 0; i < 20000; ++i) {
+        for (uint32_t at = 12; at < 40; ++at) {
+            if (at < 20 || at >= 28) bytes[at] = (uint8_t)random();
+        }
+        ReadHeaderCheck(bytes, &checks);
+        ASSERT_NE(checks.Status, kHeaderChecked) << i;
+    }
+
+    std::vector<uint8_t> entry(kEntryFixedSize + 9);
+    for (size_t i = 0; i < entry.size(); ++i) entry[i] = (uint8_t)(i * 7);
+    SealEntry(3, entry.data(), (uint32_t)entry.size());
+    DirectoryCheck walk = {3, 0xFFFFFFFFu};
+    EXPECT_TRUE(CheckDirectoryEntry(&walk, entry.data(), (uint32_t)entry.size()));
+    EXPECT_FALSE(CheckDirectoryEntry(&walk, entry.data(), (uint32_t)entry.size())) << "index 4";
+    for (uint32_t bit = 0; bit < entry.size() * 8; ++bit) {
+        std::vector<uint8_t> flipped = entry;
+        flipped[bit / 8] ^= (uint8_t)(1u << (bit % 8));
+        walk = {3, 0xFFFFFFFFu};
+        ASSERT_FALSE(CheckDirectoryEntry(&walk, flipped.data(), (uint32_t)flipped.size())) << "bit " << bit;
     }
 }

@@ -8,6 +8,7 @@
 #include <random>
 #include <set>
 
+#include "archive/dircheck.h"
 #include "archive_walk.h"
 #include "pack/container.h"
 
@@ -110,7 +111,12 @@ TEST(ContainerLayout, HeaderStreamsAndEntries) {
     EXPECT_EQ(h.ArchiveSize, a.size());
     EXPECT_EQ(h.StreamsSize, h.DirectoryOffset - 42);
     EXPECT_EQ(h.ArchiverWord, kArchiverWord);
-    for (size_t i : {12, 13, 14, 15, 16, 17, 18, 19, 28, 39}) EXPECT_EQ(a[i], 0) << i;
+    // Reserved bytes carry the directory's checks (archive/dircheck.h); the others stay zero.
+    HeaderChecks checks;
+    ReadHeaderCheck(a.data(), &checks);
+    EXPECT_EQ(checks.Status, kHeaderChecked);
+    EXPECT_EQ(checks.NameCodePage, 1252);
+    for (size_t i : {18, 19, 36, 37, 38, 39}) EXPECT_EQ(a[i], 0) << i;
     EXPECT_EQ(memcmp(&a[42], "QARLH\0", 6), 0);
     ExpectMembersMatch(a, in);
 

@@ -360,4 +360,8 @@ TEST(SourceTree, CaseFolding) {
     EXPECT_EQ(FoldCase(0x161), 0x160u);  // š
     EXPECT_EQ(FoldCase(0x3C9), 0x3A9u);  // ω
     EXPECT_EQ(FoldCase(0x3C2), 0x3C2u);  // final sigma stays
+    EXPECT_EQ(FoldCase(0x44F), 0x42Fu);  // я
+    EXPECT_EQ(FoldCase(0x451), 0x401u);  // ё
+    EXPECT_EQ(FoldCase(0x491), 0x490u);  // ґ
+    EXPECT_EQ(FoldCase(0x42F), 0x42Fu);  // Я stays
 }

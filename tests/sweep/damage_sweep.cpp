@@ -12,6 +12,10 @@
 //     --timeout S    bound of one extraction in seconds (default 10)
 //     --seed N       seed of the sampling and the random damage (default 1)
 //     --save DIR     keep every input that gave a fault in DIR
+//     --flips QAR    instead: every single-bit flip of the header and the directory, judged
+//                    through the `qar` program QAR (Linux): whenever `qar test` passes a
+//                    flipped archive, `qar extract` must pass it too and write exactly the
+//                    tree of the undamaged archive (names, bytes, times, permissions)
 //
 // The reference of each archive is its undamaged extraction, which must succeed without a
 // message; comparing it with the packed files is the caller's job.
@@ -48,6 +52,7 @@ struct Options {
     unsigned Timeout = 10;
     uint32_t Seed = 1;
     std::string Save;
+    std::string Qar;   // --flips
     std::vector<std::string> Archives;
 };
 
@@ -66,14 +71,23 @@ enum Region : unsigned { kHeader = 1, kStreams = 2, kDirectory = 4 };
 struct Tree {
     std::map<std::string, Bytes> Files;
     std::set<std::string> Folders;
-    bool operator==(const Tree& o) const { return Files == o.Files && Folders == o.Folders; }
+    // Of files: modification time and permissions; of folders: permissions (their times
+    // move with every file made in them).
+    std::map<std::string, std::pair<long long, unsigned>> Stamps;
+    bool operator==(const Tree& o) const {
+        return Files == o.Files && Folders == o.Folders && Stamps == o.Stamps;
+    }
 };
 
 struct Totals {
     size_t Cases = 0, Exact = 0, Reported = 0, Undetected = 0;
     size_t Crashes = 0, Hangs = 0, Escapes = 0, Unverified = 0, Foreign = 0, Silent = 0;
-    size_t Faults() const { return Crashes + Hangs + Escapes + Unverified + Foreign + Silent; }
+    size_t Flips = 0, TestPasses = 0, PassedButDifferent = 0;   // --flips
+    size_t Faults() const {
+        return Crashes + Hangs + Escapes + Unverified + Foreign + Silent + PassedButDifferent;
+    }
     void Add(const Totals& t) {
+        Flips += t.Flips; TestPasses += t.TestPasses; PassedButDifferent += t.PassedButDifferent;
         Cases += t.Cases; Exact += t.Exact; Reported += t.Reported; Undetected += t.Undetected;
         Crashes += t.Crashes; Hangs += t.Hangs; Escapes += t.Escapes;
         Unverified += t.Unverified; Foreign += t.Foreign; Silent += t.Silent;
@@ -97,11 +111,16 @@ Tree Snapshot(const fs::path& folder) {
     for (auto it = fs::recursive_directory_iterator(folder, ec);
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         std::string rel = Relative(it->path(), folder);
-        if (it->is_directory(ec)) {
+        const bool isFolder = it->is_directory(ec);
+        if (isFolder) {
             t.Folders.insert(rel);
         } else {
             t.Files[rel] = ReadPath(it->path());
         }
+        const unsigned permissions = (unsigned)fs::status(it->path(), ec).permissions();
+        long long time = 0;
+        if (!isFolder) time = (long long)fs::last_write_time(it->path(), ec).time_since_epoch().count();
+        t.Stamps[rel] = {time, permissions};
     }
     return t;
 }
@@ -165,6 +184,7 @@ public:
 
         Totals t;
         auto started = std::chrono::steady_clock::now();
+        if (!opt_.Qar.empty()) return RunFlips(totals);
         SingleBytes(&t);
         Truncations(&t);
         RandomDamage(&t);
@@ -180,6 +200,75 @@ public:
     }
 
 private:
+    // Runs `qar ARGS...` on the archive in the work folder.
+    int Qar(std::vector<std::string> args) {
+        args.insert(args.begin(), opt_.Qar);
+        args.push_back((work_ / "archive.qar").string());
+        return RunProgram(args, opt_.Timeout);
+    }
+
+    // Every single-bit flip of the header and the directory, through `qar test` and, when
+    // that passes, `qar extract`. The reference is the undamaged archive's tree as `qar
+    // extract` writes it.
+    bool RunFlips(Totals* totals) {
+        auto started = std::chrono::steady_clock::now();
+        const std::vector<std::string> extract = {"extract", "-q", "-y", "-d", dest_.string()};
+        qartest::WriteWholeFile((work_ / "archive.qar").string(), original_);
+        const int first = Qar({"test", "-q"});
+        const int code = Qar(extract);
+        reference_ = Snapshot(dest_);
+        Clean();
+        if (first != 0 || code != 0 || reference_.Files.empty()) {
+            fprintf(stderr, "%s: the undamaged archive does not pass qar test and extract\n", name_.c_str());
+            return false;
+        }
+        Totals t;
+        for (size_t offset = 0; offset < original_.size(); ++offset) {
+            if (RegionOf(offset) == kStreams) continue;
+            for (int bit = 0; bit < 8; ++bit) {
+                Bytes damaged = original_;
+                damaged[offset] ^= (uint8_t)(1u << bit);
+                qartest::WriteWholeFile((work_ / "archive.qar").string(), damaged);
+                char what[64];
+                snprintf(what, sizeof what, "byte %zu bit %d", offset, bit);
+                ++t.Flips;
+                ++t.Cases;
+                const int tested = Qar({"test", "-q"});
+                if (tested != 0 && tested != 1) {
+                    ++t.Crashes;
+                    Fault(damaged, what, "qar test ended with status " + std::to_string(tested));
+                    continue;
+                }
+                if (tested != 0) {
+                    ++t.Reported;
+                    continue;
+                }
+                ++t.TestPasses;
+                const int extracted = Qar(extract);
+                Tree got = Snapshot(dest_);
+                Clean();
+                std::vector<std::string> escaped = Escapes(work_);
+                if (extracted != 0 || !(got == reference_) || !escaped.empty()) {
+                    ++t.PassedButDifferent;
+                    Fault(damaged, what, "qar test passed it, but qar extract " +
+                                             (extracted != 0 ? "ended with status " + std::to_string(extracted)
+                                                             : std::string("wrote another tree")));
+                    continue;
+                }
+                ++t.Exact;
+            }
+        }
+        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        printf("%-24s %7zu bytes, %zu single-bit flips of header and directory: qar test passed "
+               "%zu, qar extract exact for %zu; passed but extracted otherwise %zu, crashes %zu "
+               "(%.1f s)\n",
+               name_.c_str(), original_.size(), t.Flips, t.TestPasses, t.Exact,
+               t.PassedButDifferent, t.Crashes, seconds);
+        fflush(stdout);
+        totals->Add(t);
+        return true;
+    }
+
     unsigned RegionOf(size_t offset) const {
         if (offset < 42) return kHeader;
         return offset < directoryOffset_ ? kStreams : kDirectory;
@@ -350,11 +439,14 @@ int main(int argc, char** argv) {
             o.Seed = (uint32_t)v;
         } else if (a == "--save" && hasValue) {
             o.Save = argv[++i];
+        } else if (a == "--flips" && hasValue) {
+            o.Qar = argv[++i];
         } else if (!a.empty() && a[0] != '-') {
             o.Archives.push_back(a);
         } else {
             fprintf(stderr, "usage: damage_sweep [--values N] [--single N] [--truncate N] "
-                            "[--random N] [--timeout S] [--seed N] [--save DIR] ARCHIVE...\n");
+                            "[--random N] [--timeout S] [--seed N] [--save DIR] [--flips QAR] "
+                            "ARCHIVE...\n");
             return 2;
         }
     }
@@ -371,6 +463,13 @@ int main(int argc, char** argv) {
         for (const std::string& a : o.Archives) sound = sweep.Run(a, &all) && sound;
     }
     qartest::RemoveTree(work.string());
+    if (!o.Qar.empty()) {
+        printf("total: %zu archives, %zu single-bit flips: qar test passed %zu, qar extract exact "
+               "for %zu; passed but extracted otherwise %zu, crashes %zu\n",
+               o.Archives.size(), all.Flips, all.TestPasses, all.Exact, all.PassedButDifferent,
+               all.Crashes);
+        return sound && all.Faults() == 0 ? 0 : 1;
+    }
     printf("total: %zu archives, %zu cases: exact %zu, reported %zu, undetected %zu; crashes %zu, "
            "hangs %zu, escapes %zu, unverified files %zu, foreign messages %zu, silent failures %zu\n",
            o.Archives.size(), all.Cases, all.Exact, all.Reported, all.Undetected, all.Crashes,

@@ -2,11 +2,13 @@
 // counted by the sweep instead of ending it. The child sends back the result code and the
 // messages over a pipe.
 #include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "tests/sweep/sweep.h"
 
@@ -94,4 +96,25 @@ RunResult ExtractIsolated(const std::string& archivePath, const std::string& des
         line = end + 1;
     }
     return result;
+}
+
+int RunProgram(const std::vector<std::string>& argv, unsigned timeoutSeconds) {
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid < 0) return -1;
+    if (pid == 0) {
+        int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(null, 2);
+        alarm(timeoutSeconds);   // kept across exec: a hung program ends with SIGALRM
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

@@ -24,3 +24,8 @@ RunResult ExtractInProcess(const std::string& archivePath, const std::string& de
 // a watchdog thread on Windows (a hang ends the program with a message).
 RunResult ExtractIsolated(const std::string& archivePath, const std::string& destination,
                           unsigned timeoutSeconds);
+
+// Runs the program argv[0] with the arguments behind it, its output discarded, bounded by
+// timeoutSeconds: its exit status, or -1 when it crashed, hung or could not be started
+// (always -1 where the platform offers no such runs: the Windows build).
+int RunProgram(const std::vector<std::string>& argv, unsigned timeoutSeconds);

@@ -267,7 +267,8 @@ TEST_F(ExtractCli, FailuresGiveTheSystemsMessagesAndStatus) {
     WriteWholeFile(P("evil.qar"), evil.Build());
     r = Qar("extract -q " + Q("evil.qar") + " -d " + Q("deep/out"));
     EXPECT_EQ(r.Status, 1);
-    EXPECT_NE(r.Err.find("Archive data is damaged"), std::string::npos) << r.Err;
+    EXPECT_NE(r.Err.find("entry 0 (../escaped.txt) has a name that would leave the destination"),
+              std::string::npos) << r.Err;
     EXPECT_FALSE(fs::exists(P("deep/escaped.txt")));
     EXPECT_FALSE(fs::exists(P("escaped.txt")));
 }
@@ -316,7 +317,7 @@ TEST_F(ExtractCli, MaxOutputStopsTestAndExtract) {
     // small archive: each entry is served from the window without decoding anything, and
     // without the option the run stops long before the 2 GB they declare.
     ArchiveBuilder zeros;
-    zeros.AddFile("z", Bytes(1000000, 0));
+    zeros.AddFile("z0000", Bytes(1000000, 0));
     zeros.Layout();
     const Bytes decoded = zeros.Streams[0].Decoded;
     std::vector<LzOp> ops;
@@ -327,7 +328,12 @@ TEST_F(ExtractCli, MaxOutputStopsTestAndExtract) {
     for (; at < decoded.size(); ++at) ops.push_back(Literal(decoded[at]));
     zeros.Streams[0].Blocks = {CompressedBlock(ops, (uint32_t)decoded.size(), true, 0, 0, (uint32_t)decoded.size())};
     zeros.Entries[0].Plain.clear();   // only the directory entries are copied
-    for (int i = 0; i < 1999; ++i) zeros.Entries.push_back(zeros.Entries[0]);
+    for (int i = 1; i < 2000; ++i) {   // each under a name of its own, of the same length
+        zeros.Entries.push_back(zeros.Entries[0]);
+        char name[8];
+        snprintf(name, sizeof name, "z%04d", i);
+        zeros.Entries.back().Name = name;
+    }
     // Bytes behind the directory, which nothing reads, make the file large enough that the
     // default bound, 200 times its size, lies above the 1 GiB it never goes below.
     Bytes z = zeros.Write();
@@ -355,7 +361,13 @@ TEST_F(ExtractCli, RestartedStreamsCountAgainstMaxOutput) {
     b.BlockSize = middle;
     b.Streams.clear();
     b.Layout();
-    for (int i = 0; i < 59; ++i) b.Entries.push_back(b.Entries[tail]);
+    // Each copy under a name of its own: two entries may not name one file.
+    for (int i = 0; i < 59; ++i) {
+        b.Entries.push_back(b.Entries[tail]);
+        char name[8];
+        snprintf(name, sizeof name, "t%03d", i);
+        b.Entries.back().Name = name;
+    }
     WriteWholeFile(P("r.qar"), b.Write());
     // 60 restarts of a 300 KB stream, 6 KB out.
     Result r = Qar("test -q --max-output 2M " + Q("r.qar"));
@@ -579,7 +591,9 @@ TEST_F(ExtractCli, ListJsonEscapesNames) {
     Bytes archive = b.Build();
     WriteWholeFile(P("a.qar"), archive);
     Result r = Qar("list --json " + Q("a.qar"));
-    ASSERT_EQ(r.Status, 0) << r.Err;
+    // A control character is damage, as in extract; the entry is listed all the same.
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Err.find("has a name with control characters"), std::string::npos) << r.Err;
     char crc[9];
     snprintf(crc, sizeof crc, "%08x", b.Entries[0].Fields.MemberCrc);
     EXPECT_EQ(r.Out.find("{\"name\":\"q\\\"uote/sub\\u0001\xC3\xA9\",\"kind\":\"file\",\"size\":7,"), 0u)
@@ -743,11 +757,87 @@ TEST_F(ExtractCli, CodePage1251NamesRoundTrip) {
     r = Qar("pack -q --codepage 1251 -o " + Q("a.qar") + " " + Q("in"));
     ASSERT_EQ(r.Status, 0) << r.Err;
 
-    r = Qar("list --codepage 1251 " + Q("a.qar"));
+    // The archive records its code page: it is the default, and --codepage overrides it.
+    r = Qar("list " + Q("a.qar"));
     EXPECT_EQ(r.Status, 0) << r.Err;
     EXPECT_NE(r.Out.find(" " + folder + "/" + hello + "\n"), std::string::npos) << r.Out;
-    r = Qar("extract -q --codepage 1251 " + Q("a.qar") + " -d " + Q("out"));
+    r = Qar("list --codepage 1252 " + Q("a.qar"));
+    EXPECT_EQ(r.Out.find(hello), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("\xC3\x8F\xC3\xB0\xC3\xA8"), std::string::npos) << r.Out;   // "Ïðè" of 1252
+    r = Qar("extract -q " + Q("a.qar") + " -d " + Q("out"));
     EXPECT_EQ(r.Status, 0) << r.Err;
     EXPECT_EQ(ReadWholeFile(P("out/" + hello)), data);
     EXPECT_EQ(ReadWholeFile(P("out/" + folder + "/" + hello)), data);
+}
+
+// A packed archive carries check values of its directory: a changed name is damage in list,
+// test and extract alike, with the entry named, and extract writes nothing. An archive
+// without them (another writer's) still reads, and test says its names were not checked.
+TEST_F(ExtractCli, DirectoryChecksNameTheChangedEntry) {
+    fs::create_directories(P("in/sub"));
+    WriteWholeFile(P("in/sub/unique_marker.txt"), RandomBytes(100, 60));
+    WriteWholeFile(P("in/other.txt"), RandomBytes(50, 61));
+    ASSERT_EQ(Qar("pack -q --stored -o " + Q("a.qar") + " " + Q("in")).Status, 0);
+    Result r = Qar("test " + Q("a.qar"));
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Out.find("not checked"), std::string::npos) << r.Out;
+    // The name's last copy lies in the directory, stored as it is (the first in the member).
+    Bytes archive = ReadWholeFile(P("a.qar"));
+    const std::string marker = "unique_marker";
+    auto at = std::find_end(archive.begin(), archive.end(), marker.begin(), marker.end());
+    ASSERT_NE(at, archive.end());
+    *at ^= 0x02;   // u -> w
+    WriteWholeFile(P("f.qar"), archive);
+    for (const std::string& command : std::vector<std::string>{"list", "test -q", "extract -q -d " + Q("out")}) {
+        r = Qar(command + " " + Q("f.qar"));
+        EXPECT_EQ(r.Status, 1) << command;
+        EXPECT_NE(r.Err.find("(sub/wnique_marker.txt) was changed"), std::string::npos)
+            << command << ": " << r.Err;
+    }
+    EXPECT_FALSE(fs::exists(P("out/sub"))) << "extract wrote from a damaged directory";
+    r = Qar("test -q " + Q("f.qar"));
+    EXPECT_NE(r.Out.find("FAILED  sub/wnique_marker.txt (damaged directory entry)\n2 of 3 entries intact"),
+              std::string::npos) << r.Out;
+
+    WriteWholeFile(P("old.qar"), SampleArchive().Build());
+    r = Qar("test -q " + Q("old.qar"));
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_NE(r.Out.find("names not checked"), std::string::npos) << r.Out;
+}
+
+// Whatever the archive carries, list and test call damage what extract refuses: two entries
+// that name one file as Windows compares names, an entry inside a file, a control character;
+// and each refuses an entry count above --max-entries.
+TEST_F(ExtractCli, NamesExtractRefusesAreDamageInListAndTest) {
+    struct Case {
+        std::vector<std::string> Files;
+        const char* Says;
+    };
+    const Case cases[] = {
+        {{"Docs\\Read.txt", "docs\\READ.TXT"}, "names the same file as entry 0"},
+        {{"\xE9t\xE9.txt", "\xC9T\xC9.txt"}, "names the same file as entry 0"},   // été, ÉTÉ in 1252
+        {{"a", "A\\b"}, "lies inside entry 0, which is a file"},
+        {{"c\\d", "C"}, "is a file, yet entry 0 lies inside it"},
+        {{"tab\tname"}, "has a name with control characters"},
+    };
+    for (const Case& c : cases) {
+        ArchiveBuilder b;
+        for (size_t i = 0; i < c.Files.size(); ++i) b.AddFile(c.Files[i], RandomBytes(10, (uint32_t)i));
+        WriteWholeFile(P("a.qar"), b.Build());
+        for (const std::string& command : std::vector<std::string>{"list", "test -q", "extract -q -y -d " + Q("out")}) {
+            Result r = Qar(command + " " + Q("a.qar"));
+            EXPECT_EQ(r.Status, 1) << command << " " << c.Says;
+            EXPECT_NE(r.Err.find(c.Says), std::string::npos) << command << ": " << r.Err;
+        }
+        EXPECT_FALSE(fs::exists(P("out"))) << c.Says;
+    }
+
+    WriteWholeFile(P("a.qar"), SampleArchive().Build());
+    for (const std::string& command : std::vector<std::string>{"list", "test -q", "extract -q -y -d " + Q("out")}) {
+        Result r = Qar(command + " --max-entries 4 " + Q("a.qar"));
+        EXPECT_EQ(r.Status, 1) << command;
+        EXPECT_NE(r.Err.find("declares 5 entries, more than the 4 of --max-entries"), std::string::npos)
+            << command << ": " << r.Err;
+        EXPECT_EQ(Qar(command + " --max-entries 5 " + Q("a.qar")).Status, 0) << command;
+    }
 }
