@@ -208,6 +208,9 @@ int32_t ExtractNextEntry(WindowHandle dialog, char* path, char* namePosition, ui
     }
     FileHandle* held = nullptr;
     if (IsProgramName(namePosition)) {
+        // Written, held and started under the one spelling that the start uses, so that the
+        // name started is the name held.
+        CopyText(namePosition, entryRoom + 1, Product.ProgramToRun);
         held = program;
         ReleaseProgram(held);
     }

@@ -80,11 +80,13 @@ bool Hold(const char* prefix, uint32_t end, bool last) {
     if (kind == 1) {
         if (HeldCount == HeldRoom) {
             uint32_t room = HeldRoom != 0 ? HeldRoom * 2 : 64;
-            HeldFolder* grown = room <= kMaxHeld ? (HeldFolder*)MemRealloc(Held, room * (uint32_t)sizeof(HeldFolder)) : nullptr;
-            // Never a folder that goes unchecked: the operation fails and says why.
-            State.LastSystemError = ERROR_NOT_ENOUGH_MEMORY;
-            if (grown == nullptr) kind = -1;
-            else {
+            HeldFolder* grown = room <= kMaxHeld ? (HeldFolder*)MemRealloc(Held, room * (uint32_t)sizeof(HeldFolder))
+                                                 : nullptr;
+            if (grown == nullptr) {
+                // Never a folder that goes unchecked: the operation fails and says why.
+                State.LastSystemError = ERROR_NOT_ENOUGH_MEMORY;
+                kind = -1;
+            } else {
                 Held = grown;
                 HeldRoom = room;
             }
