@@ -2,7 +2,8 @@
 // checks against links around it (FsSetDestination); failures
 // return -1 (handles, counts, positions) or 0 (yes/no operations) and record the platform's
 // error number (Win32 numbering on every platform) in State.LastSystemError.
-// Back ends: fs_win32.cpp (KERNEL32) and fs_posix.cpp (Linux), chosen at link time.
+// Back ends: fs_win32.cpp (KERNEL32) and fs_posix.cpp with fs_program_posix.cpp (Linux),
+// chosen at link time.
 #pragma once
 
 #include <stdint.h>
@@ -67,16 +68,18 @@ int FsMakeFolder(const char* path);
 // POSIX: the folder is opened once, through no link (the `qar` tool resolves the links of
 // the text the user gave before the run), and every path beneath it is walked from that
 // handle without following any link (openat2, or openat a component at a time), so that a
-// folder swapped for a link during the run is refused as well. Paths elsewhere are walked the same way from the root or the current
-// folder. A file with other hard links is replaced by a new file, not written through.
+// folder swapped for a link during the run is refused as well. Paths elsewhere are walked
+// the same way from the root or the current folder. A file with other hard links is
+// replaced by a new file, not written through.
 // Win32: the folder (the text that leads to it may go through links: the user chose it) and
 // each folder beneath it are opened as themselves and checked once, when the run first
 // makes or enters them, and then held open without delete sharing until the run ends, so
-// that none can be renamed, deleted or replaced by a junction meanwhile. A junction or
-// symbolic link is refused. A file is opened as itself without being truncated and refused,
-// whole, when the handle shows a link or other hard links; only then is it emptied. The
-// folders a run holds are bounded (65536); one more, or no memory for its record, fails the
-// operation with error 8 rather than going unchecked. Paths elsewhere are not checked.
+// that none can be renamed, deleted or replaced by a junction meanwhile; a junction or
+// symbolic link is refused. A file that is already there is opened as itself without being
+// truncated, and refused whole when its handle shows a link or other hard links; only then
+// is it emptied. FsSetAttributes checks a file by opening it as itself. The folders a run
+// holds are bounded (65536); one more, or no memory for its record, fails the operation with
+// error 8 (not enough memory) rather than going unchecked. Paths elsewhere are not checked.
 int FsSetDestination(const char* path);
 
 // The longest file-name component that the volume holding destination takes, or 0 when it
