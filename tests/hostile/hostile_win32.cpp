@@ -227,7 +227,14 @@ TEST_F(HostileWindows, FoldersOfARunCannotBeRenamedUntilItEnds) {
     FileHandle file = FsCreate((deep + "\\x.txt").c_str(), kAttrNormal);
     ASSERT_NE(file, kInvalidHandle) << State.LastSystemError;
     FsClose(file);
-    for (const std::string& folder : {dest_, dest_ + "\\a", deep}) {
+    // More folders than the first block of records takes: those held before it grew stay held.
+    for (int i = 0; i < 100; ++i) {
+        ASSERT_EQ(FsMakeFolder((deep + "\\" + std::to_string(i)).c_str()), 1) << i;
+        FileHandle f = FsCreate((deep + "\\" + std::to_string(i) + "\\y.txt").c_str(), kAttrNormal);
+        ASSERT_NE(f, kInvalidHandle) << i;
+        FsClose(f);
+    }
+    for (const std::string& folder : {dest_, dest_ + "\\a", deep, deep + "\\0", deep + "\\99"}) {
         EXPECT_FALSE(MoveFileA(folder.c_str(), (folder + "-moved").c_str())) << folder;
     }
     FsSetDestination(nullptr);
