@@ -9,6 +9,7 @@
 
 #include "archive/directory.h"
 #include "archive/records.h"
+#include "decode/crc32.h"
 #include "decode/member.h"
 #include "extract/paths.h"
 #include "platform/errors.h"
@@ -69,11 +70,50 @@ FileHandle CreateOutput(char* path) {
     return file;
 }
 
-// Writes one file entry. *verified becomes true only when this call wrote the file and its
-// CRC-32 matched; a kept, left out or failed file leaves it false.
+// True when the file that handle holds, read from its start, still has the size and CRC-32
+// that entry gives.
+bool StillVerified(FileHandle handle, const DirectoryEntry& entry) {
+    uint8_t buffer[1024];
+    uint32_t crc = 0xFFFFFFFFu, total = 0;
+    for (;;) {
+        int32_t n = FsRead(handle, buffer, sizeof buffer);
+        if (n <= 0) return n == 0 && total == entry.MemberSize && ~crc == entry.MemberCrc;
+        if ((uint32_t)n > entry.MemberSize - total) return false;
+        total += (uint32_t)n;
+        crc = Crc32(buffer, (uint32_t)n, crc);
+    }
+}
+
+// Lets go of the program file a run holds, if any.
+void ReleaseProgram(FileHandle* program) {
+    if (*program != kInvalidHandle) FsClose(*program);
+    *program = kInvalidHandle;
+}
+
+// Keeps the program that file just wrote and verified from now until it is started: the
+// file is opened again for reading only, so that nothing can write, rename or delete it
+// meanwhile, found to be the very file written, and read again to its CRC-32, which catches
+// a change made between the close of the writing handle and the reopen (Windows starts no
+// program from a file that is open for writing, so that handle cannot be the one kept).
+Outcome HoldProgram(WindowHandle dialog, const DirectoryEntry& entry, FileHandle file,
+                    const char* path, FileHandle* program) {
+    FileHandle held = FsReopenToRun(file, path);
+    int32_t code = ErrOpen;
+    if (held != kInvalidHandle) {
+        if (StillVerified(held, entry)) {
+            *program = held;
+            return kNextEntry;
+        }
+        FsClose(held);
+        code = ErrCrc;
+    }
+    return ReportError(dialog, code, path, true) ? kStopRun : kNextEntry;
+}
+
+// Writes one file entry. program is null unless the entry is named as the program; then the
+// handle it points to holds the file once this call has written and verified it.
 Outcome ExtractFile(WindowHandle dialog, const DirectoryEntry& entry, char* path,
-                    const char* namePosition, bool* verified) {
-    *verified = false;
+                    const char* namePosition, FileHandle* program) {
     if (!Profile.OverwriteWithoutPrompt) {
         int32_t attributes = FsGetAttributes(path);
         if (attributes != -1 && (attributes & kAttrFolder) == 0) {
@@ -112,10 +152,10 @@ Outcome ExtractFile(WindowHandle dialog, const DirectoryEntry& entry, char* path
         return kStopRun;
     }
     FsSetTimes(file, entry.CreateDate, entry.CreateTime, entry.WriteDate, entry.WriteTime);
-    FsClose(file);
-    FsSetAttributes(path, entry.Attributes & 7u);
+    FsSetFileAttributes(file, path, entry.Attributes & 7u);
     ++LastRunCounts.Files;
-    *verified = true;
+    if (program != nullptr) return HoldProgram(dialog, entry, file, path, program);
+    FsClose(file);
     return kNextEntry;
 }
 
@@ -137,10 +177,11 @@ const int32_t kStoppedAndTold = 1;
 // Takes the next entry of the directory and makes its folder or file beneath path, its name
 // placed at namePosition (room for entryRoom characters). 0 to go on, kStoppedAndTold, or an
 // error code that ends the run (damage in the directory, or a name that would leave the
-// destination). *programWritten follows the entries named as the program: the last one
-// decides what the file on disk holds.
+// destination). *program follows the entries named as the program: the last one decides
+// what the file on disk holds, so each lets go of the file an earlier one held, and holds
+// it again only once it has written and verified it.
 int32_t ExtractNextEntry(WindowHandle dialog, char* path, char* namePosition, uint32_t entryRoom,
-                         bool* programWritten) {
+                         FileHandle* program) {
     DirectoryEntry entry;
     const uint8_t* name;
     int32_t r = NextDirectoryEntry(EntryBuffer, &entry, &name);
@@ -163,9 +204,15 @@ int32_t ExtractNextEntry(WindowHandle dialog, char* path, char* namePosition, ui
         ++LastRunCounts.Folders;
         return 0;
     }
-    bool verified;
-    if (ExtractFile(dialog, entry, path, namePosition, &verified) == kStopRun) return kStoppedAndTold;
-    if (IsProgramName(namePosition)) *programWritten = verified;
+    FileHandle* held = nullptr;
+    if (IsProgramName(namePosition)) {
+        // Written, held and started under the one spelling that the start uses, so that the
+        // name started is the name held.
+        CopyText(namePosition, entryRoom + 1, Product.ProgramToRun);
+        held = program;
+        ReleaseProgram(held);
+    }
+    if (ExtractFile(dialog, entry, path, namePosition, held) == kStopRun) return kStoppedAndTold;
     return 0;
 }
 
@@ -235,12 +282,13 @@ int ExtractAll(WindowHandle dialog) {
     StartDirectoryWalk(EntryBuffer, (int32_t)directory);
     const uint32_t entryRoom = kPathChars - prefixLength;
     int32_t result = 0;
-    // The program is started only from a file this run wrote and verified under its name.
-    bool programWritten = false;
+    // The program is started only from a file this run wrote and verified under its name,
+    // held from then on.
+    FileHandle program = kInvalidHandle;
 
     for (uint32_t counter = 0; counter < State.Header.EntryCount && !Profile.CancelRequested;
          ++counter) {
-        result = ExtractNextEntry(dialog, path, namePosition, entryRoom, &programWritten);
+        result = ExtractNextEntry(dialog, path, namePosition, entryRoom, &program);
         if (result != 0) break;
         // Between entries the dialog's messages are dispatched: Cancel and the close box
         // take effect at the next entry.
@@ -248,12 +296,17 @@ int ExtractAll(WindowHandle dialog) {
     }
 
     // A run that ended early (cancelled, stopped, damaged directory or name) starts nothing.
-    if (programWritten && result == 0 && !Profile.CancelRequested) {
+    if (program != kInvalidHandle && result == 0 && !Profile.CancelRequested) {
         CopyText(namePosition, kDestinationBytes - (uint32_t)(namePosition - path),
                  Product.ProgramToRun);
-        FormatText(State.MessageText, kMessageTextSize, "\"%s\"", path);
-        StartProgram(State.MessageText);
+        if (FsReadyToRun(program, path)) {
+            FormatText(State.MessageText, kMessageTextSize, "\"%s\"", path);
+            StartProgram(State.MessageText);
+        } else {
+            ReportError(dialog, ErrOpen, path, false);
+        }
     }
+    ReleaseProgram(&program);
     ReleaseRunBuffers();
     return result == kStoppedAndTold ? 0 : result;
 }

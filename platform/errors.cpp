@@ -11,11 +11,12 @@ namespace {
 // The system error numbers that have a text of their own, and those texts in the same order,
 // each behind its line break and ended by a zero. Bytes and one string rather than a table
 // of number and pointer pairs: a quarter of the room in the installer.
-const uint8_t kSuffixNumbers[] = {2, 3, 5, 15, 19, 21, 25, 26, 27, 29, 30, 31, 39, 80, 112, 161};
+const uint8_t kSuffixNumbers[] = {2, 3, 5, 8, 15, 19, 21, 25, 26, 27, 29, 30, 31, 39, 80, 112, 161};
 const char kSuffixTexts[] =
     "\nFile not found\0"
     "\nPath not found\0"
     "\nAccess denied\0"
+    "\nNot enough memory\0"
     "\nInvalid drive\0"
     "\nDisk is write protected\0"
     "\nDevice not ready\0"

@@ -700,6 +700,18 @@ int32_t FsGetAttributes(const char* path) {
     return (int32_t)(kAttrArchive | (NoWriteBits(st.st_mode) ? (uint32_t)kAttrReadOnly : 0u));
 }
 
+namespace {
+
+// The permission bits that mode becomes under the Windows attributes: read-only takes every
+// write bit away; a file without one gets the owner's back when it is not read-only.
+mode_t ModeFor(mode_t mode, uint32_t attributes) {
+    return (attributes & kAttrReadOnly) != 0 ? (mode_t)(mode & ~(S_IWUSR | S_IWGRP | S_IWOTH))
+           : NoWriteBits(mode)               ? (mode_t)(mode | S_IWUSR)
+                                             : mode;
+}
+
+}  // namespace
+
 int FsSetAttributes(const char* path, uint32_t attributes) {
     State.LastSystemError = 0;
     Place place;
@@ -718,12 +730,29 @@ int FsSetAttributes(const char* path, uint32_t attributes) {
     // Hidden and system have no counterpart here and are ignored.
     if (S_ISDIR(st.st_mode)) return 1;
     mode_t mode = st.st_mode & 07777;
-    mode_t wanted = (attributes & kAttrReadOnly) != 0 ? (mode_t)(mode & ~(S_IWUSR | S_IWGRP | S_IWOTH))
-                    : NoWriteBits(mode) ? (mode_t)(mode | S_IWUSR) : mode;
+    mode_t wanted = ModeFor(mode, attributes);
     // AT_SYMLINK_NOFOLLOW changes the file the name holds when the call is made and refuses
     // a link swapped in since the look above (EOPNOTSUPP).
     if (wanted != mode && fchmodat(place.Folder, place.Name, wanted, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno == EOPNOTSUPP) errno = ELOOP;
+        RecordLast();
+        return 0;
+    }
+    return 1;
+}
+
+// A file still open from FsCreate is changed through its handle: beneath the destination it
+// stands under its temporary name until FsClose, so the path would reach the file it replaces.
+int FsSetFileAttributes(FileHandle handle, const char*, uint32_t attributes) {
+    State.LastSystemError = 0;
+    struct stat st;
+    if (fstat((int)handle, &st) != 0) {
+        RecordLast();
+        return 0;
+    }
+    if (!S_ISREG(st.st_mode)) return 1;
+    const mode_t mode = st.st_mode & 07777, wanted = ModeFor(mode, attributes);
+    if (wanted != mode && fchmod((int)handle, wanted) != 0) {
         RecordLast();
         return 0;
     }

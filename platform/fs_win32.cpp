@@ -1,7 +1,15 @@
 // The file-system and memory layer over KERNEL32. Each operation is one platform call; the
 // layer adds the bookkeeping of the last system error number and, during a run, the refusal
 // of links beneath the destination.
+//
+// During a run every folder beneath the destination, the destination itself included, is
+// opened as itself (never what a link points to) and checked once, when the run first makes
+// or enters it, and then held open without delete sharing until the run ends: nobody can
+// rename or delete it, so its text names that folder for the whole run and nothing can swap
+// it for a junction. Files are checked through the handle they are written with.
 #include <windows.h>
+
+#include <string.h>
 
 #include "platform/fs.h"
 #include "platform/text.h"
@@ -9,47 +17,109 @@
 
 namespace {
 
-// During a run, the length of the destination's text plus one: components that end at or
-// beyond it lie beneath the destination. 0 outside a run.
-uint32_t Beneath;
+// The folders a run may hold: a bound on its handles and on the memory of their records.
+const uint32_t kMaxHeld = 65536;
+
+// The run's destination text and its length.
+char Destination[MAX_PATH];
+uint32_t DestinationLength;
+
+// The folders the run holds, the destination first, each with the path that names it behind
+// the destination's text; none outside a run.
+struct HeldFolder {
+    HANDLE Handle;
+    char Text[MAX_PATH];
+};
+HeldFolder* Held;
+uint32_t HeldCount, HeldRoom;
 
 inline HANDLE ToHandle(FileHandle handle) { return (HANDLE)handle; }
 
 void Record() { State.LastSystemError = (int32_t)GetLastError(); }
 
-// True, with error 681, when path goes through a junction or symbolic link beneath the run's
-// destination, is one, or is a file with other hard links: what is written there would land
-// outside the destination, or be shared with a name outside it. Each component is opened as
-// itself (not what it points to) and asked; one that does not exist yet passes.
-bool Linked(const char* path) {
-    if (Beneath == 0) return false;
+// What handle holds, opened as itself by text and sharing no deletion, so that text names it
+// for as long as the handle is open: 1 a folder, 0 a file with no other hard link, -1 (error
+// 681) a junction or symbolic link, or a file whose bytes are shared with another name; -1
+// with the error when it cannot be asked. The attributes are asked by the name (a quick
+// question), a file's links through the handle (a slow one under Wine, which asks the
+// volume for its serial number as well). Folders are left out of the count of links: some
+// file systems count their entries there.
+int Judge(HANDLE handle, const char* text) {
+    BY_HANDLE_FILE_INFORMATION info;
+    info.dwFileAttributes = GetFileAttributesA(text);
+    info.nNumberOfLinks = 1;
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+        !GetFileInformationByHandle(handle, &info)) {
+        Record();
+        return -1;
+    }
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || info.nNumberOfLinks > 1) {
+        State.LastSystemError = kErrorStoppedOnLink;
+        return -1;
+    }
+    return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Makes sure that the folder whose path is prefix, up to end, is held: found among those the
+// run holds, or opened as itself, checked and added. A file there passes unheld when it ends
+// the path (last), and otherwise fails the walk.
+bool Hold(const char* prefix, uint32_t end, bool last) {
+    const char* text = prefix + DestinationLength;
+    uint32_t length = end - DestinationLength;
+    for (uint32_t i = HeldCount; i-- > 0;) {   // the newest first: the likeliest
+        if (memcmp(Held[i].Text, text, length + 1) == 0) return true;
+    }
+    HANDLE h = CreateFileA(prefix, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        Record();
+        return false;
+    }
+    int kind = Judge(h, prefix);
+    if (kind == 1) {
+        if (HeldCount == HeldRoom) {
+            uint32_t room = HeldRoom != 0 ? HeldRoom * 2 : 64;
+            HeldFolder* grown = room <= kMaxHeld ? (HeldFolder*)MemRealloc(Held, room * (uint32_t)sizeof(HeldFolder))
+                                                 : nullptr;
+            if (grown == nullptr) {
+                // Never a folder that goes unchecked: the operation fails and says why.
+                State.LastSystemError = ERROR_NOT_ENOUGH_MEMORY;
+                kind = -1;
+            } else {
+                Held = grown;
+                HeldRoom = room;
+            }
+        }
+        if (kind == 1) {
+            HeldFolder* f = &Held[HeldCount++];
+            f->Handle = h;
+            memcpy(f->Text, text, length + 1);
+            return true;
+        }
+    }
+    CloseHandle(h);
+    return kind == 0 && last;
+}
+
+// Makes sure that every folder of path beneath the run's destination is held, and with whole
+// that the last component is held too when it is a folder, or passes the check when it is a
+// file. True outside a run and for paths elsewhere; false with the error recorded when a
+// component is missing, a link or a file, or cannot be held.
+bool Enter(const char* path, bool whole) {
+    if (HeldCount == 0 || memcmp(path, Destination, DestinationLength) != 0) return true;
     char prefix[MAX_PATH];
     for (uint32_t i = 0; i < MAX_PATH; ++i) {
         char c = path[i];
         prefix[i] = 0;
-        if (i >= Beneath && (c == '\\' || c == '/' || c == 0)) {
-            HANDLE h = CreateFileA(prefix, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                   nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-            if (h != INVALID_HANDLE_VALUE) {
-                // Folders are left out of the count of links: some file systems count their
-                // entries there.
-                BY_HANDLE_FILE_INFORMATION info;
-                bool linked = GetFileInformationByHandle(h, &info) &&
-                              ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
-                               ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
-                                info.nNumberOfLinks > 1));
-                CloseHandle(h);
-                if (linked) {
-                    State.LastSystemError = kErrorStoppedOnLink;
-                    return true;
-                }
-            }
+        if (i > DestinationLength && (c == '\\' || c == '/' || (c == 0 && whole)) &&
+            !Hold(prefix, i, c == 0)) {
+            return false;
         }
         if (c == 0) break;
         prefix[i] = c;
     }
-    return false;
+    return true;
 }
 
 // A DOS date/time pair as a UTC file time; false when the words hold no valid moment, in
@@ -98,11 +168,25 @@ void MemFree(void* block) { LocalFree((HLOCAL)block); }
 
 FileHandle FsCreate(const char* path, uint32_t attributes) {
     State.LastSystemError = 0;
-    if (Linked(path)) return (FileHandle)INVALID_HANDLE_VALUE;
-    HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           attributes | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (h == INVALID_HANDLE_VALUE) Record();
-    return (FileHandle)h;
+    if (!Enter(path, false)) return kInvalidHandle;
+    // An existing file is opened as itself and left whole until its handle shows that it may
+    // be written: no link, and no other hard link whose bytes would change with it.
+    HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                           attributes | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        Record();
+        return kInvalidHandle;
+    }
+    // A file made just now is new: one link, no link itself (OPEN_ALWAYS says
+    // ERROR_ALREADY_EXISTS only when it opened one that was there).
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return (FileHandle)h;
+    if (Judge(h, path) == 0) {
+        if (SetEndOfFile(h)) return (FileHandle)h;
+        Record();
+    }
+    CloseHandle(h);
+    return kInvalidHandle;
 }
 
 FileHandle FsOpen(const char* path, uint32_t access) {
@@ -182,14 +266,23 @@ int32_t FsGetAttributes(const char* path) {
 
 int FsSetAttributes(const char* path, uint32_t attributes) {
     State.LastSystemError = 0;
-    if (Linked(path)) return 0;
+    if (!Enter(path, true)) return 0;
     if (SetFileAttributesA(path, attributes)) return 1;
     Record();
     return 0;
 }
 
+// The handle was checked when the file was made and shares no deletion: path names its file.
+int FsSetFileAttributes(FileHandle, const char* path, uint32_t attributes) {
+    State.LastSystemError = 0;
+    if (SetFileAttributesA(path, attributes)) return 1;
+    Record();
+    return 0;
+}
+
+// Removes the name only: a link goes, never what it points to.
 int FsDelete(const char* path) {
-    if (Linked(path)) return 0;
+    if (!Enter(path, false)) return 0;
     if (DeleteFileA(path)) return 1;
     Record();
     return 0;
@@ -201,15 +294,60 @@ int FsDiscard(FileHandle handle, const char* path) {
 }
 
 int FsMakeFolder(const char* path) {
-    if (Linked(path)) return 0;
+    if (!Enter(path, false)) return 0;
     if (CreateDirectoryA(path, nullptr)) return 1;
     Record();
     return 0;
 }
 
 int FsSetDestination(const char* path) {
-    Beneath = path != nullptr ? TextLength(path) + 1 : 0;
-    return 1;
+    // The run ends: every folder it held is let go.
+    while (HeldCount != 0) CloseHandle(Held[--HeldCount].Handle);
+    MemFree(Held);
+    Held = nullptr;
+    HeldRoom = 0;
+    if (path == nullptr) return 1;
+    // The destination is held first, as itself: it may not be a link either.
+    State.LastSystemError = 0;
+    DestinationLength = CopyText(Destination, sizeof Destination, path);
+    return Hold(path, DestinationLength, false);
+}
+
+// Three handles in turn, each opened while the one before still keeps the name on the file:
+// the writing one (which shares reading), one that reads and shares writing (while the
+// writing one is open, every other handle must), and the one kept, which shares reading only
+// and so is refused while anyone else may write. The file is the one written; what another
+// writer could have changed in the moment between the second and the third, the caller
+// finds by reading it.
+FileHandle FsReopenToRun(FileHandle written, const char* path) {
+    State.LastSystemError = 0;
+    HANDLE between = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
+    if (between == INVALID_HANDLE_VALUE) Record();
+    CloseHandle(ToHandle(written));
+    if (between == INVALID_HANDLE_VALUE) return kInvalidHandle;
+    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    CloseHandle(between);
+    if (h == INVALID_HANDLE_VALUE) {
+        Record();
+    } else if (Judge(h, path) == 0) {
+        return (FileHandle)h;
+    } else {
+        CloseHandle(h);
+    }
+    return kInvalidHandle;
+}
+
+int FsReadyToRun(FileHandle held, const char* path) {
+    // The destination and every folder on the way to the program are held since the run
+    // checked them: none can have been renamed, deleted or replaced, and none is empty, which
+    // a folder must be to become a junction in place. The destination is asked once more,
+    // and a component the run does not hold yet is checked now. The file was opened by this
+    // very path and shares no deletion: the path still leads to it.
+    State.LastSystemError = 0;
+    return HeldCount != 0 && Judge(Held[0].Handle, Destination) == 1 && Enter(path, false) &&
+           Judge(ToHandle(held), path) == 0;
 }
 
 uint32_t FsMaxComponentLength(const char* destination) {

@@ -9,10 +9,12 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "decode/crc32.h"
 #include "extract/extract.h"
 #include "platform/fs.h"
+#include "profile/product.h"
 #include "profile/profile.h"
 #include "profile/state.h"
 #include "tests/support/archive_builder.h"
@@ -166,8 +168,8 @@ TEST_F(HostileWindows, HardLinkedFileIsNotWritten) {
 }
 
 // A junction or symbolic link inside the destination that leads to a folder outside it:
-// neither files nor folders are made through it, at any depth. The destination itself may be
-// such a link: the user chose it, and the run goes through it.
+// neither files nor folders are made through it, at any depth. Nor is the destination itself
+// such a link: the run refuses it before it writes anything.
 TEST_F(HostileWindows, FolderLinkInsideTheDestinationIsNotFollowed) {
     std::string why;
     if (!MakeLink(dest_ + "\\sub", outside_, true, &why)) {
@@ -193,8 +195,9 @@ TEST_F(HostileWindows, FolderLinkInsideTheDestinationIsNotFollowed) {
     b.AddFile("x.txt", kNew);
     TheFakeUi.Reset();
     EXPECT_EQ(Extract(b, dest_ + "\\sub"), 0);
-    EXPECT_TRUE(TheFakeUi.Messages.empty()) << TheFakeUi.Messages[0].Text;
-    EXPECT_EQ(ReadWholeFile(outside_ + "\\x.txt"), kNew);
+    ASSERT_EQ(TheFakeUi.Messages.size(), 1u);
+    EXPECT_EQ(TheFakeUi.Messages[0].Text, "Cannot create folder " + dest_ + "\\sub\nFile or folder is a link");
+    EXPECT_TRUE(fs::is_empty(outside_));
 }
 
 // A symbolic link where a file is to be written: the file it points to keeps its bytes.
@@ -211,6 +214,84 @@ TEST_F(HostileWindows, FileLinkInsideTheDestinationIsNotFollowed) {
     ASSERT_EQ(TheFakeUi.Messages.size(), 1u);
     EXPECT_EQ(TheFakeUi.Messages[0].Text, "Cannot create " + dest_ + "\\x.txt\nFile or folder is a link");
     EXPECT_EQ(ReadWholeFile(target), kOld);
+}
+
+// The folders of a run, the destination included, are held from when the run first makes or
+// enters them until it ends: none can be renamed or removed meanwhile (and so none replaced
+// by a junction), while files can still be made in them. The run's end lets them go.
+TEST_F(HostileWindows, FoldersOfARunCannotBeRenamedUntilItEnds) {
+    const std::string deep = dest_ + "\\a\\b";
+    ASSERT_EQ(FsSetDestination(dest_.c_str()), 1);
+    ASSERT_EQ(FsMakeFolder((dest_ + "\\a").c_str()), 1);
+    ASSERT_EQ(FsMakeFolder(deep.c_str()), 1);
+    FileHandle file = FsCreate((deep + "\\x.txt").c_str(), kAttrNormal);
+    ASSERT_NE(file, kInvalidHandle) << State.LastSystemError;
+    FsClose(file);
+    // More folders than the first block of records takes: those held before it grew stay held.
+    for (int i = 0; i < 100; ++i) {
+        ASSERT_EQ(FsMakeFolder((deep + "\\" + std::to_string(i)).c_str()), 1) << i;
+        FileHandle f = FsCreate((deep + "\\" + std::to_string(i) + "\\y.txt").c_str(), kAttrNormal);
+        ASSERT_NE(f, kInvalidHandle) << i;
+        FsClose(f);
+    }
+    for (const std::string& folder : {dest_, dest_ + "\\a", deep, deep + "\\0", deep + "\\99"}) {
+        EXPECT_FALSE(MoveFileA(folder.c_str(), (folder + "-moved").c_str())) << folder;
+    }
+    FsSetDestination(nullptr);
+    EXPECT_TRUE(MoveFileA(deep.c_str(), (deep + "-moved").c_str())) << GetLastError();
+    EXPECT_TRUE(MoveFileA(dest_.c_str(), (dest_ + "-moved").c_str())) << GetLastError();
+}
+
+// What was verified is what starts: from its verified write until the start, the program's
+// file can be neither replaced, renamed, deleted nor written, even while later entries are
+// still being extracted; a second name given to it meanwhile stops the start instead.
+TEST_F(HostileWindows, ProgramHeldFromItsWriteUntilItsStart) {
+    const std::string program = dest_ + "\\" + Product.ProgramToRun, other = outside_ + "\\evil.exe";
+    const Bytes code(5000, 'p');
+    WriteWholeFile(other, kOld);
+    static std::vector<std::string> refused;
+    static std::string paths[2];
+    static int linked;
+    paths[0] = program;
+    paths[1] = other;
+    refused.clear();
+    linked = 0;
+    ArchiveBuilder b;
+    b.AddFile(Product.ProgramToRun, code);
+    b.AddFile("later.txt", kNew);
+    // Pumped after the program's entry and again before and after the next one's member.
+    TheFakeUi.OnPump = [](int) {
+        const char* p = paths[0].c_str();
+        if (GetFileAttributesA(p) == INVALID_FILE_ATTRIBUTES) return;
+        if (!DeleteFileA(p)) refused.push_back("delete");
+        if (!MoveFileA(p, (paths[0] + ".moved").c_str())) refused.push_back("rename");
+        if (!CopyFileA(paths[1].c_str(), p, FALSE)) refused.push_back("copy over");
+        if (!MoveFileExA(paths[1].c_str(), p, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
+            refused.push_back("move over");
+        HANDLE h = CreateFileA(p, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+        if (h == INVALID_HANDLE_VALUE) refused.push_back("write");
+        else CloseHandle(h);
+    };
+    EXPECT_EQ(Extract(b, dest_), 0);
+    EXPECT_EQ(TheFakeUi.PumpCount, 4);
+    EXPECT_EQ(refused.size(), 5u * 4u);
+    EXPECT_TRUE(TheFakeUi.Messages.empty()) << TheFakeUi.Messages[0].Text;
+    ASSERT_EQ(TheFakeUi.StartedPrograms.size(), 1u);
+    EXPECT_EQ(ReadWholeFile(program), code);
+
+    // A hard link made to the held file: the start is refused, with the reason.
+    TheFakeUi.Reset();
+    TheFakeUi.OnPump = [](int) {
+        if (linked == 0 && GetFileAttributesA(paths[0].c_str()) != INVALID_FILE_ATTRIBUTES)
+            linked = CreateHardLinkA((paths[0] + ".link").c_str(), paths[0].c_str(), nullptr) ? 1 : 2;
+    };
+    DeleteFileA(program.c_str());
+    EXPECT_EQ(Extract(b, dest_), 0);
+    if (linked != 1) GTEST_SKIP() << "this system makes no hard link to a file open for reading only";
+    EXPECT_TRUE(TheFakeUi.StartedPrograms.empty());
+    ASSERT_EQ(TheFakeUi.Messages.size(), 1u);
+    EXPECT_EQ(TheFakeUi.Messages[0].Text, "Cannot open " + program + "\nFile or folder is a link");
 }
 
 }  // namespace

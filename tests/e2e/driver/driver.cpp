@@ -20,6 +20,8 @@
 //   close                                    the close box (WM_SYSCOMMAND SC_CLOSE)
 //   shot FILE.bmp                            the current window's screen area as a bitmap
 //   sleep MS                                 wait
+//   clock                                    print the milliseconds since the previous
+//                                            clock (or the driver's start): "clock MS"
 //   watch-file PATH                          wait (up to 20 s) until PATH exists
 //   no-window MS                             check that no window of the installer shows up
 //                                            within MS milliseconds (prints "no-window")
@@ -30,6 +32,11 @@
 //   template ID...                           dump dialog resources of the installer file
 //   files PATH...                            attributes and time stamps of files (with "-"
 //                                            in place of the installer: nothing is started)
+//   tamper PATH OTHER                        try to change file PATH as another program
+//                                            could: write into it, delete it, rename it,
+//                                            copy file OTHER over it, move a copy of OTHER
+//                                            over it; one line each: "tamper WHAT=done"
+//                                            or "tamper WHAT=refused"
 #include <windows.h>
 
 #include <stdio.h>
@@ -312,6 +319,23 @@ void DescribeFile(const char* path) {
            (unsigned long)(data.dwFileAttributes & 0xFF), created, written);
 }
 
+void Report(const char* what, bool done) { printf("tamper %s=%s\n", what, done ? "done" : "refused"); }
+
+void Tamper(const char* path, const char* other) {
+    HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           0, OPEN_EXISTING, 0, 0);
+    DWORD written = 0;
+    Report("write", h != INVALID_HANDLE_VALUE && WriteFile(h, "MZ", 2, &written, 0) && written == 2);
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    Report("delete", DeleteFileA(path));
+    Report("rename", MoveFileA(path, (std::string(path) + ".moved").c_str()));
+    Report("copy-over", CopyFileA(other, path, FALSE));
+    std::string copy = std::string(path) + ".other";
+    Report("move-over", CopyFileA(other, copy.c_str(), FALSE) &&
+                            MoveFileExA(copy.c_str(), path, MOVEFILE_REPLACE_EXISTING));
+    DeleteFileA(copy.c_str());
+}
+
 void Start(const char* installer) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
@@ -339,6 +363,7 @@ int main(int argc, char** argv) {
         for (++i; i < argc; ++i) DescribeFile(argv[i]);
         return 0;
     }
+    const DWORD start = GetTickCount();
     Start(installer);
     for (; i < argc; ++i) {
         std::string c = argv[i];
@@ -380,6 +405,14 @@ int main(int argc, char** argv) {
             PostMessageA(Current, WM_SYSCOMMAND, SC_CLOSE, 0);
         } else if (c == "shot") {
             Shot(next());
+        } else if (c == "tamper") {
+            const char* path = next();
+            Tamper(path, next());
+        } else if (c == "clock") {
+            static DWORD last = start;
+            DWORD now = GetTickCount();
+            printf("clock %lu\n", (unsigned long)(now - last));
+            last = now;
         } else if (c == "sleep") {
             Sleep(atoi(next()));
         } else if (c == "watch-file") {
