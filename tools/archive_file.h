@@ -10,12 +10,24 @@
 
 #include "archive/records.h"
 
-// The offset of the InstallProfile inside a stub image, found by the constant bytes it
-// holds at kProfileAnchorOffset; -1 when the image holds none. Searching starts at from.
-long FindProfile(const uint8_t* image, size_t size, size_t from = 0);
-
-// The anchor bytes every profile carries (alphabet sizes, length offsets, signature).
+// The anchor bytes every profile carries at kProfileAnchorOffset (alphabet sizes, length
+// offsets, signature).
 void ProfileAnchor(uint8_t anchor[30]);
+
+// The offset of the first occurrence of the anchor in data[from, size), or -1.
+long FindAnchor(const uint8_t* data, size_t size, size_t from = 0);
+
+// Where the stub of a PE image finds its InstallProfile, told from the image alone (its
+// address is known only to the linker): the anchor's one occurrence gives the profile's
+// offset; each section whose file bytes hold that offset gives an address the profile may
+// have been linked at, and the stub's own rule (ImageProfileOffset) must lead one of them
+// back to the offset. Returns the offset, with that address in rva, or one of these:
+enum : long {
+    kNoProfile = -1,          // the anchor does not occur
+    kProfileTwice = -2,       // it occurs more than once
+    kProfileMisplaced = -3,   // no address leads the stub to it
+};
+long FindStubProfile(const uint8_t* image, uint32_t size, uint32_t* rva);
 
 struct ArchiveFileInfo {
     uint32_t Base = 0;           // file offset of the archive
