@@ -54,18 +54,21 @@ int64_t FirstAnchorInFile(FILE* f, uint64_t limit) {
     return -1;
 }
 
-// Finds the archive behind the installer in f the way its stub does. The stub finds its
-// profile through its own address, which only the linker knows; it then reads the first
-// StubSize bytes of its file, and accepts them as its image by CheckedArchiveBase. Here the
-// first occurrence of the anchor in the file stands for the profile: in an image the stub
-// accepts, the anchor occurs once, so any earlier occurrence would make the stub refuse its
-// image whichever profile it uses. StubSize is bounded by the file and by the 2 GB that the
-// installer can read before anything is allocated for it; the address comes from the
-// section table (FindStubProfile), and the image is checked by the stub's own function.
-bool LocateBehindStub(FILE* f, const char* path, ArchiveFileInfo* info, std::string* error) {
+}  // namespace
+
+// The stub finds its profile through its own address, which only the linker knows; it then
+// reads the first StubSize bytes of its file and accepts them as its image by
+// CheckedArchiveBase. Here the first occurrence of the anchor in the file stands for the
+// profile: in an image the stub accepts, the anchor occurs once, so any earlier occurrence
+// would make the stub refuse its image whichever profile it uses. StubSize is bounded by the
+// file and by the 2 GB that the installer can read before anything is allocated for it; the
+// address comes from the section table (FindStubProfile), and the image is checked by the
+// stub's own function.
+bool InstallerArchiveBase(FILE* f, const char* path, uint64_t fileSize, uint32_t* base,
+                          std::string* error) {
     const std::string name = path;
     const std::string altered = name + ": " + kAlteredImageMessage;
-    const int64_t anchor = FirstAnchorInFile(f, std::min<uint64_t>(info->FileSize, 0x7FFFFFFFu));
+    const int64_t anchor = FirstAnchorInFile(f, std::min<uint64_t>(fileSize, 0x7FFFFFFFu));
     if (anchor == -2) {
         *error = "Cannot read " + name;
         return false;
@@ -86,7 +89,7 @@ bool LocateBehindStub(FILE* f, const char* path, ArchiveFileInfo* info, std::str
     }
     const uint32_t stubSize = ReadLe32(field);
     // The installer reads its whole image first, then checks it.
-    if (stubSize > info->FileSize) {
+    if (stubSize > fileSize) {
         *error = "Cannot read " + name + ": the file is shorter than its installer's image (" +
                  std::to_string(stubSize) + " bytes)";
         return false;
@@ -115,11 +118,22 @@ bool LocateBehindStub(FILE* f, const char* path, ArchiveFileInfo* info, std::str
         *error = altered;
         return false;
     }
+    *base = stubSize;
+    return true;
+}
+
+namespace {
+
+// Finds the archive behind the installer in f the way its stub does (InstallerArchiveBase)
+// and reads its header there, whatever it holds.
+bool LocateBehindStub(FILE* f, const char* path, ArchiveFileInfo* info, std::string* error) {
+    uint32_t stubSize;
+    if (!InstallerArchiveBase(f, path, info->FileSize, &stubSize, error)) return false;
     uint8_t header[kArchiveHeaderSize];
     if (info->FileSize - stubSize < kArchiveHeaderSize ||
         !ReadAt(f, stubSize, header, sizeof header)) {
-        *error = "Cannot read " + name + ": the file ends inside the archive header at offset " +
-                 std::to_string(stubSize);
+        *error = "Cannot read " + std::string(path) + ": the file ends inside the archive header at "
+                 "offset " + std::to_string(stubSize);
         return false;
     }
     ReadArchiveHeader(header, &info->Header);

@@ -4,6 +4,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
 
 #include <functional>
 #include <string>
@@ -28,6 +29,12 @@ enum : long {
     kProfileMisplaced = -3,   // no address leads the stub to it
 };
 long FindStubProfile(const uint8_t* image, uint32_t size, uint32_t* rva);
+
+// Where the archive behind the installer in f (fileSize bytes, named path in messages)
+// begins, found as its stub finds it: true with the offset in base; false with the reason
+// in error (the installer's own "modified" message for an image its stub would refuse).
+bool InstallerArchiveBase(FILE* f, const char* path, uint64_t fileSize, uint32_t* base,
+                          std::string* error);
 
 struct ArchiveFileInfo {
     uint32_t Base = 0;           // file offset of the archive

@@ -420,6 +420,16 @@ TEST_F(ExtractCli, InstallersThatTheirStubWouldRefuseAreRefused) {
     EXPECT_EQ(r.Status, 1);
     EXPECT_NE(r.Err.find("Cannot read"), std::string::npos) << r.Err;
 
+    // A StubSize past 2 GB, in a sparse file as long: refused before anything is allocated
+    // for the image or read into it.
+    Bytes huge = installer;
+    WriteLe32(&huge[kFakeProfileFile + kProfileStubSizeOffset], 0x80001000u);
+    WriteWholeFile(P("huge.exe"), huge);
+    ASSERT_EQ(truncate(P("huge.exe").c_str(), 0x80002000), 0);
+    r = Qar("list " + Q("huge.exe"));
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Err.find("larger than 2 GB"), std::string::npos) << r.Err;
+
     // A second profile in the stub's sections, its words sealed over the same image: the
     // stub refuses an image that holds its profile's anchor twice, and so does qar.
     Bytes twice = Installer(SampleArchive().Build());
