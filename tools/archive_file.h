@@ -44,11 +44,12 @@ struct ArchiveFileInfo {
 };
 
 // Finds the archive in path: a file that starts with the archive magic is a bare archive;
-// any other file is read as an installer is read by its own stub (the one profile in the
-// sections of its PE image, the integrity words over the first StubSize bytes, the archive
-// header at StubSize whatever its magic). Returns true and fills info; otherwise false with
-// a message in error (a file of neither kind: "... holds neither a qar archive nor a qar
-// installer"; a changed stub: the installer's own "This self-extractor has been modified").
+// any other file is read as an installer is read by its own stub (InstallerArchiveBase: the
+// image of StubSize bytes that the profile names, checked by the stub's own function, then
+// the archive header at StubSize whatever its magic). Returns true and fills info; otherwise
+// false with a message in error (a file of neither kind: "... holds neither a qar archive nor
+// a qar installer"; a changed stub: the installer's own "This self-extractor has been
+// modified").
 bool LocateArchive(const char* path, ArchiveFileInfo* info, std::string* error);
 
 // Locates the archive and makes it the core's archive: State.ArchiveFile, State.Header,
