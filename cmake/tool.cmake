@@ -54,5 +54,5 @@ endif()
 # A helper of the end-to-end tests (tests/e2e/run): archives that a Linux tree cannot give.
 if(TARGET qar_pack)
   add_executable(e2e_make_archive ${CMAKE_SOURCE_DIR}/tests/e2e/make_archive.cpp)
-  target_link_libraries(e2e_make_archive PRIVATE qar_pack ${QAR_CORE})
+  target_link_libraries(e2e_make_archive PRIVATE qar_test_support qar_integrity qar_pack ${QAR_CORE})
 endif()

@@ -37,9 +37,10 @@ void CheckImage(const uint8_t* data, size_t size) {
     uint32_t rva = ReadLe32(data);
     std::vector<uint8_t> image(data + 4, data + size);
     uint32_t n = (uint32_t)image.size();
-    int32_t at = ImageRvaToFileOffset(image.data(), n, rva);
-    FuzzCheck(at < 0 || (uint32_t)at < n, "the profile's offset lies inside the image");
-    if (at < 0 || n < kProfileSize || (uint32_t)at > n - kProfileSize) return;
+    int32_t at = LocateImageProfile(image.data(), n, rva);
+    FuzzCheck(at < 0 || (n >= kProfileSize && (uint32_t)at <= n - kProfileSize),
+              "the whole profile lies inside the image");
+    if (at < 0) return;
     uint32_t words[2];
     ComputeIntegrityWords(image.data(), n, (uint32_t)at, words);
     FuzzCheck(words[1] == (words[0] ^ n), "the second word binds the length");

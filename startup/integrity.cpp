@@ -58,34 +58,52 @@ void ComputeIntegrityWords(uint8_t* image, uint32_t size, uint32_t profileOffset
     words[1] = crc ^ size;
 }
 
-int32_t ImageRvaToFileOffset(const uint8_t* image, uint32_t size, uint32_t rva) {
+int32_t ImageProfileOffset(const uint8_t* image, uint32_t size, uint32_t profileRva) {
     uint32_t pe = FindPeHeader(image, size);
     if (!pe) return -1;
     uint32_t sections;
-    uint32_t table = PeSectionTable(image, pe, &sections);
-    for (uint32_t i = 0; i < sections; ++i) {
-        PeSection s;
-        // A section table running past the image ends the search.
-        if (!ReadPeSection(image, size, table + i * kPeSectionEntrySize, &s)) return -1;
-        if (rva >= s.Address && rva - s.Address < s.RawSize) {
-            uint32_t offset = s.RawOffset + (rva - s.Address);
-            if (offset < s.RawOffset || offset >= size) return -1;
-            return (int32_t)offset;
+    uint32_t entry = PeSectionTable(image, pe, &sections);
+    if (sections > kPeMostSections) return -1;
+    int32_t at = -1;
+    for (; sections; --sections, entry += kPeSectionEntrySize) {
+        if (entry > size - kPeSectionEntrySize) return -1;
+        const uint8_t* e = image + entry;
+        const uint32_t virtualSize = ReadLe32(e + 8), rawSize = ReadLe32(e + 16),
+                       rawOffset = ReadLe32(e + 20);
+        if (rawSize > size || rawOffset > size - rawSize) return -1;
+        const uint32_t into = profileRva - ReadLe32(e + 12);
+        if (at < 0 && into < virtualSize) {
+            // Past either end the loader fills the section with zeros, not from the file.
+            const uint32_t loaded = virtualSize < rawSize ? virtualSize : rawSize;
+            if (loaded < kProfileSize || into > loaded - kProfileSize) return -1;
+            at = (int32_t)(rawOffset + into);
         }
     }
-    return -1;
+    return at;
 }
 
-bool ImageCarriesItsWords(uint8_t* image, uint32_t size, uint32_t profileRva) {
-    int32_t at = ImageRvaToFileOffset(image, size, profileRva);
-    if (at < 0 || size < kProfileSize || (uint32_t)at > size - kProfileSize) return false;
+int32_t LocateImageProfile(const uint8_t* image, uint32_t size, uint32_t profileRva) {
+    int32_t at = ImageProfileOffset(image, size, profileRva);
+    if (at < 0) return -1;
+    // The image holds the whole profile, so it is longer than the anchor.
+    const uint8_t* anchor = image + at + kProfileAnchorOffset;
+    uint32_t i = size - kProfileAnchorSize;
+    do {
+        if (image + i != anchor && memcmp(image + i, anchor, kProfileAnchorSize) == 0) return -1;
+    } while (i--);
+    return at;
+}
+
+uint32_t CheckedArchiveBase(uint8_t* image, uint32_t size, uint32_t profileRva) {
+    int32_t at = LocateImageProfile(image, size, profileRva);
+    if (at < 0) return 0;
     const uint8_t* profile = image + at;
     const uint32_t stored0 = ReadLe32(profile + kProfileIntegrityOffset);
     const uint32_t stored1 = ReadLe32(profile + kProfileIntegrityOffset + 4);
     // A product block is the one size that `qar sfx` writes, at the image's end.
     const uint32_t block = ReadLe16(profile + kProfileProductBlockOffset);
-    if (block != 0 && (block != kProductBlockSize || size < block)) return false;
+    if (block != 0 && (block != kProductBlockSize || size < block)) return 0;
     uint32_t words[2];
     ComputeIntegrityWords(image, size, (uint32_t)at, words);
-    return words[0] == stored0 && words[1] == stored1;
+    return words[0] == stored0 && words[1] == stored1 ? size : 0;
 }

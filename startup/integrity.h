@@ -30,6 +30,7 @@ enum : uint32_t {
     kPeMachineI386 = 0x14C,
     kPeMachineAmd64 = 0x8664,
     kPeSectionEntrySize = 40,
+    kPeMostSections = 96,           // sections an image may have (older loaders' limit)
 };
 
 // The offset of a well-formed PE32 or PE32+ header in image (every field that the
@@ -52,6 +53,7 @@ void ComputeIntegrityWords(uint8_t* image, uint32_t size, uint32_t profileOffset
 
 // One entry of the section table: where the section lies in memory and in the file.
 struct PeSection {
+    uint32_t VirtualSize;  // bytes of the section in memory
     uint32_t Address;      // relative virtual address
     uint32_t RawSize;      // bytes of the section in the file
     uint32_t RawOffset;    // file offset of those bytes (not checked against the image)
@@ -67,23 +69,39 @@ inline uint32_t PeSectionTable(const uint8_t* image, uint32_t pe, uint32_t* coun
 // The section-table entry at file offset at, or false when it runs past the image.
 inline bool ReadPeSection(const uint8_t* image, uint32_t size, uint32_t at, PeSection* section) {
     if (at > size || size - at < kPeSectionEntrySize) return false;
+    section->VirtualSize = ReadLe32(image + at + 8);
     section->Address = ReadLe32(image + at + 12);
     section->RawSize = ReadLe32(image + at + 16);
     section->RawOffset = ReadLe32(image + at + 20);
     return true;
 }
 
-// The file offset of the byte at the relative virtual address rva, found through the
-// section table of the image, or -1 when no section holds it in the file.
-int32_t ImageRvaToFileOffset(const uint8_t* image, uint32_t size, uint32_t rva);
+// Where the installer's profile lies in its image (size bytes, the first StubSize bytes of
+// its file) when its address relative to the image base is profileRva: the file offset of
+// the profile, or -1 when the image cannot be the installer's. The rule, the same for the
+// stub and for `qar`:
+//   - the image has a well-formed PE header, at most kPeMostSections sections, and its
+//     section table lies inside the image;
+//   - every section's file bytes lie inside the image, so that the integrity words cover
+//     every byte the loader maps;
+//   - the first section whose memory holds profileRva holds the whole profile in the part
+//     that the loader fills from the file (its file bytes and its memory size, whichever
+//     ends first), so that the profile in memory is the one in the image.
+// ImageProfileOffset applies these; LocateImageProfile also requires that the profile's
+// anchor bytes (kProfileAnchorOffset) occur nowhere else in the image, so that no other
+// place of the image can pass for the profile.
+int32_t ImageProfileOffset(const uint8_t* image, uint32_t size, uint32_t profileRva);
+int32_t LocateImageProfile(const uint8_t* image, uint32_t size, uint32_t profileRva);
 
 // What the installer shows when its image does not carry its integrity words; `qar` says
 // the same of such an installer.
 extern const char kAlteredImageMessage[];
 
-// The stub's check of its own image (size bytes, the first StubSize bytes of its file, its
-// profile at the relative virtual address profileRva): true when the profile lies wholly in
-// the image, the integrity words it holds are those computed over the image, and it names no
-// product block other than the one `qar sfx` writes. The image is modified
-// (ComputeIntegrityWords). Needs the CRC table.
-bool ImageCarriesItsWords(uint8_t* image, uint32_t size, uint32_t profileRva);
+// The stub's check of its own image (size bytes: the first StubSize bytes of its file, with
+// StubSize as its profile holds it; the profile at the relative virtual address profileRva):
+// where the archive begins, size, when the image is accepted; 0 when it is refused. It is
+// accepted when LocateImageProfile finds the profile, the integrity words it holds are those
+// computed over the image (the second one binds size), and it names no product block other
+// than the one `qar sfx` writes. The image is modified (ComputeIntegrityWords). Needs the
+// CRC table.
+uint32_t CheckedArchiveBase(uint8_t* image, uint32_t size, uint32_t profileRva);

@@ -18,19 +18,21 @@ extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 int VerifyOwnImage() {
     uint32_t size = Profile.StubSize;
-    // An image smaller than its own profile cannot be ours; it reads as altered below.
-    uint8_t* image = (uint8_t*)MemAlloc(size ? size : 1);
+    // An image smaller than its own profile cannot be ours; it reads as altered below. One
+    // byte more at most, so that even an empty image gets a buffer.
+    uint8_t* image = (uint8_t*)MemAlloc(size | 1);
     if (!image) return ErrNoMemory;
     int result = 0;
+    uint32_t base;
     if (FsSeek(State.ArchiveFile, 0, kFileBegin) != 0 ||
         FsRead(State.ArchiveFile, image, size) != (int32_t)size) {
         result = ErrRead;
-    } else if (!ImageCarriesItsWords(image, size, (uint32_t)((const uint8_t*)&Profile -
-                                                               (const uint8_t*)&__ImageBase))) {
+    } else if (!(base = CheckedArchiveBase(image, size, (uint32_t)((const uint8_t*)&Profile -
+                                                                    (const uint8_t*)&__ImageBase)))) {
         ShowMessage(0, kAlteredImageMessage, kBoxWarning);
         result = ErrSilent;
     } else {
-        Profile.ArchiveBase = size;
+        Profile.ArchiveBase = base;
         // Another product's values, when they did not fit the profile's own fields.
         if (Profile.ProductBlockSize[0] | Profile.ProductBlockSize[1])
             UseProductBlock(image + size - kProductBlockSize);

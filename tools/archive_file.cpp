@@ -29,86 +29,113 @@
 
 namespace {
 
-// A stub is small; its profile lies in its sections, well inside the first megabytes.
-const size_t kProfileSearchLimit = 16u << 20;
-
 bool ReadAt(FILE* f, uint64_t offset, uint8_t* buffer, size_t count) {
     return fseeko(f, (off_t)offset, SEEK_SET) == 0 && fread(buffer, 1, count, f) == count;
 }
 
-// The offset of the profile in a PE image: the one place inside the file bytes of its
-// sections where the anchor occurs (overlapping sections may show the same place twice).
-// -1 when there is none, -2 when there are several. The stub finds its profile through its
-// own address instead; the section data is where that address can lead.
-long FindImageProfile(const uint8_t* image, uint32_t size) {
-    uint32_t pe = FindPeHeader(image, size);
-    if (!pe) return -1;
-    uint32_t sections;
-    uint32_t table = PeSectionTable(image, pe, &sections);
-    long found = -1;
-    PeSection s;
-    for (uint32_t i = 0; i < sections &&
-                         ReadPeSection(image, size, table + i * kPeSectionEntrySize, &s); ++i) {
-        if (s.RawOffset >= size) continue;
-        size_t end = size - s.RawOffset < s.RawSize ? size : (size_t)s.RawOffset + s.RawSize;
-        for (long at = FindProfile(image, end, s.RawOffset); at >= 0;
-             at = FindProfile(image, end, (size_t)at + 1)) {
-            if (found >= 0 && at != found) return -2;
-            found = at;
-        }
+// The file offset of the first occurrence of the profile's anchor in the first limit bytes
+// of f: -1 when there is none, -2 when f cannot be read. Reads a megabyte at a time.
+int64_t FirstAnchorInFile(FILE* f, uint64_t limit) {
+    const size_t kChunk = 1u << 20;
+    std::vector<uint8_t> buffer(kChunk + kProfileAnchorSize);
+    if (fseeko(f, 0, SEEK_SET) != 0) return -2;
+    uint64_t start = 0;   // the file offset of buffer[0]
+    size_t kept = 0;      // bytes carried over from the chunk before
+    while (start + kept < limit) {
+        size_t want = (size_t)std::min<uint64_t>(kChunk, limit - start - kept);
+        size_t got = fread(buffer.data() + kept, 1, want, f);
+        if (got != want) return -2;
+        size_t n = kept + got;
+        long hit = FindAnchor(buffer.data(), n);
+        if (hit >= 0) return (int64_t)(start + (uint64_t)hit);
+        // An anchor that the chunk's end cut starts in its last bytes.
+        kept = std::min<size_t>(n, kProfileAnchorSize - 1);
+        memmove(buffer.data(), buffer.data() + n - kept, kept);
+        start += n - kept;
     }
-    return found;
+    return -1;
 }
 
-// Finds the archive behind the installer in f the way its stub does: the profile inside the
-// stub image names the image's length (StubSize), the integrity words over that image must
-// hold, and the archive header is read at StubSize whatever it holds. Nothing else in the
-// file is tried.
-bool LocateBehindStub(FILE* f, const char* path, ArchiveFileInfo* info, std::string* error) {
+}  // namespace
+
+// The stub finds its profile through its own address, which only the linker knows; it then
+// reads the first StubSize bytes of its file and accepts them as its image by
+// CheckedArchiveBase. Here the first occurrence of the anchor in the file stands for the
+// profile: in an image the stub accepts, the anchor occurs once, so any earlier occurrence
+// would make the stub refuse its image whichever profile it uses. StubSize is bounded by the
+// file and by the 2 GB that the installer can read before anything is allocated for it; the
+// address comes from the section table (FindStubProfile), and the image is checked by the
+// stub's own function.
+bool InstallerArchiveBase(FILE* f, const char* path, uint64_t fileSize, uint32_t* base,
+                          std::string* error) {
     const std::string name = path;
-    size_t n = (size_t)std::min<uint64_t>(info->FileSize, kProfileSearchLimit);
-    std::vector<uint8_t> head(n);
-    if (n > 0 && !ReadAt(f, 0, head.data(), n)) {
+    const std::string altered = name + ": " + kAlteredImageMessage;
+    const int64_t anchor = FirstAnchorInFile(f, std::min<uint64_t>(fileSize, 0x7FFFFFFFu));
+    if (anchor == -2) {
         *error = "Cannot read " + name;
         return false;
     }
-    long at = FindImageProfile(head.data(), (uint32_t)n);
-    if (at == -2) {
-        *error = name + ": its executable holds more than one installation profile; which one "
-                 "the installer uses cannot be told";
-        return false;
-    }
-    if (at < 0) {
+    if (anchor < 0) {
         *error = name + " holds neither a qar archive nor a qar installer";
         return false;
     }
-    uint32_t stubSize = ReadLe32(&head[at + kProfileStubSizeOffset]);
+    if (anchor < (int64_t)kProfileAnchorOffset) {
+        *error = altered;
+        return false;
+    }
+    const uint64_t at = (uint64_t)anchor - kProfileAnchorOffset;
+    uint8_t field[4];
+    if (!ReadAt(f, at + kProfileStubSizeOffset, field, sizeof field)) {
+        *error = "Cannot read " + name;
+        return false;
+    }
+    const uint32_t stubSize = ReadLe32(field);
     // The installer reads its whole image first, then checks it.
-    bool whole = stubSize <= info->FileSize;
-    std::vector<uint8_t> image(whole ? stubSize : 0);
-    if (!whole || !ReadAt(f, 0, image.data(), stubSize)) {
+    if (stubSize > fileSize) {
         *error = "Cannot read " + name + ": the file is shorter than its installer's image (" +
                  std::to_string(stubSize) + " bytes)";
         return false;
     }
-    // The profile must be that of the image itself, and the image must carry its words.
-    bool intact = FindImageProfile(image.data(), stubSize) == at;
-    if (intact) {
-        std::vector<uint8_t> scratch = image;
-        uint32_t words[2];
-        ComputeIntegrityWords(scratch.data(), stubSize, (uint32_t)at, words);
-        intact = words[0] == ReadLe32(&image[at + kProfileIntegrityOffset]) &&
-                 words[1] == ReadLe32(&image[at + kProfileIntegrityOffset + 4]);
-    }
-    if (!intact) {
-        *error = name + ": " + kAlteredImageMessage;
+    if (stubSize > 0x7FFFFFFFu) {
+        *error = name + ": its installer's image is larger than 2 GB, which the installer "
+                 "cannot read";
         return false;
     }
+    if (stubSize < at + kProfileSize) {
+        *error = altered;
+        return false;
+    }
+    std::vector<uint8_t> image(stubSize);
+    if (!ReadAt(f, 0, image.data(), stubSize)) {
+        *error = "Cannot read " + name;
+        return false;
+    }
+    if (FindPeHeader(image.data(), stubSize) == 0) {
+        *error = name + " holds neither a qar archive nor a qar installer";
+        return false;
+    }
+    uint32_t rva = 0;
+    if (FindStubProfile(image.data(), stubSize, &rva) != (long)at ||
+        CheckedArchiveBase(image.data(), stubSize, rva) != stubSize) {
+        *error = altered;
+        return false;
+    }
+    *base = stubSize;
+    return true;
+}
+
+namespace {
+
+// Finds the archive behind the installer in f the way its stub does (InstallerArchiveBase)
+// and reads its header there, whatever it holds.
+bool LocateBehindStub(FILE* f, const char* path, ArchiveFileInfo* info, std::string* error) {
+    uint32_t stubSize;
+    if (!InstallerArchiveBase(f, path, info->FileSize, &stubSize, error)) return false;
     uint8_t header[kArchiveHeaderSize];
     if (info->FileSize - stubSize < kArchiveHeaderSize ||
         !ReadAt(f, stubSize, header, sizeof header)) {
-        *error = "Cannot read " + name + ": the file ends inside the archive header at offset " +
-                 std::to_string(stubSize);
+        *error = "Cannot read " + std::string(path) + ": the file ends inside the archive header at "
+                 "offset " + std::to_string(stubSize);
         return false;
     }
     ReadArchiveHeader(header, &info->Header);
@@ -125,19 +152,39 @@ void ProfileAnchor(uint8_t anchor[30]) {
     memcpy(anchor + 24, kDirectorySignature, 6);
 }
 
-long FindProfile(const uint8_t* image, size_t size, size_t from) {
+long FindAnchor(const uint8_t* data, size_t size, size_t from) {
     uint8_t anchor[kProfileAnchorSize];
     ProfileAnchor(anchor);
-    for (size_t i = from + kProfileAnchorOffset; i + kProfileAnchorSize <= size; ++i) {
-        const void* hit = memchr(image + i, anchor[0], size - kProfileAnchorSize + 1 - i);
+    for (size_t i = from; i + kProfileAnchorSize <= size; ++i) {
+        const void* hit = memchr(data + i, anchor[0], size - kProfileAnchorSize + 1 - i);
         if (hit == nullptr) return -1;
-        i = (size_t)((const uint8_t*)hit - image);
-        if (memcmp(image + i, anchor, kProfileAnchorSize) == 0 &&
-            i - kProfileAnchorOffset + kProfileSize <= size) {
-            return (long)(i - kProfileAnchorOffset);
-        }
+        i = (size_t)((const uint8_t*)hit - data);
+        if (memcmp(data + i, anchor, kProfileAnchorSize) == 0) return (long)i;
     }
     return -1;
+}
+
+long FindStubProfile(const uint8_t* image, uint32_t size, uint32_t* rva) {
+    const long anchor = FindAnchor(image, size);
+    if (anchor < 0) return kNoProfile;
+    if (FindAnchor(image, size, (size_t)anchor + 1) >= 0) return kProfileTwice;
+    if (anchor < (long)kProfileAnchorOffset) return kProfileMisplaced;
+    const uint32_t at = (uint32_t)anchor - kProfileAnchorOffset;
+    const uint32_t pe = FindPeHeader(image, size);
+    if (pe == 0) return kProfileMisplaced;
+    uint32_t sections;
+    const uint32_t table = PeSectionTable(image, pe, &sections);
+    PeSection s;
+    for (uint32_t i = 0; i < sections && i < kPeMostSections &&
+                         ReadPeSection(image, size, table + i * kPeSectionEntrySize, &s); ++i) {
+        if (at - s.RawOffset >= s.RawSize) continue;
+        const uint32_t address = s.Address + (at - s.RawOffset);
+        if (ImageProfileOffset(image, size, address) == (int32_t)at) {
+            *rva = address;
+            return at;
+        }
+    }
+    return kProfileMisplaced;
 }
 
 bool LocateArchive(const char* path, ArchiveFileInfo* info, std::string* error) {

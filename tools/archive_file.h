@@ -4,6 +4,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
 
 #include <functional>
 #include <string>
@@ -12,12 +13,30 @@
 #include "archive/dircheck.h"
 #include "archive/records.h"
 
-// The offset of the InstallProfile inside a stub image, found by the constant bytes it
-// holds at kProfileAnchorOffset; -1 when the image holds none. Searching starts at from.
-long FindProfile(const uint8_t* image, size_t size, size_t from = 0);
-
-// The anchor bytes every profile carries (alphabet sizes, length offsets, signature).
+// The anchor bytes every profile carries at kProfileAnchorOffset (alphabet sizes, length
+// offsets, signature).
 void ProfileAnchor(uint8_t anchor[30]);
+
+// The offset of the first occurrence of the anchor in data[from, size), or -1.
+long FindAnchor(const uint8_t* data, size_t size, size_t from = 0);
+
+// Where the stub of a PE image finds its InstallProfile, told from the image alone (its
+// address is known only to the linker): the anchor's one occurrence gives the profile's
+// offset; each section whose file bytes hold that offset gives an address the profile may
+// have been linked at, and the stub's own rule (ImageProfileOffset) must lead one of them
+// back to the offset. Returns the offset, with that address in rva, or one of these:
+enum : long {
+    kNoProfile = -1,          // the anchor does not occur
+    kProfileTwice = -2,       // it occurs more than once
+    kProfileMisplaced = -3,   // no address leads the stub to it
+};
+long FindStubProfile(const uint8_t* image, uint32_t size, uint32_t* rva);
+
+// Where the archive behind the installer in f (fileSize bytes, named path in messages)
+// begins, found as its stub finds it: true with the offset in base; false with the reason
+// in error (the installer's own "modified" message for an image its stub would refuse).
+bool InstallerArchiveBase(FILE* f, const char* path, uint64_t fileSize, uint32_t* base,
+                          std::string* error);
 
 struct ArchiveFileInfo {
     uint32_t Base = 0;           // file offset of the archive
@@ -27,11 +46,12 @@ struct ArchiveFileInfo {
 };
 
 // Finds the archive in path: a file that starts with the archive magic is a bare archive;
-// any other file is read as an installer is read by its own stub (the one profile in the
-// sections of its PE image, the integrity words over the first StubSize bytes, the archive
-// header at StubSize whatever its magic). Returns true and fills info; otherwise false with
-// a message in error (a file of neither kind: "... holds neither a qar archive nor a qar
-// installer"; a changed stub: the installer's own "This self-extractor has been modified").
+// any other file is read as an installer is read by its own stub (InstallerArchiveBase: the
+// image of StubSize bytes that the profile names, checked by the stub's own function, then
+// the archive header at StubSize whatever its magic). Returns true and fills info; otherwise
+// false with a message in error (a file of neither kind: "... holds neither a qar archive nor
+// a qar installer"; a changed stub: the installer's own "This self-extractor has been
+// modified").
 bool LocateArchive(const char* path, ArchiveFileInfo* info, std::string* error);
 
 // Locates the archive and makes it the core's archive: State.ArchiveFile, State.Header,

@@ -100,19 +100,11 @@ const char* Filter(uint8_t flags) {
     return "none";
 }
 
-// The stub images whose product values are shown: a stub is small (tens of kilobytes), and
-// a file that claims a larger image is not read into memory for its values.
-const uint32_t kProductImageLimit = 16u << 20;
-
 // The product values of an installer: read from its stub image, the first base bytes of the
-// file. False with the reason in error. arch is "x86", "x64" or null.
+// file, which locating the archive has already read and checked (and bounded by the file's
+// size and 2 GB). False with the reason in error. arch is "x86", "x64" or null.
 bool ReadProduct(const char* path, uint32_t base, ProductValues* values, const char** arch,
                  std::string* error) {
-    if (base > kProductImageLimit) {
-        *error = "the installer's image is " + std::to_string(base) + " bytes, more than the " +
-                 std::to_string(kProductImageLimit) + " that are read for them";
-        return false;
-    }
     std::vector<uint8_t> image(base);
     FILE* f = fopen(path, "rb");
     bool read = f != nullptr && fread(image.data(), 1, base, f) == base;

@@ -11,21 +11,24 @@
 
 namespace {
 
-// The offset of the profile in the stub: the one place where its constant anchor bytes
-// occur. -1 when they are missing, -2 when they occur more than once (patching either copy
-// could leave the stub reading the other).
-int64_t FindOnlyProfile(const std::vector<uint8_t>& stub) {
-    long found = FindProfile(stub.data(), stub.size());
-    if (found < 0) return -1;
-    if (FindProfile(stub.data(), stub.size(), (size_t)found + 1) >= 0) return -2;
-    return found;
-}
-
-// FindOnlyProfile, with its failures in words.
-int64_t OnlyProfile(const std::vector<uint8_t>& stub, std::string* error) {
-    int64_t profile = FindOnlyProfile(stub);
-    if (profile == -1) *error = "no installation profile found in it";
-    if (profile == -2) *error = "more than one installation profile found in it";
+// The offset of the profile in the stub, where the stub finds it (FindStubProfile), with the
+// address it is linked at in rva; -1 with the reason in error when it cannot be found there.
+// A stub holding the anchor twice is refused: patching either copy could leave the stub
+// reading the other, and the stub refuses such an image anyway.
+int64_t OnlyProfile(const std::vector<uint8_t>& stub, std::string* error, uint32_t* rva = nullptr) {
+    if (stub.size() > 0x7FFFFFFFu) {
+        *error = "too large";
+        return -1;
+    }
+    uint32_t address = 0;
+    const long profile = FindStubProfile(stub.data(), (uint32_t)stub.size(), &address);
+    if (profile == kNoProfile) *error = "no installation profile found in it";
+    if (profile == kProfileTwice) *error = "more than one installation profile found in it";
+    if (profile == kProfileMisplaced) {
+        *error = "its installation profile does not lie where the stub would find it";
+    }
+    if (profile < 0) return -1;
+    if (rva) *rva = address;
     return profile;
 }
 
@@ -73,19 +76,24 @@ bool PrepareStubImage(std::vector<uint8_t>* stub, std::string* error) {
         *error = "not an x86 (PE32) or x64 (PE32+) Windows executable";
         return false;
     }
-    int64_t profile = OnlyProfile(image, error);
+    uint32_t rva;
+    int64_t profile = OnlyProfile(image, error, &rva);
     if (profile < 0) return false;
-    if (image.size() > 0x7FFFFFFFu) {
-        *error = "too large";
-        return false;
-    }
     uint32_t size = (uint32_t)image.size();
-    WriteLe32(&image[profile + kProfileStubSizeOffset], size);
-    std::vector<uint8_t> scratch = image;
+    std::vector<uint8_t> prepared = image;
+    WriteLe32(&prepared[profile + kProfileStubSizeOffset], size);
+    std::vector<uint8_t> scratch = prepared;
     uint32_t words[2];
     ComputeIntegrityWords(scratch.data(), size, (uint32_t)profile, words);
-    WriteLe32(&image[profile + kProfileIntegrityOffset], words[0]);
-    WriteLe32(&image[profile + kProfileIntegrityOffset + 4], words[1]);
+    WriteLe32(&prepared[profile + kProfileIntegrityOffset], words[0]);
+    WriteLe32(&prepared[profile + kProfileIntegrityOffset + 4], words[1]);
+    // What the stub checks at start-up, by its own function.
+    scratch = prepared;
+    if (CheckedArchiveBase(scratch.data(), size, rva) != size) {
+        *error = "the stub would refuse its own image";
+        return false;
+    }
+    image.swap(prepared);
     return true;
 }
 

@@ -1,16 +1,23 @@
 // Writes the archives of the end-to-end tests that `qar pack` cannot make from a Linux
 // tree: members with the hidden and system attributes and chosen time stamps, and an
-// archive without entries.
+// archive without entries; and installers re-laid around a decoy profile.
 //
 //   make_archive attributes OUT.qar    folder "flags" with one file per attribute mix
 //   make_archive empty OUT.qar         a valid archive with no entries
+//   make_archive decoy-cut SETUP.exe BENIGN.qar OUT.exe
+//                                      SETUP.exe with its profile's section cut one byte
+//                                      short and a decoy profile naming BENIGN.qar behind
+//                                      it (tests/support/decoy_installer.h)
 #include <stdio.h>
 #include <string.h>
 
 #include <string>
 #include <vector>
 
+#include "decode/crc32.h"
 #include "pack/container.h"
+#include "tests/support/archive_builder.h"
+#include "tests/support/decoy_installer.h"
 
 namespace {
 
@@ -32,8 +39,16 @@ SourceEntry File(const std::string& name, const std::string& text, uint16_t attr
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 5 && !strcmp(argv[1], "decoy-cut")) {
+        BuildCrcTable();
+        const qartest::Bytes installer = qartest::ReadWholeFile(argv[2]);
+        const qartest::Bytes benign = qartest::ReadWholeFile(argv[3]);
+        qartest::WriteWholeFile(argv[4], qartest::CutSectionDecoy(installer, benign));
+        return 0;
+    }
     if (argc != 3) {
-        fputs("usage: make_archive attributes|empty OUT.qar\n", stderr);
+        fputs("usage: make_archive attributes|empty OUT.qar | decoy-cut SETUP.exe BENIGN.qar OUT.exe\n",
+              stderr);
         return 2;
     }
     std::vector<SourceEntry> entries;

@@ -22,7 +22,10 @@
 #include "profile/profile.h"
 #include "startup/integrity.h"
 #include "tests/support/archive_builder.h"
+#include "tests/support/decoy_installer.h"
 #include "tests/support/fake_stub.h"
+#include "tools/archive_file.h"
+#include "tools/embedded_stub.h"
 #include "tools/product_values.h"
 #include "tools/sfx_image.h"
 
@@ -493,16 +496,86 @@ TEST_F(ExtractCli, InstallersThatTheirStubWouldRefuseAreRefused) {
     EXPECT_EQ(r.Status, 1);
     EXPECT_NE(r.Err.find("Cannot read"), std::string::npos) << r.Err;
 
-    // Two profiles in the stub's sections: which one the stub uses cannot be told.
-    Bytes twice = FakeStub();
-    twice.resize(twice.size() + kFakeSectionSize);
-    memcpy(&twice[kFakeSectionFile + kFakeSectionSize], &Profile, kProfileSize);
+    // A StubSize past 2 GB, in a sparse file as long: refused before anything is allocated
+    // for the image or read into it.
+    Bytes huge = installer;
+    WriteLe32(&huge[kFakeProfileFile + kProfileStubSizeOffset], 0x80001000u);
+    WriteWholeFile(P("huge.exe"), huge);
+    ASSERT_EQ(truncate(P("huge.exe").c_str(), 0x80002000), 0);
+    r = Qar("list " + Q("huge.exe"));
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Err.find("larger than 2 GB"), std::string::npos) << r.Err;
+
+    // A second profile in the stub's sections, its words sealed over the same image: the
+    // stub refuses an image that holds its profile's anchor twice, and so does qar.
+    Bytes twice = Installer(SampleArchive().Build());
+    const Bytes archive(twice.begin() + kStubSize, twice.end());
+    twice.resize(kStubSize);
+    const uint32_t second = (uint32_t)twice.size();
+    twice.resize(second + kFakeSectionSize);
+    memcpy(&twice[second], &twice[kFakeProfileFile], kProfileSize);
+    WriteLe32(&twice[FakeSectionEntry(false) + 8], 2 * kFakeSectionSize);
     WriteLe32(&twice[FakeSectionEntry(false) + 16], 2 * kFakeSectionSize);
-    twice.insert(twice.end(), installer.begin() + kStubSize, installer.end());
+    for (uint32_t at : {second, (uint32_t)kFakeProfileFile}) {
+        WriteLe32(&twice[at + kProfileStubSizeOffset], (uint32_t)twice.size());
+        ResealProfile(&twice, at);
+    }
+    twice.insert(twice.end(), archive.begin(), archive.end());
     WriteWholeFile(P("twice.exe"), twice);
     r = Qar("list " + Q("twice.exe"));
     EXPECT_EQ(r.Status, 1);
-    EXPECT_NE(r.Err.find("more than one installation profile"), std::string::npos) << r.Err;
+    EXPECT_NE(r.Err.find(kAlteredImageMessage), std::string::npos) << r.Err;
+    Bytes image(twice.begin(), twice.begin() + second + kFakeSectionSize);
+    EXPECT_EQ(CheckedArchiveBase(image.data(), (uint32_t)image.size(), kFakeProfileRva), 0u);
+}
+
+// An installer on a stub built into qar, as `qar sfx` writes it.
+Bytes RealInstaller(const Bytes& archive, bool x64) {
+    BuildCrcTable();
+    Bytes image = x64 ? Bytes(kEmbeddedStubX64, kEmbeddedStubX64 + kEmbeddedStubX64Size)
+                      : Bytes(kEmbeddedStubX86, kEmbeddedStubX86 + kEmbeddedStubX86Size);
+    std::string error;
+    EXPECT_TRUE(PrepareStubImage(&image, &error)) << error;
+    image.insert(image.end(), archive.begin(), archive.end());
+    return image;
+}
+
+// Real stubs re-laid so that a second, re-sealed profile names a benign archive
+// (tests/support/decoy_installer.h): qar shows neither archive and gives the installer's
+// own message, and the stub's own check refuses its image at the real profile's address.
+TEST_F(ExtractCli, DecoyProfilesBesideTheStubsOwnAreRefused) {
+    ArchiveBuilder benign;
+    benign.AddFile("benign.txt", RandomBytes(50, 11));
+    for (bool x64 : {false, true}) {
+        if ((x64 ? kEmbeddedStubX64Size : kEmbeddedStubX86Size) == 0) continue;   // not built in
+        const Bytes installer = RealInstaller(SampleArchive().Build(), x64);
+        uint32_t rva = 0;
+        const uint32_t stubSize = (uint32_t)(installer.size() - SampleArchive().Build().size());
+        ASSERT_EQ(FindStubProfile(installer.data(), stubSize, &rva), FirstProfileOffset(installer));
+        Bytes image(installer.begin(), installer.begin() + stubSize);
+        ASSERT_EQ(CheckedArchiveBase(image.data(), stubSize, rva), stubSize);
+
+        for (bool far : {false, true}) {
+            const std::string what = std::string(x64 ? "x64" : "x86") + (far ? ", far section" : ", cut section");
+            uint32_t real = 0;
+            const Bytes decoy = far ? FarSectionDecoy(installer, benign.Build(), &real)
+                                    : CutSectionDecoy(installer, benign.Build(), &real);
+            WriteWholeFile(P("decoy.exe"), decoy);
+            for (const char* command : {"list", "test"}) {
+                Result r = Qar(std::string(command) + " " + Q("decoy.exe"));
+                EXPECT_EQ(r.Status, 1) << what << ", " << command;
+                EXPECT_NE(r.Err.find(kAlteredImageMessage), std::string::npos) << what << ": " << r.Err;
+                EXPECT_EQ(r.Out.find("benign.txt"), std::string::npos) << what << ": " << r.Out;
+                EXPECT_EQ(r.Out.find("setup.exe"), std::string::npos) << what << ": " << r.Out;
+            }
+            // The image the stub reads: the first StubSize bytes, as its profile in memory
+            // (the file's at the real profile's address) names them.
+            const uint32_t realSize = ReadLe32(&decoy[real + kProfileStubSizeOffset]);
+            ASSERT_LE(realSize, decoy.size()) << what;
+            image.assign(decoy.begin(), decoy.begin() + realSize);
+            EXPECT_EQ(CheckedArchiveBase(image.data(), realSize, rva), 0u) << what;
+        }
+    }
 }
 
 }  // namespace

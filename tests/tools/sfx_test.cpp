@@ -28,12 +28,12 @@ namespace fs = std::filesystem;
 namespace {
 
 // The check the stub makes on its own image, through the stub's own code: it reads StubSize
-// bytes of its file (here the image is the whole file) and checks them.
+// bytes of its file, as its profile in memory (the file's, from the fake stub's section)
+// says, here the whole file, and checks them.
 bool StubAccepts(const std::vector<uint8_t>& image) {
-    int32_t at = ImageRvaToFileOffset(image.data(), (uint32_t)image.size(), kFakeProfileRva);
-    if (at < 0 || ReadLe32(&image[at + kProfileStubSizeOffset]) != image.size()) return false;
+    if (ReadLe32(&image[kFakeProfileFile + kProfileStubSizeOffset]) != image.size()) return false;
     std::vector<uint8_t> copy = image;
-    return ImageCarriesItsWords(copy.data(), (uint32_t)copy.size(), kFakeProfileRva);
+    return CheckedArchiveBase(copy.data(), (uint32_t)copy.size(), kFakeProfileRva) == image.size();
 }
 
 std::vector<uint8_t> Prepared(bool x64 = false) {
@@ -214,17 +214,71 @@ TEST_F(Sfx, UnusableStubsAreRefused) {
     EXPECT_NE(error.find("more than one"), std::string::npos);
 }
 
-TEST_F(Sfx, SectionTableLookupStaysInsideTheImage) {
-    std::vector<uint8_t> image = FakeStub();
-    EXPECT_EQ(ImageRvaToFileOffset(image.data(), (uint32_t)image.size(), kFakeProfileRva), (int32_t)kFakeProfileFile);
-    EXPECT_EQ(ImageRvaToFileOffset(image.data(), (uint32_t)image.size(), kFakeSectionRva + kFakeSectionSize), -1);
-    EXPECT_EQ(ImageRvaToFileOffset(image.data(), (uint32_t)image.size(), 0x10), -1);
-    // A section whose raw data lies beyond the file, and a section count past the table.
-    WriteLe32(&image[FakeSectionEntry(false) + 20], 0xFFFFFF00u);
-    EXPECT_EQ(ImageRvaToFileOffset(image.data(), (uint32_t)image.size(), kFakeProfileRva), -1);
-    image = FakeStub();
-    WriteLe16(&image[kFakePe + 6], 0xFFFF);
-    EXPECT_EQ(ImageRvaToFileOffset(image.data(), (uint32_t)image.size(), kFakeSectionRva + kFakeSectionSize + 5), -1);
+// Where the stub's rule lets its profile lie: wholly inside the loaded part of the one
+// section that holds its address in memory, in an image that holds every section's file
+// bytes and no other copy of the profile's anchor.
+TEST_F(Sfx, TheProfileMustLieWhollyInsideOneSectionOfTheImage) {
+    const std::vector<uint8_t> stub = FakeStub();
+    const uint32_t entry = FakeSectionEntry(false);
+    std::vector<uint8_t> image;
+    auto at = [&](uint32_t rva) { return LocateImageProfile(image.data(), (uint32_t)image.size(), rva); };
+
+    image = stub;
+    EXPECT_EQ(at(kFakeProfileRva), (int32_t)kFakeProfileFile);
+    EXPECT_EQ(at(0x10), -1) << "the headers are no section";
+    // The profile moved to the section's end: one byte further runs past it.
+    const uint32_t last = kFakeSectionSize - kProfileSize;
+    memset(&image[kFakeProfileFile], 0, kProfileSize);
+    memcpy(&image[kFakeSectionFile + last], &stub[kFakeProfileFile], kProfileSize);
+    EXPECT_EQ(at(kFakeSectionRva + last), (int32_t)(kFakeSectionFile + last));
+    EXPECT_EQ(at(kFakeSectionRva + last + 1), -1);
+
+    // The section's file bytes, or its size in memory, one byte short of the profile's end.
+    for (uint32_t field : {8u, 16u}) {
+        image = stub;
+        WriteLe32(&image[entry + field], kFakeProfileFile - kFakeSectionFile + kProfileSize - 1);
+        EXPECT_EQ(at(kFakeProfileRva), -1) << field;
+        WriteLe32(&image[entry + field], kFakeProfileFile - kFakeSectionFile + kProfileSize);
+        EXPECT_EQ(at(kFakeProfileRva), (int32_t)kFakeProfileFile) << field;
+    }
+    // File bytes that run past the image, or start there.
+    image = stub;
+    WriteLe32(&image[entry + 20], 0xFFFFFF00u);
+    EXPECT_EQ(at(kFakeProfileRva), -1);
+    image = stub;
+    image.resize(image.size() - 1);
+    EXPECT_EQ(at(kFakeProfileRva), -1);
+    // A second section, away from the profile, whose file bytes lie behind the image.
+    image = stub;
+    WriteLe16(&image[kFakePe + 6], 2);
+    WriteLe32(&image[entry + kPeSectionEntrySize + 8], 0x200);
+    WriteLe32(&image[entry + kPeSectionEntrySize + 12], 0x8000);
+    WriteLe32(&image[entry + kPeSectionEntrySize + 16], 0x200);
+    WriteLe32(&image[entry + kPeSectionEntrySize + 20], (uint32_t)image.size());
+    EXPECT_EQ(at(kFakeProfileRva), -1);
+    image.resize(image.size() + 0x200);
+    EXPECT_EQ(at(kFakeProfileRva), (int32_t)kFakeProfileFile);
+    // The section table moved behind the section's bytes, zeros behind its one entry: it
+    // must lie wholly in the image and have no more entries than the oldest loaders take.
+    image = stub;
+    const uint32_t table = (uint32_t)image.size();
+    WriteLe16(&image[kFakePe + 20], (uint16_t)(table - kFakePe - 24));
+    image.resize(table + kPeSectionEntrySize);
+    memcpy(&image[table], &stub[entry], kPeSectionEntrySize);
+    EXPECT_EQ(at(kFakeProfileRva), (int32_t)kFakeProfileFile);
+    WriteLe16(&image[kFakePe + 6], 2);
+    EXPECT_EQ(at(kFakeProfileRva), -1) << "a table running past the image";
+    for (uint32_t count : {(uint32_t)kPeMostSections, kPeMostSections + 1}) {
+        WriteLe16(&image[kFakePe + 6], (uint16_t)count);
+        image.resize(table + count * kPeSectionEntrySize, 0);
+        EXPECT_EQ(at(kFakeProfileRva), count <= kPeMostSections ? (int32_t)kFakeProfileFile : -1) << count;
+    }
+    // The anchor once more anywhere in the image, even where no section lies.
+    for (uint32_t copy : {0u, kFakeSectionFile + kFakeSectionSize - kProfileAnchorSize}) {
+        image = stub;
+        memcpy(&image[copy], &image[kFakeProfileFile + kProfileAnchorOffset], kProfileAnchorSize);
+        EXPECT_EQ(at(kFakeProfileRva), -1) << copy;
+    }
 }
 
 TEST_F(Sfx, ArchivesAreCheckedBeforeTheyAreJoined) {
