@@ -71,14 +71,14 @@ FileHandle CreateOutput(char* path) {
 }
 
 // True when the file that handle holds, read from its start, still has the size and CRC-32
-// that entry gives.
-bool StillVerified(FileHandle handle, const DirectoryEntry& entry) {
+// that its directory entry gives.
+bool StillVerified(FileHandle handle, uint32_t size, uint32_t expectedCrc) {
     uint8_t buffer[1024];
     uint32_t crc = 0xFFFFFFFFu, total = 0;
     for (;;) {
         int32_t n = FsRead(handle, buffer, sizeof buffer);
-        if (n <= 0) return n == 0 && total == entry.MemberSize && ~crc == entry.MemberCrc;
-        if ((uint32_t)n > entry.MemberSize - total) return false;
+        if (n <= 0) return n == 0 && total == size && ~crc == expectedCrc;
+        if ((uint32_t)n > size - total) return false;
         total += (uint32_t)n;
         crc = Crc32(buffer, (uint32_t)n, crc);
     }
@@ -100,7 +100,7 @@ Outcome HoldProgram(WindowHandle dialog, const DirectoryEntry& entry, FileHandle
     FileHandle held = FsReopenToRun(file, path);
     int32_t code = ErrOpen;
     if (held != kInvalidHandle) {
-        if (StillVerified(held, entry)) {
+        if (StillVerified(held, entry.MemberSize, entry.MemberCrc)) {
             *program = held;
             return kNextEntry;
         }
