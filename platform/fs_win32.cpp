@@ -37,6 +37,13 @@ inline HANDLE ToHandle(FileHandle handle) { return (HANDLE)handle; }
 
 void Record() { State.LastSystemError = (int32_t)GetLastError(); }
 
+// CreateFileA without security attributes or template; the error of a failure is recorded.
+HANDLE Open(const char* path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
+    HANDLE h = CreateFileA(path, access, share, nullptr, disposition, flags, nullptr);
+    if (h == INVALID_HANDLE_VALUE) Record();
+    return h;
+}
+
 // What handle holds, opened as itself by text and sharing no deletion, so that text names it
 // for as long as the handle is open: 1 a folder, 0 a file with no other hard link, -1 (error
 // 681) a junction or symbolic link, or a file whose bytes are shared with another name; -1
@@ -60,6 +67,21 @@ int Judge(HANDLE handle, const char* text) {
     return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+// Makes room for more held folders; false when there can be none: the limit is reached, or
+// no memory. Never a folder that goes unchecked: the operation fails and says why.
+bool GrowHeld() {
+    uint32_t room = HeldRoom != 0 ? HeldRoom * 2 : 64;
+    HeldFolder* grown = room <= kMaxHeld ? (HeldFolder*)MemRealloc(Held, room * (uint32_t)sizeof(HeldFolder))
+                                         : nullptr;
+    if (grown == nullptr) {
+        State.LastSystemError = ERROR_NOT_ENOUGH_MEMORY;
+        return false;
+    }
+    Held = grown;
+    HeldRoom = room;
+    return true;
+}
+
 // Makes sure that the folder whose path is prefix, up to end, is held: found among those the
 // run holds, or opened as itself, checked and added. A file there passes unheld when it ends
 // the path (last), and otherwise fails the walk.
@@ -69,34 +91,15 @@ bool Hold(const char* prefix, uint32_t end, bool last) {
     for (uint32_t i = HeldCount; i-- > 0;) {   // the newest first: the likeliest
         if (memcmp(Held[i].Text, text, length + 1) == 0) return true;
     }
-    HANDLE h = CreateFileA(prefix, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                           nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        Record();
-        return false;
-    }
+    HANDLE h = Open(prefix, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
+                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS);
+    if (h == INVALID_HANDLE_VALUE) return false;
     int kind = Judge(h, prefix);
-    if (kind == 1) {
-        if (HeldCount == HeldRoom) {
-            uint32_t room = HeldRoom != 0 ? HeldRoom * 2 : 64;
-            HeldFolder* grown = room <= kMaxHeld ? (HeldFolder*)MemRealloc(Held, room * (uint32_t)sizeof(HeldFolder))
-                                                 : nullptr;
-            if (grown == nullptr) {
-                // Never a folder that goes unchecked: the operation fails and says why.
-                State.LastSystemError = ERROR_NOT_ENOUGH_MEMORY;
-                kind = -1;
-            } else {
-                Held = grown;
-                HeldRoom = room;
-            }
-        }
-        if (kind == 1) {
-            HeldFolder* f = &Held[HeldCount++];
-            f->Handle = h;
-            memcpy(f->Text, text, length + 1);
-            return true;
-        }
+    if (kind == 1 && (HeldCount < HeldRoom || GrowHeld())) {
+        HeldFolder* f = &Held[HeldCount++];
+        f->Handle = h;
+        memcpy(f->Text, text, length + 1);
+        return true;
     }
     CloseHandle(h);
     return kind == 0 && last;
@@ -122,11 +125,14 @@ bool Enter(const char* path, bool whole) {
     return true;
 }
 
-// A DOS date/time pair as a UTC file time; false when the words hold no valid moment, in
-// which case that time of the file is left as it is.
-bool DosToUtc(uint16_t date, uint16_t time, FILETIME* utc) {
+// A DOS date/time pair as a UTC file time, in utc; null when the words hold no moment (a
+// date of 0, or no valid one), in which case that time of the file is left as it is.
+const FILETIME* DosToUtc(uint16_t date, uint16_t time, FILETIME* utc) {
     FILETIME local;
-    return DosDateTimeToFileTime(date, time, &local) && LocalFileTimeToFileTime(&local, utc);
+    return date != 0 && DosDateTimeToFileTime(date, time, &local) &&
+                   LocalFileTimeToFileTime(&local, utc)
+               ? utc
+               : nullptr;
 }
 
 // The root of the volume that path names: "X:\" for a drive letter, "\\server\share\" for a
@@ -171,16 +177,11 @@ FileHandle FsCreate(const char* path, uint32_t attributes) {
     if (!Enter(path, false)) return kInvalidHandle;
     // An existing file is opened as itself and left whole until its handle shows that it may
     // be written: no link, and no other hard link whose bytes would change with it.
-    HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                           attributes | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT,
-                           nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        Record();
-        return kInvalidHandle;
-    }
+    HANDLE h = Open(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS,
+                    attributes | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT);
     // A file made just now is new: one link, no link itself (OPEN_ALWAYS says
     // ERROR_ALREADY_EXISTS only when it opened one that was there).
-    if (GetLastError() != ERROR_ALREADY_EXISTS) return (FileHandle)h;
+    if (h == INVALID_HANDLE_VALUE || GetLastError() != ERROR_ALREADY_EXISTS) return (FileHandle)h;
     if (Judge(h, path) == 0) {
         if (SetEndOfFile(h)) return (FileHandle)h;
         Record();
@@ -192,10 +193,7 @@ FileHandle FsCreate(const char* path, uint32_t attributes) {
 FileHandle FsOpen(const char* path, uint32_t access) {
     State.LastSystemError = 0;
     DWORD share = (access & GENERIC_WRITE) != 0 ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE;
-    HANDLE h = CreateFileA(path, access, share, nullptr, OPEN_EXISTING, FILE_FLAG_RANDOM_ACCESS,
-                           nullptr);
-    if (h == INVALID_HANDLE_VALUE) Record();
-    return (FileHandle)h;
+    return (FileHandle)Open(path, access, share, OPEN_EXISTING, FILE_FLAG_RANDOM_ACCESS);
 }
 
 int FsClose(FileHandle handle) {
@@ -244,10 +242,8 @@ int FsSetTimes(FileHandle handle, uint16_t createDate, uint16_t createTime, uint
                uint16_t writeTime) {
     State.LastSystemError = 0;
     FILETIME created, written;
-    const FILETIME* createdPtr = nullptr;
-    const FILETIME* writtenPtr = nullptr;
-    if (createDate != 0 && DosToUtc(createDate, createTime, &created)) createdPtr = &created;
-    if (writeDate != 0 && DosToUtc(writeDate, writeTime, &written)) writtenPtr = &written;
+    const FILETIME* createdPtr = DosToUtc(createDate, createTime, &created);
+    const FILETIME* writtenPtr = DosToUtc(writeDate, writeTime, &written);
     if (!SetFileTime(ToHandle(handle), createdPtr, nullptr, writtenPtr)) {
         Record();
         return 0;
@@ -321,22 +317,16 @@ int FsSetDestination(const char* path) {
 // finds by reading it.
 FileHandle FsReopenToRun(FileHandle written, const char* path) {
     State.LastSystemError = 0;
-    HANDLE between = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                 OPEN_EXISTING, 0, nullptr);
-    if (between == INVALID_HANDLE_VALUE) Record();
+    HANDLE between = Open(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0);
     CloseHandle(ToHandle(written));
     if (between == INVALID_HANDLE_VALUE) return kInvalidHandle;
-    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    HANDLE h = Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN);
     CloseHandle(between);
-    if (h == INVALID_HANDLE_VALUE) {
-        Record();
-    } else if (Judge(h, path) == 0) {
-        return (FileHandle)h;
-    } else {
+    if (h != INVALID_HANDLE_VALUE && Judge(h, path) != 0) {
         CloseHandle(h);
+        return kInvalidHandle;
     }
-    return kInvalidHandle;
+    return (FileHandle)h;
 }
 
 int FsReadyToRun(FileHandle held, const char* path) {
