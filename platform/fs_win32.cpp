@@ -114,12 +114,12 @@ bool Enter(const char* path, bool whole) {
     char prefix[MAX_PATH];
     for (uint32_t i = 0; i < MAX_PATH; ++i) {
         char c = path[i];
+        bool end = c == 0;
         prefix[i] = 0;
-        if (i > DestinationLength && (c == '\\' || c == '/' || (c == 0 && whole)) &&
-            !Hold(prefix, i, c == 0)) {
+        if (i > DestinationLength && (c == '\\' || c == '/' || (end & whole)) && !Hold(prefix, i, end)) {
             return false;
         }
-        if (c == 0) break;
+        if (end) break;
         prefix[i] = c;
     }
     return true;
