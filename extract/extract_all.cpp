@@ -74,12 +74,12 @@ FileHandle CreateOutput(char* path) {
 // that its directory entry gives.
 bool StillVerified(FileHandle handle, uint32_t size, uint32_t expectedCrc) {
     uint8_t buffer[1024];
-    uint32_t crc = 0xFFFFFFFFu, total = 0;
-    for (;;) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (;;) {   // size counts the bytes still to come
         int32_t n = FsRead(handle, buffer, sizeof buffer);
-        if (n <= 0) return n == 0 && total == size && ~crc == expectedCrc;
-        if ((uint32_t)n > size - total) return false;
-        total += (uint32_t)n;
+        if (n <= 0) return n == 0 && size == 0 && ~crc == expectedCrc;
+        if ((uint32_t)n > size) return false;
+        size -= (uint32_t)n;
         crc = Crc32(buffer, (uint32_t)n, crc);
     }
 }
