@@ -119,8 +119,8 @@ bool Enter(const char* path, bool whole) {
         if (i > DestinationLength && (c == '\\' || c == '/' || (end & whole)) && !Hold(prefix, i, end)) {
             return false;
         }
-        if (end) break;
         prefix[i] = c;
+        if (end) break;
     }
     return true;
 }
