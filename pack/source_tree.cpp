@@ -36,6 +36,72 @@ std::string UpperAscii(std::string s) {
     return s;
 }
 
+// Letter case folded as Windows folds it, so that a pattern matches the names the archive
+// would call the same; bytes that are not UTF-8 stand for themselves.
+std::vector<uint32_t> Folded(const std::string& text) {
+    std::vector<uint32_t> points;
+    if (!DecodeUtf8(text, &points)) points.assign(text.begin(), text.end());
+    for (uint32_t& u : points) u = FoldCase(u);
+    return points;
+}
+
+typedef std::vector<uint32_t> Word;
+
+std::vector<Word> SplitNames(const Word& path) {
+    std::vector<Word> parts(1);
+    for (uint32_t u : path) {
+        if (u == '/') parts.emplace_back();
+        else parts.back().push_back(u);
+    }
+    return parts;
+}
+
+// One name against one pattern name, `*` any run of characters and `?` one. On a mismatch
+// only the latest `*` takes one character more: an earlier `*` taking more could only
+// leave the later one less to do, so the time stays within pattern length x name length.
+bool NameMatches(const Word& p, const Word& s) {
+    size_t pi = 0, si = 0, star = SIZE_MAX, resume = 0;
+    while (si < s.size()) {
+        if (pi < p.size() && p[pi] == '*') {
+            star = ++pi;
+            resume = si;
+        } else if (pi < p.size() && (p[pi] == '?' || p[pi] == s[si])) {
+            ++pi;
+            ++si;
+        } else if (star != SIZE_MAX) {
+            pi = star;
+            si = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (pi < p.size() && p[pi] == '*') ++pi;
+    return pi == p.size();
+}
+
+// The same walk one level up: folder names are the characters, a `**` name is the star,
+// any other pattern name matches exactly one name.
+bool PathMatches(const std::vector<Word>& p, const std::vector<Word>& s) {
+    static const Word kAny = {'*', '*'};
+    size_t pi = 0, si = 0, star = SIZE_MAX, resume = 0;
+    while (si < s.size()) {
+        if (pi < p.size() && p[pi] == kAny) {
+            star = ++pi;
+            resume = si;
+        } else if (pi < p.size() && NameMatches(p[pi], s[si])) {
+            ++pi;
+            ++si;
+        } else if (star != SIZE_MAX) {
+            pi = star;
+            si = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (pi < p.size() && p[pi] == kAny) ++pi;
+    return pi == p.size();
+}
+
 struct FileInfo {
     bool IsFolder = false;
     uint64_t Size = 0;
@@ -49,22 +115,81 @@ struct FileInfo {
 // run lists all there is to fix; nothing is packed while there is any.
 class Walker {
 public:
-    explicit Walker(const WalkOptions& options) : options_(options) {}
+    explicit Walker(const WalkOptions& options) : options_(options) {
+        for (std::string pattern : options.Excludes) {
+            while (!pattern.empty() && pattern[0] == '/') pattern.erase(0, 1);   // names start at the top anyway
+            const bool folders = !pattern.empty() && pattern.back() == '/';
+            while (!pattern.empty() && pattern.back() == '/') pattern.pop_back();
+            (folders ? folderPatterns_ : patterns_).push_back(SplitNames(Folded(pattern)));
+        }
+    }
 
-    void AddRoot(const std::string& path) {
-        FileInfo info;
-        if (!Inspect(path, &info)) return;
-        if (info.IsFolder) {
-            const size_t before = entries_.size() + problems_.size();
-            WalkFolder(path, "", info);
-            if (entries_.size() + problems_.size() == before && options_.Warn)
-                options_.Warn(Quote(path) + ": empty folder, nothing packed from it");
+    void AddRoot(const SourceRoot& root) {
+        const std::string& path = root.Path;
+        if (!root.Grafted) {
+            std::string base = path;
+            const size_t slash = base.find_last_of('/');
+            if (slash != std::string::npos) base = base.substr(slash + 1);
+            FileInfo info;
+            if (!Inspect(path, &info)) return;
+            if (info.IsFolder) {
+                const size_t before = entries_.size() + problems_.size();
+                WalkFolder(path, "", "", info);
+                if (entries_.size() + problems_.size() == before && options_.Warn)
+                    options_.Warn(Quote(path) + ": empty folder, nothing packed from it");
+                return;
+            }
+            if (Excluded(base, false)) return;
+            AddEntry(path, base, "", info);
             return;
         }
-        std::string base = path;
-        const size_t slash = base.find_last_of('/');
-        if (slash != std::string::npos) base = base.substr(slash + 1);
-        AddEntry(path, base, "", info);
+        // NAME=SOURCE: the name is checked whole before anything is read, so that a name
+        // leaving the archive's top is refused even where the source is missing.
+        std::vector<std::string> parts;
+        std::string part;
+        for (size_t i = 0; i <= root.Name.size(); ++i) {
+            if (i == root.Name.size() || root.Name[i] == '/') {
+                if (part != ".") parts.push_back(part);
+                part.clear();
+            } else {
+                part += root.Name[i];
+            }
+        }
+        const bool keepOwnName = parts.size() > 1 && parts.back().empty();
+        if (keepOwnName) parts.pop_back();
+        for (const std::string& p : parts) {
+            std::string why = p == ".." ? "archive name leaves the top of the archive" : CheckComponent(p);
+            if (p.empty()) why = root.Name.empty() ? "archive name is empty"
+                                                   : "archive name starts with '/' or holds an empty folder name";
+            if (!why.empty()) return Problem(root.Name + "=" + path, why);
+        }
+        // A pattern naming the graft or a folder above it leaves it out unread.
+        std::string relative;
+        for (size_t i = 0; i < parts.size(); ++i) {
+            relative += (i ? "/" : "") + parts[i];
+            if (Excluded(relative, i + 1 < parts.size())) return;
+        }
+        FileInfo info;
+        if (!Inspect(path, &info)) return;
+        if (keepOwnName && !info.IsFolder) {
+            const size_t slash = path.find_last_of('/');
+            parts.push_back(slash == std::string::npos ? path : path.substr(slash + 1));
+        }
+        // The folders above it, with the source's times, merged with any of the same name.
+        std::string prefix;
+        relative.clear();
+        for (size_t i = 0; i < parts.size(); ++i) {
+            relative += (i ? "/" : "") + parts[i];
+            const bool last = i + 1 == parts.size();
+            FileInfo folder = info;
+            folder.IsFolder = true;
+            folder.Size = 0;
+            if (Excluded(relative, last ? info.IsFolder : true)) return;
+            const std::string name = AddEntry(path, parts[i], prefix, last ? info : folder);
+            if (name.empty()) return;
+            if (!last) prefix = name + "\\";
+            else if (info.IsFolder) WalkFolder(path, name + "\\", relative + "/", info);
+        }
     }
 
     std::vector<SourceEntry> Take() {
@@ -76,6 +201,24 @@ public:
     }
 
 private:
+    // Whether an archive name ('/'-separated UTF-8) is left out. Patterns for folders only
+    // apply when isFolder; foldersOnly asks those alone. The walk asks before an item is
+    // read, so that an excluded item's problems are not reported, and once more for the
+    // folder patterns when it turns out to be a folder.
+    bool Excluded(const std::string& relative, bool isFolder, bool foldersOnly = false) const {
+        if (patterns_.empty() && folderPatterns_.empty()) return false;
+        const std::vector<Word> names = SplitNames(Folded(relative));
+        if (!foldersOnly) {
+            for (const std::vector<Word>& p : patterns_)
+                if (PathMatches(p, names)) return true;
+        }
+        if (isFolder) {
+            for (const std::vector<Word>& p : folderPatterns_)
+                if (PathMatches(p, names)) return true;
+        }
+        return false;
+    }
+
     void Problem(const std::string& path, const std::string& reason) {
         problems_.push_back(Quote(path) + ": " + reason);
     }
@@ -145,8 +288,9 @@ private:
     }
 
     // namePrefix: the archive name of the folder with a trailing backslash, or empty at the
-    // top of a given folder.
-    void WalkFolder(const std::string& path, const std::string& namePrefix, const FileInfo& folder) {
+    // top of a given folder; relativePrefix: the same in UTF-8 with '/', for the patterns.
+    void WalkFolder(const std::string& path, const std::string& namePrefix,
+                    const std::string& relativePrefix, const FileInfo& folder) {
         DIR* dir = opendir(path.c_str());
         if (!dir) return Problem(path, std::string("cannot read folder: ") + strerror(errno));
         std::vector<std::string> names;
@@ -162,12 +306,14 @@ private:
         openFolders_.push_back(folder);
         for (const std::string& name : names) {
             const std::string child = JoinPath(path, name);
+            const std::string relative = relativePrefix + name;
             FileInfo info;
-            if (!Inspect(child, &info)) continue;
+            if (Excluded(relative, false) || !Inspect(child, &info)) continue;
+            if (info.IsFolder && Excluded(relative, true, true)) continue;
             std::string archiveName = AddEntry(child, name, namePrefix, info);
             // Below a refused folder, names are still checked, so that one run finds all.
             if (archiveName.empty()) archiveName = namePrefix + name;
-            if (info.IsFolder) WalkFolder(child, archiveName + "\\", info);
+            if (info.IsFolder) WalkFolder(child, archiveName + "\\", relative + "/", info);
         }
         openFolders_.pop_back();
     }
@@ -251,6 +397,7 @@ private:
     std::vector<std::string> problems_;
     std::vector<FileInfo> openFolders_;   // the folders being walked, outermost first
     std::map<std::string, Seen> names_;
+    std::vector<std::vector<Word>> patterns_, folderPatterns_;
 };
 
 }  // namespace
@@ -300,12 +447,42 @@ std::string JoinLines(const std::vector<std::string>& lines) {
 InputProblems::InputProblems(const std::vector<std::string>& lines)
     : PackError(JoinLines(lines)), Lines(lines) {}
 
+SourceRoot ParseSourceLine(const std::string& line) {
+    SourceRoot root;
+    std::string text;
+    for (size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c == '\\' && i + 1 < line.size() && (line[i + 1] == '=' || line[i + 1] == '\\')) {
+            text += line[++i];
+        } else if (c == '=' && !root.Grafted) {
+            root.Grafted = true;
+            root.Name = text;
+            text.clear();
+        } else {
+            text += c;
+        }
+    }
+    root.Path = text;
+    return root;
+}
+
+bool GlobMatches(const std::string& pattern, const std::string& name) {
+    return PathMatches(SplitNames(Folded(pattern)), SplitNames(Folded(name)));
+}
+
 std::vector<SourceEntry> WalkSources(const std::vector<std::string>& paths,
+                                     const WalkOptions& options) {
+    std::vector<SourceRoot> roots;
+    for (const std::string& p : paths) roots.push_back(SourceRoot{p, "", false});
+    return WalkSources(roots, options);
+}
+
+std::vector<SourceEntry> WalkSources(const std::vector<SourceRoot>& roots,
                                      const WalkOptions& options) {
     if (!IsSupportedCodePage(options.CodePage))
         throw PackError("code page " + std::to_string(options.CodePage) +
                         " is not supported (supported: " + SupportedCodePages() + ")");
     Walker walker(options);
-    for (const std::string& p : paths) walker.AddRoot(p);
+    for (const SourceRoot& r : roots) walker.AddRoot(r);
     return walker.Take();
 }

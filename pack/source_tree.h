@@ -26,7 +26,28 @@ struct WalkOptions {
     // Told one line ("'path': reason") for each item left out (a skipped link, a link to
     // nothing or into a folder that holds it) and each given folder that holds nothing.
     std::function<void(const std::string& line)> Warn;
+    // Globs matched against archive names ('/' between folders, letter case ignored as
+    // Windows ignores it): a match leaves the file, or the folder with all it holds, out.
+    // `*` and `?` stay within one name, `**` as a whole name spans zero or more folders,
+    // and a pattern ending in '/' matches folders only.
+    std::vector<std::string> Excludes;
 };
+
+// One thing to pack. Without a graft name, a folder's contents go to the top of the archive
+// and a file goes there by its own name; with one, the file or folder is placed under that
+// '/'-separated archive name (a name ending in '/' keeps a file's own name beneath it).
+struct SourceRoot {
+    std::string Path;
+    std::string Name;
+    bool Grafted = false;
+};
+
+// A line of a --files-from list: `SOURCE` or `NAME=SOURCE`, split at the first '=' not
+// written as `\=`; `\\` stands for one backslash, any other backslash for itself.
+SourceRoot ParseSourceLine(const std::string& line);
+
+// Whether the glob matches the archive name (both '/'-separated UTF-8), ignoring case.
+bool GlobMatches(const std::string& pattern, const std::string& name);
 
 // Every problem the walk found, one line each ("'path': reason"); what() joins them.
 struct InputProblems : PackError {
@@ -35,6 +56,8 @@ struct InputProblems : PackError {
 };
 
 // Walks the whole tree and throws InputProblems when anything of it cannot be packed.
+std::vector<SourceEntry> WalkSources(const std::vector<SourceRoot>& roots,
+                                     const WalkOptions& options);
 std::vector<SourceEntry> WalkSources(const std::vector<std::string>& paths,
                                      const WalkOptions& options);
 

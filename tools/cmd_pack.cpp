@@ -40,10 +40,20 @@ const char kPackUsage[] =
     "                      1254, 1257, 437, 932, 936, 949, 950\n"
     "  --threads N         streams compressed at once (default: one per processor)\n"
     "  --links MODE        symbolic links: follow (pack what they lead to) or skip (default follow)\n"
+    "  --exclude PATTERN   leave out what the archive name matches, a folder with all it holds\n"
+    "                      (repeatable; letter case ignored; '*' and '?' stay within one name,\n"
+    "                      '**' spans folders, a trailing '/' matches folders only)\n"
+    "  --files-from FILE   also pack what FILE lists ('-': standard input), one a line:\n"
+    "                      SOURCE, or NAME=SOURCE to place it under the archive name NAME;\n"
+    "                      '\\=' is a literal '=', '\\\\' a backslash; blank lines are skipped\n"
     "  -q                  no progress line and no summary\n"
     "  --block-size N      largest decoded block, 1..1048575 (testing)\n"
     "  --stored            stored blocks only (testing)\n"
     "  --table-sets N      most table sets per block, 1..63 (testing)\n"
+    "\n"
+    "Example: qar pack -o app.qar --exclude '**/*.pdb' --exclude 'tests/' build/\n"
+    "  with a list holding 'doc/manual=manual' and 'extra/readme.txt=README' for\n"
+    "  --files-from, adds the folder manual/ as doc/manual and README as extra/readme.txt.\n"
     "\n"
     "SOURCE_DATE_EPOCH, when set, caps every time stamp and stores the times in UTC, so\n"
     "that the archive is the same whatever the time zone.\n";
@@ -78,6 +88,29 @@ private:
 };
 
 int Usage(const std::string& message) { return UsageError("pack", message); }
+
+// Adds the lines of a --files-from list to roots; false when it cannot be read.
+bool ReadSourceList(const char* name, std::vector<SourceRoot>* roots) {
+    const bool standardInput = !strcmp(name, "-");
+    FILE* f = standardInput ? stdin : fopen(name, "rb");
+    if (!f) return false;
+    std::string text;
+    char chunk[65536];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, n);
+    const bool ok = !ferror(f);
+    if (!standardInput) fclose(f);
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();   // a list written on Windows
+        if (!line.empty()) roots->push_back(ParseSourceLine(line));
+    }
+    return ok;
+}
 
 bool ParseInt(const char* text, long low, long high, long* value) {
     char* end = nullptr;
@@ -187,6 +220,7 @@ int CmdPack(int argc, char** argv) {
     bool quiet = false;
     bool solid = false, streamSizeGiven = false;
     std::vector<std::string> paths;
+    std::vector<const char*> lists;
     bool optionsEnded = false;
 
     for (int i = 1; i < argc; ++i) {
@@ -238,6 +272,14 @@ int CmdPack(int argc, char** argv) {
             if (v && !strcmp(v, "follow")) walk.Links = LinkChoice::Follow;
             else if (v && !strcmp(v, "skip")) walk.Links = LinkChoice::Skip;
             else return Usage("--links needs follow or skip");
+        } else if (!strcmp(a, "--exclude")) {
+            const char* v = next(a);
+            if (!v || !*v) return Usage("--exclude needs a pattern");
+            walk.Excludes.push_back(v);
+        } else if (!strcmp(a, "--files-from")) {
+            const char* v = next(a);
+            if (!v || !*v) return Usage("--files-from needs a file name, or - for standard input");
+            lists.push_back(v);
         } else if (!strcmp(a, "--block-size")) {
             const char* v = next(a);
             long n;
@@ -255,7 +297,13 @@ int CmdPack(int argc, char** argv) {
         }
     }
     if (!out) return Usage("no output file given (-o)");
-    if (paths.empty()) return Usage("nothing to pack: give files or folders");
+    std::vector<SourceRoot> roots;
+    for (const std::string& p : paths) roots.push_back(SourceRoot{p, "", false});
+    for (const char* list : lists) {
+        if (!ReadSourceList(list, &roots))
+            return Usage(std::string("--files-from '") + list + "': cannot read: " + strerror(errno));
+    }
+    if (roots.empty()) return Usage("nothing to pack: give files or folders");
     if (solid && streamSizeGiven) return Usage("--solid and --stream-size exclude each other");
     if (solid) options.StreamSize = 0;
 
@@ -309,7 +357,7 @@ int CmdPack(int argc, char** argv) {
     walk.Warn = [](const std::string& line) { fprintf(stderr, "qar pack: %s\n", line.c_str()); };
     std::vector<SourceEntry> entries;
     try {
-        entries = WalkSources(paths, walk);
+        entries = WalkSources(roots, walk);
     } catch (const InputProblems& e) {
         for (const std::string& line : e.Lines) fprintf(stderr, "qar pack: %s\n", line.c_str());
         fprintf(stderr, "qar pack: %zu problem%s in the input (archive '%s' not written)\n",

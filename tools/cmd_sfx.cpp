@@ -127,6 +127,13 @@ int ParseArgs(int argc, char** argv, SfxArgs* args) {
             args->PackArgs.push_back(v);
             continue;
         }
+        if (a == "--exclude" || a == "--files-from") {
+            // Their values go to packing too, even one that looks like an option of sfx.
+            if (i + 1 >= argc) return UsageError("sfx", a + " needs a value");
+            args->PackArgs.push_back(a);
+            args->PackArgs.push_back(argv[++i]);
+            continue;
+        }
         if (a == "--no-run") {
             args->NoRun = true;
             continue;

@@ -228,6 +228,108 @@ TEST(SourceTree, RefusesLinksCaseClashesAndLongNames) {
     EXPECT_NE(Refusal({"/nonexistent/qar/path"}).find("/nonexistent/qar/path"), std::string::npos);
 }
 
+// Patterns against archive names: '*' and '?' within one name, '**' across folders, letter
+// case folded as Windows folds it, and a matching folder leaves everything below it out.
+TEST(SourceTree, ExcludePatterns) {
+    EXPECT_TRUE(GlobMatches("*.pdb", "a.pdb"));
+    EXPECT_FALSE(GlobMatches("*.pdb", "bin/a.pdb"));
+    EXPECT_FALSE(GlobMatches("bin*", "bin/a"));
+    EXPECT_FALSE(GlobMatches("a?b", "a/b"));
+    EXPECT_TRUE(GlobMatches("a?c", "abc"));
+    EXPECT_FALSE(GlobMatches("a?c", "ac"));
+    EXPECT_TRUE(GlobMatches("**/*.pdb", "a.pdb"));
+    EXPECT_TRUE(GlobMatches("**/*.pdb", "x/y/a.pdb"));
+    EXPECT_TRUE(GlobMatches("x/**/a", "x/a"));
+    EXPECT_TRUE(GlobMatches("x/**/a", "x/p/q/a"));
+    EXPECT_FALSE(GlobMatches("x/**/a", "y/p/a"));
+    EXPECT_TRUE(GlobMatches("*.PDB", "\xc3\x84.pdb"));
+    EXPECT_TRUE(GlobMatches("\xc3\xa4*", "\xc3\x84.pdb"));   // a-umlaut against A-umlaut
+    EXPECT_FALSE(GlobMatches("a*", "ba"));                   // anchored at both ends
+    // Patterns that would take exponential time with naive backtracking.
+    EXPECT_FALSE(GlobMatches("*a*a*a*a*a*a*a*a*a*a*a*a*a*b", std::string(20000, 'a')));
+    std::string deep;
+    for (int i = 0; i < 2000; ++i) deep += "a*a/";
+    EXPECT_FALSE(GlobMatches("**/a*/**/a*/**/a*/**/a*/**/a*/**/b", deep + "aa"));
+    EXPECT_TRUE(GlobMatches("**/a*/**/a*/**/a*/**/a*/**/a*/**/b", deep + "b"));
+
+    TempTree t;
+    t.Folder("bin");
+    t.File("bin/app.exe");
+    t.File("bin/app.PDB");
+    t.File("top.pdb");
+    t.Folder("Tests");
+    t.Folder("Tests/deep");
+    t.File("Tests/deep/t");
+    t.Folder("keep");
+    t.File("keep/tests");   // a file: a folder-only pattern leaves it in
+    mkfifo(t.Path("secret").c_str(), 0644);   // excluded, so never inspected nor a problem
+    WalkOptions options;
+    options.Excludes = {"**/*.pdb", "**/tests/", "secret"};
+    const std::vector<std::string> expected = {"bin/", "bin\\app.exe", "keep/", "keep\\tests"};
+    EXPECT_EQ(Names(WalkSources({t.Root()}, options)), expected);
+}
+
+// NAME=SOURCE places a file or folder under another archive name; the folders above it
+// come first and merge with those of the same name.
+TEST(SourceTree, GraftPoints) {
+    const SourceRoot plain = ParseSourceLine("dir/file");
+    EXPECT_FALSE(plain.Grafted);
+    EXPECT_EQ(plain.Path, "dir/file");
+    const SourceRoot graft = ParseSourceLine("a\\=b/c=d=e\\\\f\\g");
+    EXPECT_TRUE(graft.Grafted);
+    EXPECT_EQ(graft.Name, "a=b/c");
+    EXPECT_EQ(graft.Path, "d=e\\f\\g");
+
+    TempTree t;
+    t.Folder("man");
+    t.Folder("man/en");
+    t.File("man/en/index.html");
+    t.File("README", "readme");
+    t.Folder("tree");
+    t.File("tree/x");
+    const std::vector<SourceRoot> roots = {
+        {t.Path("tree"), "", false},
+        {t.Path("man"), "doc/manual", true},
+        {t.Path("README"), "doc/read me.txt", true},
+        {t.Path("README"), "extra/", true},
+    };
+    const std::vector<std::string> expected = {
+        "x", "doc/", "doc\\manual/", "doc\\manual\\en/", "doc\\manual\\en\\index.html",
+        "doc\\read me.txt", "extra/", "extra\\README",
+    };
+    const std::vector<SourceEntry> entries = WalkSources(roots, WalkOptions());
+    EXPECT_EQ(Names(entries), expected);
+    EXPECT_EQ(entries[5].Path, t.Path("README"));
+    EXPECT_EQ(entries[5].Size, 6u);
+    WalkOptions options;
+    options.Excludes = {"doc/manual/en"};
+    EXPECT_EQ(Names(WalkSources(roots, options)).size(), expected.size() - 2);
+
+    // Every problem in one pass: a name leaving the top, an empty or absolute one, a name
+    // Windows refuses, a clash between a graft and a walked file, a missing source.
+    const std::vector<SourceRoot> bad = {
+        {t.Path("tree"), "", false},
+        {t.Path("README"), "../up", true},
+        {t.Path("README"), "", true},
+        {t.Path("README"), "/abs", true},
+        {t.Path("README"), "a/b?", true},
+        {t.Path("README"), "X", true},
+        {t.Path("nothing"), "n", true},
+    };
+    try {
+        WalkSources(bad, WalkOptions());
+        ADD_FAILURE() << "accepted";
+    } catch (const InputProblems& e) {
+        ASSERT_EQ(e.Lines.size(), 6u) << e.what();
+        EXPECT_NE(e.Lines[0].find("leaves the top"), std::string::npos) << e.Lines[0];
+        EXPECT_NE(e.Lines[1].find("is empty"), std::string::npos) << e.Lines[1];
+        EXPECT_NE(e.Lines[2].find("starts with '/'"), std::string::npos) << e.Lines[2];
+        EXPECT_NE(e.Lines[3].find("character ?"), std::string::npos) << e.Lines[3];
+        EXPECT_NE(e.Lines[4].find("letter case"), std::string::npos) << e.Lines[4];
+        EXPECT_NE(e.Lines[5].find(t.Path("nothing")), std::string::npos) << e.Lines[5];
+    }
+}
+
 TEST(SourceTree, UnreadableFilesAndFolders) {
     if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
     TempTree t;
