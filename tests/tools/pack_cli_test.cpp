@@ -133,6 +133,8 @@ TEST(PackCli, UsageErrors) {
     EXPECT_EQ(Qar("pack --block-size 1048576 -o " + s("a.qar") + " " + s("f")).Status, 2);
     EXPECT_EQ(Qar("pack --table-sets 64 -o " + s("a.qar") + " " + s("f")).Status, 2);
     EXPECT_EQ(Qar("pack --bogus -o " + s("a.qar") + " " + s("f")).Status, 2);
+    EXPECT_EQ(Qar("pack -o " + s("a.qar") + " " + s("f") + " --exclude").Status, 2);
+    EXPECT_EQ(Qar("pack --files-from " + s("no-list") + " -o " + s("a.qar")).Status, 2);
     const Result cp = Qar("pack --codepage 65001 -o " + s("a.qar") + " " + s("f"));
     EXPECT_EQ(cp.Status, 2);
     EXPECT_NE(cp.Output.find("65001"), std::string::npos);
@@ -177,6 +179,37 @@ TEST(PackCli, RefusalsLeaveNoOutputBehind) {
     const Result missingFolder = Qar("pack -o " + s("nowhere/c.qar") + " " + s("in"));
     EXPECT_EQ(missingFolder.Status, 1);
     EXPECT_NE(missingFolder.Output.find(s("nowhere/c.qar")), std::string::npos);
+}
+
+// --exclude and --files-from together with paths: what is extracted is the tree as placed,
+// and a bad line of the list is reported with the rest, nothing written.
+TEST(PackCli, ExcludeAndFilesFrom) {
+    Scratch s;
+    s.Write("in/bin/app.exe", "app");
+    s.Write("in/bin/app.pdb", "symbols");
+    s.Write("in/Tests/t.txt", "test");
+    s.Write("manual/index.html", "manual");
+    s.Write("a=b", "equals");
+    s.Write("list", "doc/manual=" + s("manual") + "\r\n\n" + "extra/c\\=d=" + s("a\\=b") + "\n");
+    const Result pack = Qar("pack -q --exclude '*/*.PDB' --exclude tests -o " + s("a.qar") + " " +
+                            s("in") + " --files-from " + s("list"));
+    ASSERT_EQ(pack.Status, 0) << pack.Output;
+    fs::create_directories(s("out"));
+    const Result extract = Qar("extract -q -y " + s("a.qar") + " -d " + s("out"));
+    ASSERT_EQ(extract.Status, 0) << extract.Output;
+    const std::map<std::string, std::vector<uint8_t>> expected = {
+        {"bin", {'/'}}, {"bin/app.exe", {'a', 'p', 'p'}}, {"doc", {'/'}}, {"doc/manual", {'/'}},
+        {"doc/manual/index.html", {'m', 'a', 'n', 'u', 'a', 'l'}}, {"extra", {'/'}},
+        {"extra/c=d", {'e', 'q', 'u', 'a', 'l', 's'}},
+    };
+    EXPECT_TRUE(Snapshot(s("out")) == expected);
+
+    s.Write("bad", "../up=" + s("manual") + "\nbin/app.exe=" + s("a=b") + "\n");
+    const Result bad = Qar("pack -q -o " + s("b.qar") + " " + s("in") + " --files-from " + s("bad"));
+    EXPECT_EQ(bad.Status, 2);
+    EXPECT_NE(bad.Output.find("leaves the top"), std::string::npos) << bad.Output;
+    EXPECT_NE(bad.Output.find("same archive name"), std::string::npos) << bad.Output;
+    EXPECT_FALSE(fs::exists(s("b.qar")));
 }
 
 // The progress line appears on a terminal only, and -q silences it there too.
