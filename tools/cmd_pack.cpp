@@ -51,9 +51,10 @@ const char kPackUsage[] =
     "  --stored            stored blocks only (testing)\n"
     "  --table-sets N      most table sets per block, 1..63 (testing)\n"
     "\n"
-    "Example: qar pack -o app.qar --exclude '**/*.pdb' --exclude 'tests/' build/\n"
-    "  with a list holding 'doc/manual=manual' and 'extra/readme.txt=README' for\n"
-    "  --files-from, adds the folder manual/ as doc/manual and README as extra/readme.txt.\n"
+    "Example: qar pack -o app.qar --exclude '**/*.pdb' --exclude '**/tests/' \\\n"
+    "             --files-from extra.txt build/\n"
+    "  packs build/ without its .pdb files and folders named tests, and with the line\n"
+    "  'doc/manual=manual' in extra.txt the folder manual/ as doc/manual beside them.\n"
     "\n"
     "SOURCE_DATE_EPOCH, when set, caps every time stamp and stores the times in UTC, so\n"
     "that the archive is the same whatever the time zone.\n";

@@ -58,7 +58,9 @@ const char kSfxUsage[] =
     "                           packing, the pack option --codepage counts)\n"
     "Folders are absolute Windows paths of at most 259 characters.\n"
     "\n"
-    "Pack options are those of `qar pack` (see `qar pack --help`).\n";
+    "Pack options are those of `qar pack` (see `qar pack --help`), --exclude PATTERN and\n"
+    "--files-from FILE among them, for instance:\n"
+    "  qar sfx -o setup.exe --exclude '**/*.pdb' --exclude '**/tests/' --files-from extra.txt build/\n";
 
 struct SfxArgs {
     std::string Output;
