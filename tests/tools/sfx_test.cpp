@@ -328,6 +328,14 @@ TEST_F(Sfx, CommandJoinsStubAndArchiveOrWritesNothing) {
     // Packing the tree directly gives the same installer as packing first.
     ASSERT_EQ(RunQar("sfx -q --stub '" + stub + "' -o '" + dir + "/direct.exe' '" + dir + "/tree'"), 0);
     EXPECT_EQ(ReadAll(dir + "/direct.exe"), setup);
+    // --exclude and --files-from reach packing, even with a value that looks like an option
+    // of sfx; a graft of the folder gives the same installer again.
+    std::ofstream(dir + "/list") << "sub=" << dir << "/tree/sub\n";
+    ASSERT_EQ(RunQar("sfx -q --stub '" + stub + "' -o '" + dir + "/graft.exe' --exclude -o --files-from '" +
+                     dir + "/list'"), 0);
+    EXPECT_EQ(ReadAll(dir + "/graft.exe"), setup);
+    EXPECT_EQ(RunQar("sfx -q --stub '" + stub + "' -o '" + dir + "/none.exe' --exclude '*' '" + dir + "/tree'"), 1);
+    EXPECT_FALSE(fs::exists(dir + "/none.exe"));
 
     // Refusals leave no output behind.
     fs::remove(out);
