@@ -134,9 +134,11 @@ public:
             if (!Inspect(path, &info)) return;
             if (info.IsFolder) {
                 const size_t before = entries_.size() + problems_.size();
+                excluded_ = false;
                 WalkFolder(path, "", "", info);
                 if (entries_.size() + problems_.size() == before && options_.Warn)
-                    options_.Warn(Quote(path) + ": empty folder, nothing packed from it");
+                    options_.Warn(Quote(path) + (excluded_ ? ": nothing packed from it, all it holds is excluded"
+                                                           : ": empty folder, nothing packed from it"));
                 return;
             }
             if (Excluded(base, false)) return;
@@ -205,16 +207,16 @@ private:
     // apply when isFolder; foldersOnly asks those alone. The walk asks before an item is
     // read, so that an excluded item's problems are not reported, and once more for the
     // folder patterns when it turns out to be a folder.
-    bool Excluded(const std::string& relative, bool isFolder, bool foldersOnly = false) const {
+    bool Excluded(const std::string& relative, bool isFolder, bool foldersOnly = false) {
         if (patterns_.empty() && folderPatterns_.empty()) return false;
         const std::vector<Word> names = SplitNames(Folded(relative));
         if (!foldersOnly) {
             for (const std::vector<Word>& p : patterns_)
-                if (PathMatches(p, names)) return true;
+                if (PathMatches(p, names)) return excluded_ = true;
         }
         if (isFolder) {
             for (const std::vector<Word>& p : folderPatterns_)
-                if (PathMatches(p, names)) return true;
+                if (PathMatches(p, names)) return excluded_ = true;
         }
         return false;
     }
@@ -398,6 +400,7 @@ private:
     std::vector<FileInfo> openFolders_;   // the folders being walked, outermost first
     std::map<std::string, Seen> names_;
     std::vector<std::vector<Word>> patterns_, folderPatterns_;
+    bool excluded_ = false;   // whether anything was left out since AddRoot began a folder
 };
 
 }  // namespace
