@@ -117,7 +117,9 @@ class Walker {
 public:
     explicit Walker(const WalkOptions& options) : options_(options) {
         for (std::string pattern : options.Excludes) {
-            while (!pattern.empty() && pattern[0] == '/') pattern.erase(0, 1);   // names start at the top anyway
+            // Names start at the top anyway: a leading '/' or "./" changes nothing.
+            while (pattern.compare(0, 1, "/") == 0 || pattern.compare(0, 2, "./") == 0)
+                pattern.erase(0, pattern[0] == '/' ? 1 : 2);
             const bool folders = !pattern.empty() && pattern.back() == '/';
             while (!pattern.empty() && pattern.back() == '/') pattern.pop_back();
             (folders ? folderPatterns_ : patterns_).push_back(SplitNames(Folded(pattern)));
