@@ -3,6 +3,8 @@ file(GLOB pack_src CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/pack/*.cpp)
 if(pack_src)
   add_library(qar_pack STATIC ${pack_src})
   target_include_directories(qar_pack PUBLIC ${CMAKE_SOURCE_DIR})
+  # Names are checked by the installer's own rules (extract/paths.h).
+  target_link_libraries(qar_pack PUBLIC ${QAR_CORE})
 endif()
 
 # The commands live in a library (qar_tools) so that tests/tools can call them; `qar` is

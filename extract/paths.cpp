@@ -21,9 +21,9 @@ bool Dropped(const char* set, char c) { return c != 0 && FindChar(set, c) != nul
 
 char Upper(char c) { return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c; }
 
-// True when the component [first, end) names a device on Windows: CON, PRN, AUX, NUL, COM1
-// to COM9, LPT1 to LPT9, CONIN$ or CONOUT$, in any case, with any extension and with spaces
-// before it. Such a name opens the device in every folder instead of a file.
+}  // namespace
+
+// Such a name opens the device in every folder instead of a file.
 bool IsDeviceName(const char* first, const char* end) {
     const char* stop = first;
     while (stop < end && *stop != '.') ++stop;
@@ -46,8 +46,6 @@ bool IsDeviceName(const char* first, const char* end) {
     }
     return false;
 }
-
-}  // namespace
 
 char* FindChar(const char* text, char c) {
     for (;; ++text) {

@@ -13,6 +13,11 @@ int CreateFolderTree(const char* path);
 // something other than its own file: no control characters, no component ending in a full
 // stop or a space, no device name (CON, NUL, COM1, ...). Both slashes count as separators.
 bool IsContainedName(const char* name);
+// True when the component [first, end) names a device on Windows: CON, PRN, AUX, NUL, COM1
+// to COM9, LPT1 to LPT9, CONIN$ or CONOUT$, in any case, with any extension and with spaces
+// before it. `qar` refuses such names in what it packs and in the product's folders by this
+// same rule.
+bool IsDeviceName(const char* first, const char* end);
 
 char* FindChar(const char* text, char c);
 char* FindLastChar(const char* text, char c);

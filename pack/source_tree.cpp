@@ -13,6 +13,7 @@
 
 #include "pack/code_pages.h"
 #include "pack/dos_time.h"
+#include "pack/windows_names.h"
 
 namespace {
 
@@ -27,13 +28,6 @@ std::string Quote(const std::string& s) { return "'" + s + "'"; }
 std::string JoinPath(const std::string& folder, const std::string& name) {
     if (!folder.empty() && folder.back() == '/') return folder + name;
     return folder + "/" + name;
-}
-
-std::string UpperAscii(std::string s) {
-    for (char& c : s) {
-        if (c >= 'a' && c <= 'z') c = (char)(c - 0x20);
-    }
-    return s;
 }
 
 // Letter case folded as Windows folds it, so that a pattern matches the names the archive
@@ -162,7 +156,8 @@ public:
         const bool keepOwnName = parts.size() > 1 && parts.back().empty();
         if (keepOwnName) parts.pop_back();
         for (const std::string& p : parts) {
-            std::string why = p == ".." ? "archive name leaves the top of the archive" : CheckComponent(p);
+            std::string why = p == ".." ? "archive name leaves the top of the archive"
+                                        : CheckComponent(p, options_.CodePage);
             if (p.empty()) why = root.Name.empty() ? "archive name is empty"
                                                    : "archive name starts with '/' or holds an empty folder name";
             if (!why.empty()) return Problem(root.Name + "=" + path, why);
@@ -326,7 +321,7 @@ private:
     // it is refused.
     std::string AddEntry(const std::string& path, const std::string& component,
                          const std::string& namePrefix, const FileInfo& info) {
-        const std::string why = CheckComponent(component);
+        const std::string why = CheckComponent(component, options_.CodePage);
         if (!why.empty()) {
             Problem(path, why);
             return "";
@@ -407,30 +402,12 @@ private:
 
 }  // namespace
 
-std::string CheckComponent(const std::string& component) {
-    if (component.empty()) return "empty name";
-    for (unsigned char c : component) {
-        if (c < 0x20) return "name holds a control character";
-        if (strchr("<>:\"|?*\\", c)) return std::string("name holds the character ") + (char)c +
-                                           ", which Windows does not allow";
-    }
-    const char last = component.back();
-    if (last == '.' || last == ' ') return "name ends with a dot or a space";
-    // Device names are reserved with any extension, and with spaces before it.
-    std::string base = component.substr(0, component.find('.'));
-    while (!base.empty() && base.back() == ' ') base.pop_back();
-    base = UpperAscii(base);
-    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-    bool reserved = false;
-    for (const char* d : kDevices) reserved = reserved || base == d;
-    const bool port = base.size() >= 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0);
-    // COM1..COM9 and LPT1..LPT9, and with the superscript digits 1, 2, 3 (UTF-8 C2 B9/B2/B3).
-    if (port && base.size() == 4 && base[3] >= '1' && base[3] <= '9') reserved = true;
-    if (port && base.size() == 5 && (uint8_t)base[3] == 0xC2 &&
-        ((uint8_t)base[4] == 0xB9 || (uint8_t)base[4] == 0xB2 || (uint8_t)base[4] == 0xB3))
-        reserved = true;
-    if (reserved) return "name " + base + " is reserved for a device on Windows";
-    return "";
+std::string CheckComponent(const std::string& component, int codePage) {
+    // Checked as the archive will hold it, in its code page, where the installer checks it.
+    std::string converted, why;
+    if (!ToCodePage(component, codePage, &converted, &why)) return "name " + why;
+    why = WindowsNameProblem(converted);
+    return why.empty() ? why : "name " + why;
 }
 
 std::string ConvertName(const std::string& utf8, int codePage, const std::string& path) {

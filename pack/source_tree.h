@@ -61,9 +61,10 @@ std::vector<SourceEntry> WalkSources(const std::vector<SourceRoot>& roots,
 std::vector<SourceEntry> WalkSources(const std::vector<std::string>& paths,
                                      const WalkOptions& options);
 
-// Checks one name component (UTF-8) against what Windows allows in a file name; returns
-// an empty string when it is fine, else the reason.
-std::string CheckComponent(const std::string& component);
+// Checks one name component (UTF-8), as the archive's code page holds it, against what
+// Windows allows in a file name (WindowsNameProblem); returns an empty string when it is
+// fine, else the reason.
+std::string CheckComponent(const std::string& component, int codePage);
 
 // Converts a UTF-8 name into the code page; throws PackError (naming path) when it is not
 // valid UTF-8 or has a character the code page cannot represent.

@@ -5,6 +5,7 @@
 
 #include "archive/records.h"
 #include "pack/code_pages.h"
+#include "pack/windows_names.h"
 #include "profile/product.h"
 #include "profile/profile.h"
 
@@ -29,39 +30,20 @@ void PutText(uint8_t* p, uint32_t room, const std::string& text) {
 
 bool Fits(const std::string& text, uint32_t room) { return text.size() < room; }
 
-// Characters Windows allows in no file or folder name, besides the separator.
-bool ForbiddenInName(unsigned char c) {
-    return c < 0x20 || c == 0x7F || strchr("<>:\"/|?*", c) != nullptr;
-}
-
-// The components of a backslash-separated path: none empty, none "." or "..", none ending in
-// a dot or a space (Windows would drop those), no forbidden character.
+// The components of a backslash-separated path, each a name Windows allows
+// (WindowsNameProblem): none empty, none "." or "..", none a device's.
 bool ComponentsAreSound(const std::string& path, size_t from, std::string* why) {
-    size_t start = from;
     while (true) {
-        size_t end = path.find('\\', start);
-        std::string part = path.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (part.empty()) {
-            *why = "has an empty component";
+        const size_t end = path.find('\\', from);
+        const std::string part = path.substr(from, end == std::string::npos ? end : end - from);
+        const std::string problem = WindowsNameProblem(part);
+        if (!problem.empty()) {
+            *why = part.empty() ? "has an empty component"
+                                : "has a component, " + part + ", that " + problem;
             return false;
-        }
-        if (part == "." || part == "..") {
-            *why = "has a component . or ..";
-            return false;
-        }
-        if (part.back() == '.' || part.back() == ' ') {
-            *why = "has a component ending in a dot or a space";
-            return false;
-        }
-        for (unsigned char c : part) {
-            if (ForbiddenInName(c)) {
-                *why = c < 0x20 || c == 0x7F ? "holds a control character"
-                                              : std::string("holds the character ") + (char)c;
-                return false;
-            }
         }
         if (end == std::string::npos) return true;
-        start = end + 1;
+        from = end + 1;
     }
 }
 

@@ -7,6 +7,9 @@
 
 #include "extract/paths.h"
 #include "profile/profile.h"
+#include "tests/support/windows_name_cases.h"
+
+using namespace qartest;
 
 namespace {
 
@@ -69,6 +72,15 @@ TEST(IsContainedName, RefusesNamesThatLeaveTheFolder) {
     for (const char* good : {"a", "a\\b\\c.txt", "..a", "nul1", "com0", "com", "lpt\xB4", "x.con",
                              "a\\...b", ".profile", "sub\\", "x y\\z", ""}) {
         EXPECT_TRUE(IsContainedName(good)) << good;
+    }    // Each name on its own, as a folder on the way and as the last component.
+    for (const char* name : kAliasingNames) {
+        EXPECT_FALSE(IsContainedName(name)) << name;
+        EXPECT_FALSE(IsContainedName((std::string("sub\\") + name + "\\x").c_str())) << name;
+        EXPECT_FALSE(IsContainedName((std::string("sub/") + name).c_str())) << name;
+    }
+    for (const char* name : kSoundNames) {
+        EXPECT_TRUE(IsContainedName(name)) << name;
+        EXPECT_TRUE(IsContainedName((std::string("sub\\") + name + "\\x").c_str())) << name;
     }
 }
 

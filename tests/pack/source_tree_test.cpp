@@ -12,6 +12,9 @@
 #include "archive/records.h"
 #include "pack/code_pages.h"
 #include "pack/source_tree.h"
+#include "tests/support/windows_name_cases.h"
+
+using namespace qartest;
 
 namespace {
 
@@ -133,6 +136,19 @@ TEST(SourceTree, RefusesNamesWindowsCannotHold) {
         one.File(name);
         const std::string why = Refusal({one.Root()});
         EXPECT_NE(why.find(one.Path(name)), std::string::npos) << name << ": " << why;
+    }
+    // The names the installer refuses to extract, and those Windows cannot make, are
+    // refused here as the archive's code page holds them.
+    for (int codePage : {1252, 1250}) {
+        for (const char* name : kAliasingNames) {
+            EXPECT_NE(CheckComponent(FromCodePage(name, codePage), codePage), "") << name;
+        }
+        for (const char* name : kForbiddenCharacterNames) {
+            EXPECT_NE(CheckComponent(FromCodePage(name, codePage), codePage), "") << name;
+        }
+    }
+    for (const char* name : kSoundNames) {
+        EXPECT_EQ(CheckComponent(FromCodePage(name, 1252), 1252), "") << name;
     }
     const char* good[] = {"COM10", "console", "LPT0", "CONx.txt", "a.b.c", ".hidden", "x y", "caf\xC3\xA9",
                           "COM\xC2\xB9" "0", "LPT\xC2\xB4"};

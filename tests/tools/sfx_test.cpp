@@ -19,6 +19,7 @@
 #include "profile/profile.h"
 #include "startup/integrity.h"
 #include "tests/support/fake_stub.h"
+#include "tests/support/windows_name_cases.h"
 #include "tools/product_values.h"
 #include "tools/sfx_image.h"
 
@@ -177,6 +178,26 @@ TEST_F(Sfx, ProductValuesTheInstallerCannotUseAreRefused) {
         v.*b.Field = b.Value;
         EXPECT_FALSE(CheckProductValues(v, &error)) << b.Value;
     }
+    // Folders and the program hold names as the installer extracts them: a folder of a
+    // name it would refuse, or one Windows cannot make, is refused here too.
+    auto folderAndProgram = [&](const std::string& name) {
+        ProductValues folder = good, program = good;
+        folder.Folder = "C:\\" + name + "\\Acme";
+        program.Program = "bin\\" + name;
+        return std::make_pair(CheckProductValues(folder, &error), CheckProductValues(program, &error));
+    };
+    for (const char* name : kAliasingNames) {
+        EXPECT_EQ(folderAndProgram(name), std::make_pair(false, false)) << name;
+    }
+    for (const char* name : kForbiddenCharacterNames) {
+        EXPECT_EQ(folderAndProgram(name), std::make_pair(false, false)) << name;
+    }
+    for (const char* name : kSoundNames) {
+        EXPECT_EQ(folderAndProgram(name), std::make_pair(true, true)) << name;
+    }
+    ProductValues driveRelative = good;
+    driveRelative.Folder = "C:Product";
+    EXPECT_FALSE(CheckProductValues(driveRelative, &error));
     std::string converted;
     EXPECT_TRUE(ToCodePage("Caf\xC3\xA9", 1252, &converted, &error));
     EXPECT_EQ(converted, "Caf\xE9");
