@@ -68,8 +68,8 @@ set(QAR_PACKAGE_MAINTAINER "qar maintainers <maintainers@users.noreply.c-seed-72
 set(CPACK_PACKAGE_CONTACT "${QAR_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${QAR_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "self-extracting installers for Windows, built and reviewed on Linux")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
-qar packs files and folders into an archive with a strong compressor and makes
+# CPack puts the summary on the Description line, this text beneath it.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "qar packs files and folders into an archive with a strong compressor and makes
 of it a small self-extracting installer for 32-bit or 64-bit Windows, which
 checks its own image and every file it extracts. qar list, test and extract
 let a reviewer look inside an archive or an installer without running it.")
