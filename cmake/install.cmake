@@ -42,8 +42,13 @@ add_custom_target(qar_completion ALL DEPENDS ${CMAKE_BINARY_DIR}/qar.bash)
 install(FILES ${CMAKE_BINARY_DIR}/qar.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
         RENAME qar)
 
+# The changelog, compressed as Debian keeps it; a new version gets its entry there.
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/changelog.gz
+  COMMAND gzip -9nc ${CMAKE_SOURCE_DIR}/dist/changelog > ${CMAKE_BINARY_DIR}/changelog.gz
+  DEPENDS ${CMAKE_SOURCE_DIR}/dist/changelog)
+add_custom_target(qar_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/changelog.gz)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/dist/copyright
-        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+        ${CMAKE_BINARY_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # The install tree, checked by tests/install/check: the program runs from it, the manual
