@@ -477,6 +477,22 @@ TEST_F(Sfx, DamagedResourceDirectoriesAreRefused) {
     image = bare;
     WriteLe32(&image[pe + entry], 0x7FFFFFF0u);            // the directory outside every section
     EXPECT_FALSE(ReadResources(image, &resources, &error));
+    // Each level's table shared by every entry above it: 60 types of 60 names in 60
+    // languages, far more resources than the bytes that list them.
+    image = bare;
+    const uint32_t table = 16 + 60 * 8, data = 3 * table;
+    memcpy(&image[directory + data], &bare[directory + 0xA0], 16);   // a data entry of the stub's own
+    for (uint32_t level = 0; level < 3; ++level) {
+        uint8_t* t = &image[directory + level * table];
+        memset(t, 0, 16);
+        WriteLe16(t + 14, 60);
+        for (uint32_t i = 0; i < 60; ++i) {
+            WriteLe32(t + 16 + 8 * i, i + 1);
+            WriteLe32(t + 16 + 8 * i + 4, level < 2 ? 0x80000000u | (level + 1) * table : data);
+        }
+    }
+    EXPECT_FALSE(ReadResources(image, &resources, &error));
+    EXPECT_NE(error.find("more entries"), std::string::npos) << error;
     // Every byte of the directory and its data entries changed in turn.
     for (uint32_t i = directory; i < directory + 0xD0; ++i) {
         image = bare;
