@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "pack/code_pages.h"
+#include "tools/archive_file.h"
 #include "tools/icon_file.h"
 #include "tools/pe_resources.h"
 
@@ -181,6 +182,13 @@ int PutInstallerResources(const InstallerResourceOptions& options, int codePage,
         fprintf(stderr, "qar sfx: %s: cannot take the icon or version information: %s\n",
                 stubName.c_str(), error.c_str());
         return 1;
+    }
+    // The stub finds its profile by bytes that must occur once in its image.
+    uint32_t rva;
+    if (FindStubProfile(stub->data(), (uint32_t)stub->size(), &rva) == kProfileTwice) {
+        fprintf(stderr, "qar sfx: the icon or version information holds the bytes by which the "
+                "installer finds its own profile; it could not start\n");
+        return 2;
     }
     return 0;
 }

@@ -753,6 +753,12 @@ TEST_F(Sfx, CommandAddsIconAndVersionOnlyWhenAsked) {
     std::ofstream(dir + "/bad.ico") << "GIF89a, not an icon";
     EXPECT_EQ(RunQar(base + "--icon '" + dir + "/bad.ico'"), 2);
     EXPECT_EQ(RunQar(base + "--icon '" + dir + "/missing.ico'"), 1);
+    std::vector<uint8_t> icon = TestIcon();   // its PNG image, the last bytes, carries the anchor
+    uint8_t anchor[30];
+    ProfileAnchor(anchor);
+    memcpy(&icon[icon.size() - sizeof anchor], anchor, sizeof anchor);
+    WriteAll(dir + "/anchor.ico", icon);
+    EXPECT_EQ(RunQar(base + "--icon '" + dir + "/anchor.ico'"), 2);
     EXPECT_EQ(RunQar(base + "--product-version 1.2.70000"), 2);
     EXPECT_EQ(RunQar(base + "--company '\xD0\x96'"), 2);
     EXPECT_EQ(RunQar(base + "--company"), 2);
