@@ -176,7 +176,7 @@ size_t DecodeStream(int fd, uint8_t* window, size_t blocks) {
     FsSeek(fd, 0, kFileBegin);
     State.ArchiveFile = fd;
     State.FilePosition = 0;
-    State.StreamStarted = 0;
+    State.Stream.StreamStarted = 0;
     size_t produced = 0;
     for (size_t b = 0; b < blocks; ++b) {
         if (RefillInput(true) != 0) return 0;
@@ -187,7 +187,7 @@ size_t DecodeStream(int fd, uint8_t* window, size_t blocks) {
         int32_t r = DecodeLzBlock(window, (uint32_t)produced, decodedSize);
         if (r < 0) return 0;
         produced += (size_t)r;
-        State.StreamStarted = 1;
+        State.Stream.StreamStarted = 1;
         State.NextBlockPosition = State.FilePosition;
     }
     return produced;

@@ -51,8 +51,8 @@ QarDecodeResult WalkDirectory(FileHandle sink) {
         if (r == ErrCrc || State.RunningCrc != entry.MemberCrc) ++result.CrcFailures;
         ++result.Members;
         result.Bytes += entry.MemberSize;
-        if (State.WindowCapacity > result.LargestWindow) {
-            result.LargestWindow = State.WindowCapacity;
+        if (State.Stream.WindowCapacity > result.LargestWindow) {
+            result.LargestWindow = State.Stream.WindowCapacity;
         }
     }
     return result;
@@ -76,9 +76,9 @@ QarDecodeResult DecodeQarArchive(const char* archivePath, const char* sinkPath) 
     if (State.InputBuffer == nullptr) {
         result.Error = ErrNoMemory;
     } else {
-        State.Window = nullptr;
-        State.WindowCapacity = 0;
-        State.StreamPosition = -1;
+        State.Stream.Window = nullptr;
+        State.Stream.WindowCapacity = 0;
+        State.Stream.StreamPosition = -1;
         result = WalkDirectory(sink);
         ReleaseStream();
         MemFree(State.InputBuffer);

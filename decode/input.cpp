@@ -37,7 +37,7 @@ void SetFill(uint8_t* dataEnd, uint32_t bytesLeft) {
 uint32_t Smaller(uint32_t a, uint32_t b) { return a < b ? a : b; }
 
 int32_t StartBlock() {
-    if (State.StreamStarted && State.NextBlockPosition != State.FilePosition) {
+    if (State.Stream.StreamStarted && State.NextBlockPosition != State.FilePosition) {
         // The directory reader has used the file since this stream's last block.
         State.FilePosition = State.NextBlockPosition;
         if (FsSeek(State.ArchiveFile, State.NextBlockPosition, kFileBegin) == -1) return ErrSeek;

@@ -4,7 +4,6 @@
 // order cost no decoding twice. Any member before the current block restarts its stream.
 #include "decode/member.h"
 
-#include <stddef.h>
 #include <string.h>
 
 #include "decode/bits.h"
@@ -29,7 +28,7 @@ enum : uint32_t {
 
 // Makes the window at least need bytes long (the capacity the stream's blocks define).
 void GrowWindow(uint32_t need) {
-    if (need > State.WindowCapacity) State.WindowCapacity = need + kWindowSlack;
+    if (need > State.Stream.WindowCapacity) State.Stream.WindowCapacity = need + kWindowSlack;
 }
 
 // Makes WindowBuffer hold WindowCapacity bytes from Window on, allocating it for a stream's
@@ -41,11 +40,11 @@ void GrowWindow(uint32_t need) {
 // history spare, so that the capacity must grow by a quarter of the history (by decoding)
 // before it grows again. False when memory runs out.
 bool MakeRoom() {
-    uint32_t capacity = State.WindowCapacity;
-    uint32_t size = State.WindowBufferSize;
-    uint32_t history = State.HistoryLength;
-    uint8_t* buffer = State.WindowBuffer;
-    uint32_t start = (uint32_t)(State.Window - buffer);
+    uint32_t capacity = State.Stream.WindowCapacity;
+    uint32_t size = State.Stream.WindowBufferSize;
+    uint32_t history = State.Stream.HistoryLength;
+    uint8_t* buffer = State.Stream.WindowBuffer;
+    uint32_t start = (uint32_t)(State.Stream.Window - buffer);
     if (start + capacity <= size) return true;
     uint32_t spare = history / 4;
     if (capacity + spare > size) {
@@ -55,19 +54,19 @@ bool MakeRoom() {
         // A damaged block can leave window bytes unwritten (a match at distance 0): they
         // must read as zeros, never as whatever the heap held before.
         memset(buffer + size, 0, grown - size);
-        State.WindowBuffer = buffer;
-        State.WindowBufferSize = grown;
+        State.Stream.WindowBuffer = buffer;
+        State.Stream.WindowBufferSize = grown;
     }
     memmove(buffer, buffer + start, history);
-    State.Window = buffer;
+    State.Stream.Window = buffer;
     return true;
 }
 
 // Keeps only the last keep bytes of history, which now begin at Window.
 void TrimHistory(uint32_t keep) {
-    if (State.HistoryLength <= keep) return;
-    State.Window += State.HistoryLength - keep;
-    State.HistoryLength = keep;
+    if (State.Stream.HistoryLength <= keep) return;
+    State.Stream.Window += State.Stream.HistoryLength - keep;
+    State.Stream.HistoryLength = keep;
 }
 
 void ConsumeBits(uint32_t n) {
@@ -76,22 +75,12 @@ void ConsumeBits(uint32_t n) {
     State.BitOffset = (int32_t)(bits & 7);
 }
 
-// The stream's fields are cleared as one range, Window to StreamEnded. StreamPosition lies
-// before it (it is set, not cleared), and the filter's and CRC's fields lie behind it
-// (each member sets them); moving a field across either end changes what a restart keeps.
-static_assert(offsetof(ExtractorState, StreamPosition) < offsetof(ExtractorState, Window) &&
-                  offsetof(ExtractorState, Window) < offsetof(ExtractorState, StreamEnded) &&
-                  offsetof(ExtractorState, StreamEnded) < offsetof(ExtractorState, RunningCrc) &&
-                  offsetof(ExtractorState, StreamEnded) < offsetof(ExtractorState, FilterCarryCount),
-              "ForgetStream's range holds exactly the stream's fields");
-
 // Frees the window and forgets every block of the stream; position becomes StreamPosition.
 void ForgetStream(int32_t position) {
-    MemFree(State.WindowBuffer);
+    MemFree(State.Stream.WindowBuffer);
     if (kKeepDefaultTables) ForgetKeptTables();
-    State.StreamPosition = position;
-    // Window to StreamEnded: pointers, sizes and flags, all zero.
-    memset(&State.Window, 0, (uint32_t)((uint8_t*)(&State.StreamEnded + 1) - (uint8_t*)&State.Window));
+    State.Stream = StreamState();
+    State.Stream.StreamPosition = position;
 }
 
 void RestartStream(int32_t target) {
@@ -104,66 +93,66 @@ void RestartStream(int32_t target) {
 // BlockInProgress stays set, which refuses the stream until it is restarted.
 int32_t DecodeNextBlock() {
     if (Profile.CancelRequested) return ErrCancelled;
-    if (State.BlockInProgress) return ErrDamaged;
+    if (State.Stream.BlockInProgress) return ErrDamaged;
     // The stream's last block was decoded (in this call or an earlier one): whatever lies
     // behind it in the file is not part of the stream.
-    if (State.StreamEnded) return 1;
-    State.BlockInProgress = 1;
+    if (State.Stream.StreamEnded) return 1;
+    State.Stream.BlockInProgress = 1;
 
     int32_t r = RefillInput(true);
     if (r < 0) return r;
     // The block decoded last becomes history. Until this block is decoded the window holds
     // no current block, so that history and block fit the window at every step.
-    State.HistoryLength += State.BlockDecodedSize;
-    State.BlockStreamOffset += State.BlockDecodedSize;
-    State.BlockDecodedSize = 0;
+    State.Stream.HistoryLength += State.Stream.BlockDecodedSize;
+    State.Stream.BlockStreamOffset += State.Stream.BlockDecodedSize;
+    State.Stream.BlockDecodedSize = 0;
 
     uint32_t head = ReadLe32(State.InputPointer);
     uint32_t type = head & 0x0F;
     if (type > 1) return ErrDamaged;
-    State.LastBlockSeen = (uint8_t)((head >> 4) & 1);
+    State.Stream.LastBlockSeen = (uint8_t)((head >> 4) & 1);
     uint32_t decodedSize = (head >> 5) & 0xFFFFF;
     ConsumeBits(kHeaderBits);
     if (!CountDecoded(decodedSize)) return ErrLimit;
 
     // The first block of a stream sets the window's capacity; MakeRoom allocates it.
-    if (State.Window == nullptr) State.WindowCapacity = decodedSize + kWindowSlack;
+    if (State.Stream.Window == nullptr) State.Stream.WindowCapacity = decodedSize + kWindowSlack;
 
     if (type == 1) {
-        if (State.StreamStarted) {
+        if (State.Stream.StreamStarted) {
             uint32_t bits = ReadLe16(State.InputPointer) >> State.BitOffset;
             uint32_t windowClass = bits & 3;
             if (windowClass == 3) windowClass = 2;
             uint32_t size = Profile.WindowSizes[windowClass][(bits >> 2) & 7];
             TrimHistory(size);
-            GrowWindow(State.HistoryLength + decodedSize);
+            GrowWindow(State.Stream.HistoryLength + decodedSize);
         }
         ConsumeBits(kWindowFieldBits);
     } else {
         // The window grows for the block alone; the history kept is what fits beside it.
         GrowWindow(decodedSize);
-        if (State.LastBlockSeen) {
-            State.HistoryLength = 0;   // nothing can refer back to the history any more
+        if (State.Stream.LastBlockSeen) {
+            State.Stream.HistoryLength = 0;   // nothing can refer back to the history any more
         } else {
             uint32_t keep = decodedSize < kStoredHistoryLimit ? kStoredHistoryLimit - decodedSize : 0;
-            uint32_t room = State.WindowCapacity - decodedSize;
+            uint32_t room = State.Stream.WindowCapacity - decodedSize;
             TrimHistory(keep < room ? keep : room);
         }
     }
     if (!MakeRoom()) return ErrNoMemory;
-    State.BlockDecodedSize = decodedSize;
-    r = type == 1 ? DecodeLzBlock(State.Window, State.HistoryLength, decodedSize)
-                  : CopyStored(State.Window + State.HistoryLength, decodedSize);
+    State.Stream.BlockDecodedSize = decodedSize;
+    r = type == 1 ? DecodeLzBlock(State.Stream.Window, State.Stream.HistoryLength, decodedSize)
+                  : CopyStored(State.Stream.Window + State.Stream.HistoryLength, decodedSize);
     if (r < 0) return r;
     if ((uint32_t)r < decodedSize) {
         // A block that decodes short ends its stream.
-        State.BlockDecodedSize = (uint32_t)r;
-        State.LastBlockSeen = 1;
+        State.Stream.BlockDecodedSize = (uint32_t)r;
+        State.Stream.LastBlockSeen = 1;
     }
-    if (State.LastBlockSeen) State.StreamEnded = 1;
+    if (State.Stream.LastBlockSeen) State.Stream.StreamEnded = 1;
     State.NextBlockPosition = State.FilePosition;
-    State.BlockInProgress = 0;
-    State.StreamStarted = 1;
+    State.Stream.BlockInProgress = 0;
+    State.Stream.StreamStarted = 1;
     return 0;
 }
 
@@ -176,17 +165,17 @@ int32_t ExtractMember(FileHandle output, uint32_t streamOffset, uint32_t memberO
         State.RunningCrc = 0;
         return 0;
     }
-    State.LastBlockSeen = 0;
+    State.Stream.LastBlockSeen = 0;
     State.FilterCarryCount = 0;
     State.FilterMode = (flags & FlagCallFilter16) ? 2 : (flags & FlagCallFilter32) ? 4 : 0;
 
     int32_t target = (int32_t)(Profile.ArchiveBase + streamOffset + kStreamMarkerSize);
-    if (target != State.StreamPosition || memberOffset < State.BlockStreamOffset) {
+    if (target != State.Stream.StreamPosition || memberOffset < State.Stream.BlockStreamOffset) {
         RestartStream(target);
         int32_t position = FsSeek(State.ArchiveFile, target, kFileBegin);
         if (position < 0) {
             // Forget the stream so that the next member tries again.
-            State.StreamPosition = -1;
+            State.Stream.StreamPosition = -1;
             return ErrSeek;
         }
         State.FilePosition = position;
@@ -202,8 +191,8 @@ int32_t ExtractMember(FileHandle output, uint32_t streamOffset, uint32_t memberO
     uint32_t handed = 0;
 
     while (remaining > 0) {
-        if (State.BlockInProgress) return ErrDamaged;
-        uint32_t blockEnd = State.BlockStreamOffset + State.BlockDecodedSize;
+        if (State.Stream.BlockInProgress) return ErrDamaged;
+        uint32_t blockEnd = State.Stream.BlockStreamOffset + State.Stream.BlockDecodedSize;
         if (offset >= blockEnd) {
             int32_t r = DecodeNextBlock();
             if (r < 0) return r;
@@ -211,7 +200,7 @@ int32_t ExtractMember(FileHandle output, uint32_t streamOffset, uint32_t memberO
             continue;
         }
         uint32_t available = blockEnd - offset;
-        const uint8_t* bytes = State.Window + State.HistoryLength + (offset - State.BlockStreamOffset);
+        const uint8_t* bytes = State.Stream.Window + State.Stream.HistoryLength + (offset - State.Stream.BlockStreamOffset);
         if (gathered < kLocalHeaderSize) {
             uint32_t n = kLocalHeaderSize - gathered;
             if (n > available) n = available;

@@ -134,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ExtractAll(nullptr);
 
     FuzzCheck(OnlyDestination(Sandbox), "nothing is written outside the destination");
-    FuzzCheck(State.Window == nullptr, "the run releases its window");
+    FuzzCheck(State.Stream.Window == nullptr, "the run releases its window");
     FuzzCheck(!ShortNameVolume || OnlyShortNames(Destination), "a volume without long names gets 8.3 names");
     State.InputBuffer = fuzzInput;
     Empty(Destination);

@@ -50,8 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                   "ExtractMember returns 0 or an error code");
         off_t written = lseek(Scratch, 0, SEEK_END);
         FuzzCheck(written >= 0 && (uint64_t)written <= memberSize, "no more bytes than the member's size");
-        if (State.Window != nullptr) {
-            FuzzCheck(State.HistoryLength + State.BlockDecodedSize <= State.WindowCapacity,
+        if (State.Stream.Window != nullptr) {
+            FuzzCheck(State.Stream.HistoryLength + State.Stream.BlockDecodedSize <= State.Stream.WindowCapacity,
                       "history and block fit the window");
         }
     }

@@ -19,6 +19,25 @@ enum : uint32_t {
     kProgramNameSize = 260,
 };
 
+// The member stream being decoded. The window (history, then the block being decoded)
+// begins at Window inside WindowBuffer; WindowCapacity is the window's size as the stream's
+// blocks define it, WindowBufferSize what is allocated. A restart of the stream assigns a
+// fresh record and sets StreamPosition.
+struct StreamState {
+    int32_t StreamPosition;      // file position of the stream's next block
+    uint8_t* Window;
+    uint32_t WindowCapacity;
+    uint8_t* WindowBuffer;
+    uint32_t WindowBufferSize;
+    uint32_t HistoryLength;
+    uint32_t BlockStreamOffset;
+    uint32_t BlockDecodedSize;
+    uint8_t LastBlockSeen;
+    uint8_t StreamStarted;
+    uint8_t BlockInProgress;
+    uint8_t StreamEnded;         // the current stream's last block has been decoded
+};
+
 struct ExtractorState {
     // Start-up and dialogs.
     char ProgramName[kProgramNameSize];
@@ -47,22 +66,8 @@ struct ExtractorState {
     uint8_t* EntryEnd;
     int32_t DirectoryPosition;
 
-    // Member stream extraction. The window (history, then the block being decoded) begins
-    // at Window inside WindowBuffer; WindowCapacity is the window's size as the stream's
-    // blocks define it, WindowBufferSize what is allocated. Forgetting a stream clears the
-    // fields from Window to StreamEnded at once.
-    int32_t StreamPosition;
-    uint8_t* Window;
-    uint32_t WindowCapacity;
-    uint8_t* WindowBuffer;
-    uint32_t WindowBufferSize;
-    uint32_t HistoryLength;
-    uint32_t BlockStreamOffset;
-    uint32_t BlockDecodedSize;
-    uint8_t LastBlockSeen;
-    uint8_t StreamStarted;
-    uint8_t BlockInProgress;
-    uint8_t StreamEnded;         // the current stream's last block has been decoded
+    // The member stream: a restart replaces the whole record.
+    StreamState Stream;
 
     // The LZ decoder: the default TableSet's tables kept between blocks (native builds).
     void* KeptTables;

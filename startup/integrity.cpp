@@ -9,7 +9,7 @@
 
 const char kAlteredImageMessage[] =
     "This self-extractor has been modified. An error may have occurred during downloading, "
-    "or your compter may have a virus. Make sure your virus scanner is the latest version "
+    "or your computer may have a virus. Make sure your virus scanner is the latest version "
     "and scan your computer for viruses. You will need to get a new copy of this file.";
 
 uint32_t PeCertificateEntry(const uint8_t* image, uint32_t pe) {

@@ -21,10 +21,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "archive/records.h"
+#include "profile/product.h"
 #include "profile/profile.h"
 #include "startup/integrity.h"
 #include "tools/commands.h"
@@ -54,9 +56,10 @@ const char kSfxUsage[] =
     "  --preferred-folder PATH  proposed instead when --folder does not exist on the user's\n"
     "                           system and --probe-folder does (C:\\Program Files\\Tavlore)\n"
     "  --probe-folder PATH      (C:\\Program Files)\n"
-    "  --run PATH               the program started when the files are in place, relative to\n"
-    "                           the destination, with backslashes; a file of the archive\n"
-    "                           (tavlore.exe)\n"
+    "  --run PATH               the program started when the files are in place: a file of\n"
+    "                           the archive, relative to the destination, folders separated\n"
+    "                           by \\ or / (tavlore.exe; an archive without it needs --run or\n"
+    "                           --no-run)\n"
     "  --no-run                 start nothing\n"
     "  --codepage N             code page of these texts with --archive (default 1252; when\n"
     "                           packing, the pack option --codepage counts)\n"
@@ -243,9 +246,9 @@ std::string CreateBeside(const std::string& path, int* fd) {
 // The product's values: the stub's own, replaced by those given, in the code page. Returns 0,
 // or the exit status of a refused value (already told).
 int ChooseProductValues(const SfxArgs& args, const std::vector<uint8_t>& stub,
-                        ProductValues* values) {
+                        ProductValues* values, ProductValues* stubValues) {
     std::string error;
-    if (!StubProductValues(stub, values, &error)) {
+    if (!StubProductValues(stub, stubValues, &error)) {
         fprintf(stderr, "qar sfx: %s: %s\n", args.Stub.empty() ? "built-in stub" : args.Stub.c_str(),
                 error.c_str());
         return 1;
@@ -255,11 +258,16 @@ int ChooseProductValues(const SfxArgs& args, const std::vector<uint8_t>& stub,
                 SupportedCodePages());
         return 2;
     }
+    *values = *stubValues;
     std::string* fields[5] = {&values->Title, &values->Folder, &values->PreferredFolder,
                               &values->ProbeFolder, &values->Program};
     for (int k = 0; k < 5; ++k) {
         if (!args.Given[k]) continue;
-        if (!ToCodePage(args.Values[k], args.CodePage, fields[k], &error)) {
+        // The installer joins the program to the destination with backslashes; a slash,
+        // which no Windows name may hold, can only have meant one.
+        std::string given = args.Values[k];
+        if (k == kRun) std::replace(given.begin(), given.end(), '/', '\\');
+        if (!ToCodePage(given, args.CodePage, fields[k], &error)) {
             fprintf(stderr, "qar sfx: %s %s: %s\n", kValueOptions[k], args.Values[k].c_str(),
                     error.c_str());
             return 2;
@@ -293,6 +301,24 @@ bool ArchiveHasFile(const std::string& path, const std::string& program, bool* r
     return found;
 }
 
+// An installer that starts another program than the sample product's is another product's:
+// says which of the title and folders it still takes from the sample product. The probe
+// folder is left out, as any product may probe for C:\Program Files.
+void WarnOfSampleValues(const ProductValues& values, const ProductValues& sample) {
+    std::string kept;
+    auto note = [&](const char* option, const std::string& value, const std::string& own) {
+        if (value != own) return;
+        kept += (kept.empty() ? "" : ", ") + std::string(option) + " " + value;
+    };
+    note("--title", values.Title, sample.Title);
+    note("--folder", values.Folder, sample.Folder);
+    note("--preferred-folder", values.PreferredFolder, sample.PreferredFolder);
+    if (!kept.empty()) {
+        fprintf(stderr, "qar sfx: warning: the installer keeps the sample product's values (%s); "
+                "give your product's with these options\n", kept.c_str());
+    }
+}
+
 bool WriteAll(FILE* out, const std::vector<uint8_t>& bytes) {
     return bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
 }
@@ -306,8 +332,8 @@ int CmdSfx(int argc, char** argv) {
 
     std::vector<uint8_t> stub;
     if (!LoadStub(args, &stub)) return 1;
-    ProductValues values;
-    status = ChooseProductValues(args, stub, &values);
+    ProductValues values, stubValues;
+    status = ChooseProductValues(args, stub, &values, &stubValues);
     if (status) return status;
     status = PutInstallerResources(args.Resources, args.CodePage, values.Title, args.Output,
                                    args.Stub.empty() ? "built-in stub" : args.Stub, &stub);
@@ -339,19 +365,31 @@ int CmdSfx(int argc, char** argv) {
         }
         archivePath = packed;
     }
-    if (args.Given[kRun]) {
+    // The program to start must be a file of the archive, the one --run names or the sample
+    // product's by default: an installer whose program is missing would start nothing,
+    // without a word to the user.
+    if (!values.Program.empty()) {
         bool readable;
+        const std::string run = args.Given[kRun] ? args.Values[kRun] : values.Program;
         if (!ArchiveHasFile(archivePath, values.Program, &readable)) {
             if (readable || !packed.empty()) {
-                fprintf(stderr, "qar sfx: --run %s: the archive has no file of that name\n",
-                        args.Values[kRun].c_str());
+                if (args.Given[kRun]) {
+                    fprintf(stderr, "qar sfx: --run %s: the archive has no file of that name\n",
+                            run.c_str());
+                } else {
+                    fprintf(stderr, "qar sfx: the archive holds no %s, the sample product's program "
+                            "that the installer starts by default: name your product's program "
+                            "with --run PATH (like --run bin\\product.exe), or give --no-run to "
+                            "start nothing\n", run.c_str());
+                }
                 if (!packed.empty()) unlink(packed.c_str());
                 return 2;
             }
-            fprintf(stderr, "qar sfx: warning: --run %s: %s could not be read to check that it "
-                    "holds that file\n", args.Values[kRun].c_str(), archivePath.c_str());
+            fprintf(stderr, "qar sfx: warning: %s could not be read to check that it holds the "
+                    "program %s\n", archivePath.c_str(), run.c_str());
         }
     }
+    if (values.Program != kDefaultProgramToRun) WarnOfSampleValues(values, stubValues);
     std::vector<uint8_t> archive;
     bool readOk = ReadFile(archivePath, &archive);
     int readErrno = errno;

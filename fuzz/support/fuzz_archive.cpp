@@ -28,7 +28,7 @@ void FuzzArchive(const uint8_t* data, size_t size) {
     State.ArchiveFile = fd;
     State.FilePosition = 0;
     ResetInput();
-    State.StreamStarted = 0;
+    State.Stream.StreamStarted = 0;
     State.NextBlockPosition = 0;
     Profile.CancelRequested = 0;
 }

@@ -87,7 +87,7 @@ TEST(Input, ShortBlocksTakeNoByteOfTheNextBlock) {
         for (uint32_t i = 0; i < size - 6; ++i) EXPECT_EQ(out[i], first[6 + i]);
         EXPECT_EQ(out[size - 6], 0x55);
         // The next block is found where it begins.
-        State.StreamStarted = 1;
+        State.Stream.StreamStarted = 1;
         ASSERT_EQ(RefillInput(true), 0);
         EXPECT_EQ(0, memcmp(State.InputBuffer, second.data(), second.size())) << size;
     }
@@ -115,7 +115,7 @@ TEST(Input, StoredBlocks) {
         ASSERT_EQ(CopyStored(out.data(), 100000), 100000);
         EXPECT_EQ(0, memcmp(out.data(), big.data() + 6, 100000));
         EXPECT_EQ(State.FilePosition, 100006);
-        State.StreamStarted = 1;
+        State.Stream.StreamStarted = 1;
         State.NextBlockPosition = State.FilePosition;
         ASSERT_EQ(RefillInput(true), 0);
         EXPECT_EQ(0, memcmp(State.InputBuffer, next.data(), next.size()));
@@ -184,7 +184,7 @@ TEST(Input, StartSeeksBackWhenTheFileWasMovedAndRefillPollsCancel) {
         Bytes b = StoredBlock(12);
         ArchiveInput input(Concat({a, b, Bytes(50, 0x11)}));
         ASSERT_EQ(RefillInput(true), 0);
-        State.StreamStarted = 1;
+        State.Stream.StreamStarted = 1;
         // Someone else reads further on.
         uint8_t scratch[20];
         ASSERT_EQ(ReadArchive(scratch, 20), 20);

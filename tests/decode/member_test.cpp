@@ -123,16 +123,16 @@ TEST_F(MemberTest, EmptyMemberTouchesNothing) {
     b.AddFile("a", RandomBytes(100, 9));
     Load(b);
     ExpectIntact(b, 0);
-    int32_t before = State.StreamPosition;
-    uint32_t history = State.HistoryLength;
+    int32_t before = State.Stream.StreamPosition;
+    uint32_t history = State.Stream.HistoryLength;
     int32_t r;
     // Another stream and an impossible offset: nothing is read for a member of size 0.
     Bytes got = ExtractFields(999999, 12345, 0, 0, &r);
     EXPECT_EQ(r, 0);
     EXPECT_TRUE(got.empty());
     EXPECT_EQ(State.RunningCrc, 0u);
-    EXPECT_EQ(State.StreamPosition, before);
-    EXPECT_EQ(State.HistoryLength, history);
+    EXPECT_EQ(State.Stream.StreamPosition, before);
+    EXPECT_EQ(State.Stream.HistoryLength, history);
 }
 
 TEST_F(MemberTest, BothFilterBitsMeanThe16BitFilter) {
@@ -192,9 +192,9 @@ TEST_F(MemberTest, CompressedBlockTrimsHistoryByWindowClass) {
         s.b.PlaceStreams();
         Load(s.b, false);
         ExpectIntact(s.b, 0);
-        ASSERT_EQ(State.HistoryLength, c.history) << c.windowClass << "/" << c.index;
+        ASSERT_EQ(State.Stream.HistoryLength, c.history) << c.windowClass << "/" << c.index;
         // The history kept is the last bytes before the block, now at the window's start.
-        EXPECT_EQ(0, memcmp(State.Window, s.decoded.data() + first - c.history, c.history));
+        EXPECT_EQ(0, memcmp(State.Stream.Window, s.decoded.data() + first - c.history, c.history));
         ReleaseStream();
         UnloadArchive();
     }
@@ -246,7 +246,7 @@ TEST_F(MemberTest, ManySmallBlocksWithTheLargestWindow) {
     s.b.Entries[0].Fields.MemberCrc = ReferenceCrc32(member);
     Load(s.b, false);
     ExpectIntact(s.b, 0);
-    EXPECT_EQ(State.HistoryLength, window);
+    EXPECT_EQ(State.Stream.HistoryLength, window);
 }
 
 TEST_F(MemberTest, StoredLastBlockDropsHistory) {
@@ -256,8 +256,8 @@ TEST_F(MemberTest, StoredLastBlockDropsHistory) {
     s.Add(StoredBlock(s.Part(3000, s.decoded.size()), true));
     Load(s.b, false);
     ExpectIntact(s.b, 0);
-    EXPECT_EQ(State.HistoryLength, 0u);
-    EXPECT_EQ(0, memcmp(State.Window, s.decoded.data() + 3000, s.decoded.size() - 3000));
+    EXPECT_EQ(State.Stream.HistoryLength, 0u);
+    EXPECT_EQ(0, memcmp(State.Stream.Window, s.decoded.data() + 3000, s.decoded.size() - 3000));
 }
 
 TEST_F(MemberTest, StoredBlockKeepsHistoryUpToTheLimit) {
@@ -271,8 +271,8 @@ TEST_F(MemberTest, StoredBlockKeepsHistoryUpToTheLimit) {
     s.Add(StoredBlock(Bytes(), true));
     Load(s.b, false);
     ExpectIntact(s.b, 0);
-    EXPECT_LE(State.HistoryLength + State.BlockDecodedSize, State.WindowCapacity);
-    EXPECT_LE(State.HistoryLength, 524288u);
+    EXPECT_LE(State.Stream.HistoryLength + State.Stream.BlockDecodedSize, State.Stream.WindowCapacity);
+    EXPECT_LE(State.Stream.HistoryLength, 524288u);
 }
 
 TEST_F(MemberTest, StreamEndingShortFailsTheCrcWithoutReadingBeyond) {

@@ -112,7 +112,7 @@ StreamDecodeResult DecodeStreamBytes(const std::vector<uint8_t>& stream) {
                             window.Bytes.begin() + window.History + r);
         if ((uint32_t)r != decoded) { result.Error = "block decoded short"; return result; }
         State.NextBlockPosition = State.FilePosition;
-        State.StreamStarted = 1;
+        State.Stream.StreamStarted = 1;
         started = true;
         previous = decoded;
         if (last) break;

@@ -3,6 +3,7 @@
 
 #include <stdio.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <stdexcept>
 
@@ -12,10 +13,12 @@
 
 namespace {
 int fileCounter = 0;
-}
+}  // namespace
 
 ArchiveInput::ArchiveInput(const std::vector<uint8_t>& fileBytes) {
-    path_ = "qar_archive_input_" + std::to_string(++fileCounter) + ".bin";
+    // Named by the process as well: test programs run side by side in one build folder.
+    path_ = "qar_archive_input_" + std::to_string((long)getpid()) + "_" +
+            std::to_string(++fileCounter) + ".bin";
     FILE* f = fopen(path_.c_str(), "wb");
     if (f == nullptr) throw std::runtime_error("cannot create " + path_);
     if (!fileBytes.empty()) fwrite(fileBytes.data(), 1, fileBytes.size(), f);
@@ -27,7 +30,7 @@ ArchiveInput::ArchiveInput(const std::vector<uint8_t>& fileBytes) {
     State.InputBuffer = buffer_ = (uint8_t*)MemAlloc(kInputBufferSize + kInputBufferSlack);
     memset(State.InputBuffer, 0xA5, kInputBufferSize + kInputBufferSlack);
     ResetInput();
-    State.StreamStarted = 0;
+    State.Stream.StreamStarted = 0;
     State.NextBlockPosition = 0;
     Profile.CancelRequested = 0;
 }

@@ -304,7 +304,6 @@ TEST_F(Sfx, ArchivesAreCheckedBeforeTheyAreJoined) {
     EXPECT_FALSE(CheckArchiveFits(20000, archive, &error));
 }
 
-
 // An icon file of two images: a 16x16 bitmap whose entry leaves planes and bits per pixel 0,
 // and a PNG image (its signature is all that tells it).
 std::vector<uint8_t> TestIcon() {
@@ -606,10 +605,18 @@ TEST_F(Sfx, IconFilesAreCheckedImageByImage) {
     }
 }
 
-// `qar sfx` run as a user runs it.
-int RunQar(const std::string& args) {
-    const std::string command = "'" + std::string(QAR_BINARY_DIR) + "/qar' " + args + " >/dev/null 2>&1";
+// `qar sfx` run as a user runs it; what it writes to standard error goes to *err when given.
+int RunQar(const std::string& args, std::string* err = nullptr) {
+    char errPath[] = "/tmp/qar-sfx-err-XXXXXX";
+    close(mkstemp(errPath));
+    const std::string command = "'" + std::string(QAR_BINARY_DIR) + "/qar' " + args +
+                                " >/dev/null 2>" + errPath;
     const int raw = system(command.c_str());
+    if (err) {
+        std::ifstream in(errPath);
+        err->assign(std::istreambuf_iterator<char>(in), {});
+    }
+    unlink(errPath);
     return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 }
 
@@ -629,6 +636,7 @@ TEST_F(Sfx, CommandJoinsStubAndArchiveOrWritesNothing) {
     WriteAll(stub, FakeStub());
     fs::create_directories(dir + "/tree/sub");
     std::ofstream(dir + "/tree/sub/a.txt") << "alpha\n";
+    std::ofstream(dir + "/tree/tavlore.exe") << "the program the stub starts by default\n";
     ASSERT_EQ(RunQar("pack -q -o '" + dir + "/a.qar' '" + dir + "/tree'"), 0);
 
     ASSERT_EQ(RunQar("sfx --stub '" + stub + "' --archive '" + dir + "/a.qar' -o '" + out + "'"), 0);
@@ -643,7 +651,7 @@ TEST_F(Sfx, CommandJoinsStubAndArchiveOrWritesNothing) {
     EXPECT_EQ(ReadAll(dir + "/direct.exe"), setup);
     // --exclude and --files-from reach packing, even with a value that looks like an option
     // of sfx; a graft of the folder gives the same installer again.
-    std::ofstream(dir + "/list") << "sub=" << dir << "/tree/sub\n";
+    std::ofstream(dir + "/list") << "sub=" << dir << "/tree/sub\ntavlore.exe=" << dir << "/tree/tavlore.exe\n";
     ASSERT_EQ(RunQar("sfx -q --stub '" + stub + "' -o '" + dir + "/graft.exe' --exclude -o --files-from '" +
                      dir + "/list'"), 0);
     EXPECT_EQ(ReadAll(dir + "/graft.exe"), setup);
@@ -672,6 +680,33 @@ TEST_F(Sfx, CommandJoinsStubAndArchiveOrWritesNothing) {
     EXPECT_FALSE(fs::exists(out));
     EXPECT_EQ(RunQar(base + "--run 'SUB\\A.TXT' --title 'Alpha Product'"), 0);
     EXPECT_EQ(RunQar("sfx -q --stub '" + stub + "' -o '" + out + "' --run nothere.exe '" + dir + "/tree'"), 2);
+    fs::remove(out);
+
+    // Another product: the program is named with --run, whose slashes stand for backslashes
+    // and whose name matches its entry only whole; without --run or --no-run the archive must
+    // be the sample product, holding its program.
+    fs::create_directories(dir + "/tool/bin");
+    std::ofstream(dir + "/tool/bin/tool") << "a file, not the program\n";
+    std::ofstream(dir + "/tool/bin/tool.exe.txt") << "not the program either\n";
+    const std::string tool = "sfx -q --stub '" + stub + "' -o '" + out + "' ";
+    std::string err;
+    EXPECT_EQ(RunQar(tool + "'" + dir + "/tool'", &err), 2);
+    EXPECT_NE(err.find("--run"), std::string::npos) << err;
+    EXPECT_NE(err.find("--no-run"), std::string::npos) << err;
+    EXPECT_EQ(RunQar(tool + "--run bin/tool.exe '" + dir + "/tool'", &err), 2) << err;
+    EXPECT_EQ(RunQar(tool + "--run bin/tool.exe.txt '" + dir + "/tool'", &err), 0) << err;
+    ProductValues written;
+    const std::vector<uint8_t> image = ReadAll(out);
+    ASSERT_GT(image.size(), kFakeProfileFile + kProfileSize);
+    const uint32_t toolStubSize = ReadLe32(&image[kFakeProfileFile + kProfileStubSizeOffset]);
+    ASSERT_LE(toolStubSize, image.size());
+    ASSERT_TRUE(ReadProductValues(image.data(), toolStubSize, kFakeProfileFile, &written));
+    EXPECT_EQ(written.Program, "bin\\tool.exe.txt");
+    EXPECT_NE(err.find("warning: the installer keeps the sample product's values (--title"),
+              std::string::npos) << err;
+    EXPECT_EQ(RunQar(tool + "--no-run --title Tool --folder 'C:\\Tool' --preferred-folder "
+                            "'C:\\Program Files\\Tool' '" + dir + "/tool'", &err), 0) << err;
+    EXPECT_EQ(err, "") << "another product's own values draw no warning";
     fs::remove(out);
     EXPECT_FALSE(fs::exists(out));
     for (const auto& entry : fs::directory_iterator(dir))
