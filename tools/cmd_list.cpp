@@ -12,6 +12,7 @@
 #include "profile/state.h"
 #include "tools/archive_file.h"
 #include "tools/commands.h"
+#include "tools/installer_resources.h"
 #include "tools/product_values.h"
 #include "tools/sfx_image.h"
 
@@ -22,7 +23,9 @@ const char kListUsage[] =
     "  --json           one JSON object per line and entry: name, kind, size, modified,\n"
     "                   created, attributes, crc, filter, stream, offset (no other lines);\n"
     "                   an installer's first line has kind \"installer\": arch, offset,\n"
-    "                   title, folder, preferred_folder, probe_folder, program (null: none)\n"
+    "                   title, folder, preferred_folder, probe_folder, program (null: none),\n"
+    "                   icon (true or false), version (null, or file_version,\n"
+    "                   product_version and strings: CompanyName, ProductName, ...)\n"
     "  --codepage N     the code page of the names in the archive (default: the one the\n"
     "                   archive records, else 1252)\n"
     "  --max-entries N  refuse an archive that declares more than N entries (default 1000000)\n"
@@ -102,16 +105,61 @@ const char* Filter(uint8_t flags) {
 
 // The product values of an installer: read from its stub image, the first base bytes of the
 // file, which locating the archive has already read and checked (and bounded by the file's
-// size and 2 GB). False with the reason in error. arch is "x86", "x64" or null.
+// size and 2 GB). False with the reason in error. arch is "x86", "x64" or null. image
+// receives the stub image, empty when it could not be read.
 bool ReadProduct(const char* path, uint32_t base, ProductValues* values, const char** arch,
-                 std::string* error) {
-    std::vector<uint8_t> image(base);
+                 std::string* error, std::vector<uint8_t>* image) {
+    image->resize(base);
     FILE* f = fopen(path, "rb");
-    bool read = f != nullptr && fread(image.data(), 1, base, f) == base;
+    bool read = f != nullptr && fread(image->data(), 1, base, f) == base;
     if (f != nullptr) fclose(f);
-    if (!read || !StubProductValues(image, values, error)) return false;
-    *arch = StubArchitecture(image);
+    if (!read) image->clear();
+    if (!read || !StubProductValues(*image, values, error)) return false;
+    *arch = StubArchitecture(*image);
     return true;
+}
+
+// The texts of version information as UTF-8, escaped for the terminal.
+std::string ShownText(const std::u16string& text) { return PrintableName(Utf16ToUtf8(text)); }
+
+// The icon and the version information, as lines below the product values.
+void PrintResources(const std::vector<uint8_t>& image) {
+    InstallerResources found;
+    std::string error;
+    if (!ReadInstallerResources(image, &found, &error)) {
+        printf("  icon and version information: unreadable: %s\n", PrintableName(error).c_str());
+        return;
+    }
+    printf("  icon: %s\n", found.Icon ? "yes" : "none");
+    if (!found.HasVersion) {
+        printf("  version information: none\n");
+        return;
+    }
+    printf("  file version: %s\n", VersionText(found.Version.FileVersion).c_str());
+    printf("  product version: %s\n", VersionText(found.Version.ProductVersion).c_str());
+    for (const auto& s : found.Version.Strings) {
+        printf("  %s: %s\n", ShownText(s.first).c_str(), ShownText(s.second).c_str());
+    }
+}
+
+// The same as members of the installer's JSON line: "icon" and "version", both null when the
+// resources cannot be read.
+std::string ResourcesJson(const std::vector<uint8_t>& image) {
+    InstallerResources found;
+    std::string error;
+    if (!ReadInstallerResources(image, &found, &error)) {
+        return ",\"icon\":null,\"version\":null,\"resources_error\":" + JsonString(error);
+    }
+    std::string json = std::string(",\"icon\":") + (found.Icon ? "true" : "false") + ",\"version\":";
+    if (!found.HasVersion) return json + "null";
+    json += "{\"file_version\":" + JsonString(VersionText(found.Version.FileVersion)) +
+            ",\"product_version\":" + JsonString(VersionText(found.Version.ProductVersion)) +
+            ",\"strings\":{";
+    for (size_t i = 0; i < found.Version.Strings.size(); ++i) {
+        const auto& s = found.Version.Strings[i];
+        json += (i ? "," : "") + JsonString(Utf16ToUtf8(s.first)) + ":" + JsonString(Utf16ToUtf8(s.second));
+    }
+    return json + "}}";
 }
 
 // A product value as UTF-8 from the code page of --codepage (that of the archive's names, in
@@ -124,7 +172,8 @@ void PrintProduct(const char* path, uint32_t base) {
     ProductValues values;
     const char* arch = nullptr;
     std::string error;
-    if (!ReadProduct(path, base, &values, &arch, &error)) {
+    std::vector<uint8_t> image;
+    if (!ReadProduct(path, base, &values, &arch, &error, &image)) {
         printf("product values: unreadable%s%s\n", error.empty() ? "" : ": ",
                PrintableName(error).c_str());
         return;
@@ -136,6 +185,7 @@ void PrintProduct(const char* path, uint32_t base) {
     printf("  preferred folder: %s (when %s exists and the folder above does not)\n",
            shown(values.PreferredFolder).c_str(), shown(values.ProbeFolder).c_str());
     printf("  program: %s\n", values.Program.empty() ? "none" : shown(values.Program).c_str());
+    PrintResources(image);
 }
 
 // The product values as the first JSON line of an installer's listing: kind "installer",
@@ -145,7 +195,8 @@ void PrintProductJson(const char* path, uint32_t base) {
     ProductValues values;
     const char* arch = nullptr;
     std::string error;
-    bool read = ReadProduct(path, base, &values, &arch, &error);
+    std::vector<uint8_t> image;
+    bool read = ReadProduct(path, base, &values, &arch, &error, &image);
     printf("{\"kind\":\"installer\",\"arch\":%s,\"offset\":%u,", arch ? JsonString(arch).c_str() : "null",
            base);
     auto json = [&](const std::string& text) {
@@ -156,7 +207,7 @@ void PrintProductJson(const char* path, uint32_t base) {
            json(values.PreferredFolder).c_str(), json(values.ProbeFolder).c_str(),
            values.Program.empty() ? "null" : json(values.Program).c_str());
     if (!read) printf(",\"error\":%s", JsonString(error).c_str());
-    printf("}\n");
+    printf("%s}\n", ResourcesJson(image).c_str());
 }
 
 }  // namespace

@@ -6,6 +6,9 @@
 //   --stub FILE                                   another stub than the built-in ones
 //   --title, --folder, --preferred-folder, --probe-folder, --run, --no-run
 //                                                 the product's values (tools/product_values.h)
+//   --icon, --product-version, --company, --product-name, --description, --copyright
+//                                                 icon and version information
+//                                                 (tools/installer_resources.h)
 //
 // The copy of the stub gets the product's values, its StubSize (its own length, where the
 // archive begins) and the integrity words that the stub checks at start-up. Nothing else
@@ -28,6 +31,7 @@
 #include "pack/code_pages.h"
 #include "tools/archive_file.h"
 #include "tools/embedded_stub.h"
+#include "tools/installer_resources.h"
 #include "tools/product_values.h"
 #include "tools/sfx_image.h"
 
@@ -58,6 +62,17 @@ const char kSfxUsage[] =
     "                           packing, the pack option --codepage counts)\n"
     "Folders are absolute Windows paths of at most 259 characters.\n"
     "\n"
+    "What Windows shows of the installer file (none of it unless given):\n"
+    "  --icon FILE.ico          its icon, in Explorer and in the dialogs' captions\n"
+    "  --product-version X.Y[.Z[.W]]\n"
+    "                           the file and product version (parts of at most 65535)\n"
+    "  --company TEXT           the publisher\n"
+    "  --product-name TEXT      (default: the title)\n"
+    "  --description TEXT       the file's description (default: the product name)\n"
+    "  --copyright TEXT         the copyright notice\n"
+    "Any of these gives the file version information in the code page of --codepage,\n"
+    "which must hold every character of its texts; OriginalFilename is OUT.exe's name.\n"
+    "\n"
     "Pack options are those of `qar pack` (see `qar pack --help`), --exclude PATTERN and\n"
     "--files-from FILE among them, for instance:\n"
     "  qar sfx -o setup.exe --exclude '**/*.pdb' --exclude '**/tests/' --files-from extra.txt build/\n";
@@ -68,6 +83,7 @@ struct SfxArgs {
     std::string Arch;    // "x86", "x64", or empty: x86, or whatever --stub is
     std::string Stub;
     std::vector<std::string> PackArgs;   // everything else, handed to `qar pack`
+    InstallerResourceOptions Resources;
     // Product values as given (UTF-8), each with whether it was given at all.
     std::string Values[5];
     bool Given[5] = {};
@@ -134,6 +150,11 @@ int ParseArgs(int argc, char** argv, SfxArgs* args) {
             if (i + 1 >= argc) return UsageError("sfx", a + " needs a value");
             args->PackArgs.push_back(a);
             args->PackArgs.push_back(argv[++i]);
+            continue;
+        }
+        if (std::string* target = ResourceOption(&args->Resources, a)) {
+            if (i + 1 >= argc) return UsageError("sfx", a + " needs a value");
+            *target = argv[++i];
             continue;
         }
         if (a == "--no-run") {
@@ -287,6 +308,9 @@ int CmdSfx(int argc, char** argv) {
     if (!LoadStub(args, &stub)) return 1;
     ProductValues values;
     status = ChooseProductValues(args, stub, &values);
+    if (status) return status;
+    status = PutInstallerResources(args.Resources, args.CodePage, values.Title, args.Output,
+                                   args.Stub.empty() ? "built-in stub" : args.Stub, &stub);
     if (status) return status;
     std::string error;
     if (!PutProductValues(&stub, values, &error) || !PrepareStubImage(&stub, &error)) {

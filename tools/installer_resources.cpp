@@ -1,0 +1,211 @@
+#include "tools/installer_resources.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "pack/code_pages.h"
+#include "tools/icon_file.h"
+#include "tools/pe_resources.h"
+
+namespace {
+
+const uint16_t kNeutralLanguage = 0;
+const uint16_t kIconGroupId = 1;     // the group the stub shows in its captions
+const uint16_t kVersionId = 1;
+const long kLargestIconFile = 16 << 20;
+
+// text (UTF-8) as UTF-16, when every character has a code in the code page.
+bool InCodePage(const std::string& text, int codePage, std::u16string* out, std::string* error) {
+    std::vector<uint32_t> codePoints;
+    if (!DecodeUtf8(text, &codePoints)) {
+        *error = "is not UTF-8";
+        return false;
+    }
+    out->clear();
+    for (uint32_t c : codePoints) {
+        if (EncodeCodePoint(codePage, c) < 0) {
+            char why[96];
+            snprintf(why, sizeof why, "holds U+%04X, which code page %d cannot represent", c, codePage);
+            *error = why;
+            return false;
+        }
+        if (c >= 0x10000) {
+            out->push_back((char16_t)(0xD800 + ((c - 0x10000) >> 10)));
+            out->push_back((char16_t)(0xDC00 + ((c - 0x10000) & 0x3FF)));
+        } else {
+            out->push_back((char16_t)c);
+        }
+    }
+    return true;
+}
+
+bool ReadIconFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f) {
+        *error = strerror(errno);
+        return false;
+    }
+    bytes->clear();
+    uint8_t chunk[65536];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0 && bytes->size() <= (size_t)kLargestIconFile) {
+        bytes->insert(bytes->end(), chunk, chunk + n);
+    }
+    const bool ok = !ferror(f);
+    fclose(f);
+    if (!ok) *error = "read error";
+    if (ok && bytes->size() > (size_t)kLargestIconFile) {
+        *error = "larger than an icon file can usefully be (16 MiB)";
+        return false;
+    }
+    return ok;
+}
+
+std::u16string Key(const char* ascii) { return std::u16string(ascii, ascii + strlen(ascii)); }
+
+}  // namespace
+
+bool InstallerResourceOptions::Any() const {
+    return !Icon.empty() || !Version.empty() || !Company.empty() || !ProductName.empty() ||
+           !Description.empty() || !Copyright.empty();
+}
+
+std::string* ResourceOption(InstallerResourceOptions* options, const std::string& option) {
+    return option == "--icon" ? &options->Icon
+         : option == "--product-version" ? &options->Version
+         : option == "--company" ? &options->Company
+         : option == "--product-name" ? &options->ProductName
+         : option == "--description" ? &options->Description
+         : option == "--copyright" ? &options->Copyright : nullptr;
+}
+
+bool ChooseVersionInfo(const InstallerResourceOptions& options, int codePage,
+                       const std::string& title, const std::string& fileName, VersionInfo* info,
+                       std::string* error) {
+    *info = VersionInfo();
+    info->Language = kNeutralLanguage;
+    info->CodePage = (uint16_t)codePage;
+    std::string why;
+    std::u16string versionText;
+    if (!options.Version.empty()) {
+        if (!ParseVersionNumber(options.Version, info->FileVersion, &why)) {
+            *error = "--product-version " + options.Version + ": " + why;
+            return false;
+        }
+        memcpy(info->ProductVersion, info->FileVersion, sizeof info->ProductVersion);
+        // As given: the parts left out are 0 in the fixed versions, not written here.
+        InCodePage(options.Version, codePage, &versionText, &why);
+    }
+    const std::string& product = options.ProductName.empty() ? title : options.ProductName;
+    const std::string none;
+    const struct {
+        const char* Key;
+        const char* Option;
+        const std::string& Text;
+    } texts[] = {
+        {"CompanyName", "--company", options.Company},
+        {"FileDescription", "--description", options.Description.empty() ? product : options.Description},
+        {"FileVersion", nullptr, none},
+        {"LegalCopyright", "--copyright", options.Copyright},
+        {"OriginalFilename", "-o", fileName},
+        {"ProductName", options.ProductName.empty() ? "--title" : "--product-name", product},
+        {"ProductVersion", nullptr, none},
+    };
+    for (const auto& t : texts) {
+        std::u16string text;
+        if (t.Option == nullptr) {
+            text = versionText;
+        } else if (!InCodePage(t.Text, codePage, &text, &why)) {
+            *error = std::string(t.Option) + " " + t.Text + ": " + why;
+            return false;
+        }
+        info->Strings.push_back({Key(t.Key), text});
+    }
+    return true;
+}
+
+int PutInstallerResources(const InstallerResourceOptions& options, int codePage,
+                          const std::string& title, const std::string& output,
+                          const std::string& stubName, std::vector<uint8_t>* stub) {
+    if (!options.Any()) return 0;
+    std::vector<IconImage> images;
+    std::string error;
+    if (!options.Icon.empty()) {
+        std::vector<uint8_t> file;
+        if (!ReadIconFile(options.Icon, &file, &error)) {
+            fprintf(stderr, "qar sfx: cannot read --icon %s: %s\n", options.Icon.c_str(), error.c_str());
+            return 1;
+        }
+        if (!ParseIconFile(file, &images, &error)) {
+            fprintf(stderr, "qar sfx: --icon %s: %s\n", options.Icon.c_str(), error.c_str());
+            return 2;
+        }
+    }
+    const bool version = !options.Version.empty() || !options.Company.empty() ||
+                         !options.ProductName.empty() || !options.Description.empty() ||
+                         !options.Copyright.empty();
+    std::vector<uint8_t> versionData;
+    if (version) {
+        const size_t slash = output.find_last_of('/');
+        VersionInfo info;
+        if (!ChooseVersionInfo(options, codePage, FromCodePage(title, codePage),
+                               slash == std::string::npos ? output : output.substr(slash + 1), &info,
+                               &error)) {
+            fprintf(stderr, "qar sfx: %s\n", error.c_str());
+            return 2;
+        }
+        versionData = VersionResourceData(info);
+        if (versionData.empty()) {
+            fprintf(stderr, "qar sfx: the version texts are too long together (64 KiB at most)\n");
+            return 2;
+        }
+    }
+
+    std::vector<Resource> resources;
+    bool ok = ReadResources(*stub, &resources, &error);
+    if (ok) {
+        if (!images.empty()) PutIconResources(images, kIconGroupId, kNeutralLanguage, &resources);
+        if (version) {
+            DropResources(&resources, kResourceVersion);
+            Resource r;
+            r.Type.Number = kResourceVersion;
+            r.Name.Number = kVersionId;
+            r.Language = kNeutralLanguage;
+            r.Data = versionData;
+            resources.push_back(r);
+        }
+        ok = AddResources(stub, resources, &error);
+    }
+    if (!ok) {
+        fprintf(stderr, "qar sfx: %s: cannot take the icon or version information: %s\n",
+                stubName.c_str(), error.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+bool ReadInstallerResources(const std::vector<uint8_t>& image, InstallerResources* found,
+                            std::string* error) {
+    *found = InstallerResources();
+    std::vector<Resource> resources;
+    if (!ReadResources(image, &resources, error)) return false;
+    const Resource* version = nullptr;
+    for (const Resource& r : resources) {
+        if (!r.Type.Name.empty()) continue;
+        if (r.Type.Number == kResourceGroupIcon) found->Icon = true;
+        if (r.Type.Number == kResourceVersion && version == nullptr) version = &r;
+    }
+    if (version == nullptr) return true;
+    uint32_t at;
+    if (!ResourceBytesAt(image, version->Rva, version->Size, &at)) {
+        *error = "its version information lies outside the image";
+        return false;
+    }
+    if (!ReadVersionResource(image.data() + at, version->Size, &found->Version, error)) {
+        *error = "its version resource is damaged: " + *error;
+        return false;
+    }
+    found->HasVersion = true;
+    return true;
+}
