@@ -1,7 +1,9 @@
 // The installer's start-up path on a hostile file: the stub's integrity words over an image
 // whose PE header and section table are arbitrary, the search for the profile and the
 // archive behind a stub (as `qar list | test | extract` do it), and the header read that
-// start-up makes at the archive's base.
+// start-up makes at the archive's base. The same file as the stub image whose icon and
+// version information `qar list` shows, and whose resources `qar sfx --stub` would extend,
+// and as an icon file.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -19,6 +21,9 @@
 #include "profile/state.h"
 #include "startup/integrity.h"
 #include "tools/archive_file.h"
+#include "tools/icon_file.h"
+#include "tools/installer_resources.h"
+#include "tools/pe_resources.h"
 
 namespace {
 
@@ -49,12 +54,34 @@ void CheckImage(const uint8_t* data, size_t size) {
     }
 }
 
+// What `qar list` reads of the image's resources, and a directory rebuilt from those that
+// could be read: it lists them all again.
+void CheckResources(const uint8_t* data, size_t size) {
+    std::vector<uint8_t> image(data, data + size);
+    InstallerResources found;
+    std::string error;
+    if (!ReadInstallerResources(image, &found, &error)) FuzzCheck(!error.empty(), "unreadable resources are explained");
+    std::vector<Resource> resources, again;
+    if (!ReadResources(image, &resources, &error)) return;
+    for (const Resource& r : resources) {
+        uint32_t at;
+        FuzzCheck(ResourceBytesAt(image, r.Rva, r.Size, &at) && at <= size && r.Size <= size - at,
+                  "every resource lies inside the image");
+    }
+    if (!AddResources(&image, resources, &error)) return;
+    FuzzCheck(ReadResources(image, &again, &error), "a rebuilt directory reads back");
+    FuzzCheck(again.size() == resources.size(), "a rebuilt directory lists every resource");
+    std::vector<IconImage> images;
+    ParseIconFile(std::vector<uint8_t>(data, data + size), &images, &error);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static bool ready = (BuildCrcTable(), true);
     (void)ready;
     CheckImage(data, size);
+    CheckResources(data, size);
 
     int fd = FileOf(data, size);
     std::string path = "/proc/self/fd/" + std::to_string(fd);

@@ -163,14 +163,10 @@ private:
     uint32_t visited_ = 0;
 };
 
-// Named ids come first, ordered by their code units with ASCII letters in upper case (how the
-// resource compiler stores them), then numbered ids in ascending order.
+// Named ids come first, ordered by their code units, then numbered ids in ascending order.
 bool IdBefore(const ResourceId& a, const ResourceId& b) {
     if (a.Name.empty() != b.Name.empty()) return !a.Name.empty();
-    if (a.Name.empty()) return a.Number < b.Number;
-    auto upper = [](char16_t c) { return c >= u'a' && c <= u'z' ? (char16_t)(c - 32) : c; };
-    return std::lexicographical_compare(a.Name.begin(), a.Name.end(), b.Name.begin(), b.Name.end(),
-                                        [&](char16_t x, char16_t y) { return upper(x) < upper(y); });
+    return a.Name.empty() ? a.Number < b.Number : a.Name < b.Name;
 }
 
 bool SameId(const ResourceId& a, const ResourceId& b) {

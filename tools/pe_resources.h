@@ -57,8 +57,8 @@ bool ResourceBytesAt(const std::vector<uint8_t>& image, uint32_t rva, uint32_t s
                      uint32_t* offset);
 
 // The directory of resources as a block to be loaded at rva: the directory tables (type,
-// then name, then language; in each table the named entries first, by name, then the
-// numbered ones in ascending order), the data entries, the names, then the Data of every
+// then name, then language; in each table the named entries first, by their code units,
+// then the numbered ones in ascending order), the data entries, the names, then the Data of every
 // resource that is not InImage, each at a multiple of 8 bytes.
 std::vector<uint8_t> ResourceDirectoryBlock(const std::vector<Resource>& resources, uint32_t rva);
 

@@ -709,7 +709,7 @@ TEST_F(ExtractCli, ListShowsProductValuesEscaped) {
     EXPECT_EQ(first, "{\"kind\":\"installer\",\"arch\":\"x86\",\"offset\":" + std::to_string(base) +
                          ",\"title\":\"Evil\\u001b]0;owned\\u0007 caf\xC3\xA9\",\"folder\":\"C:\\\\Evil\","
                          "\"preferred_folder\":\"C:\\\\P\\u001b[2J\",\"probe_folder\":\"C:\\\\Program Files\","
-                         "\"program\":\"bin\\\\\\u001b[31mx.exe\"}");
+                         "\"program\":\"bin\\\\\\u001b[31mx.exe\",\"icon\":false,\"version\":null}");
     EXPECT_EQ(std::count(r.Out.begin(), r.Out.end(), '\n'), 1 + (long)SampleArchive().Entries.size()) << r.Out;
 }
 

@@ -1,14 +1,19 @@
 // Building installers: the stub image that `qar sfx` prepares passes the check the stub makes
 // at start-up, any other change of a byte fails it while the fields that code signing
 // rewrites do not count, unusable stubs and archives are refused, and `qar sfx` writes the
-// stub and the archive as one file or nothing at all.
+// stub and the archive as one file or nothing at all. The icon and version information that
+// it adds to the stub's resources read back as written, and leave the stub's own bytes where
+// they were.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -19,8 +24,14 @@
 #include "profile/profile.h"
 #include "startup/integrity.h"
 #include "tests/support/fake_stub.h"
+#include "tools/archive_file.h"
+#include "tools/embedded_stub.h"
+#include "tools/icon_file.h"
+#include "tools/installer_resources.h"
+#include "tools/pe_resources.h"
 #include "tools/product_values.h"
 #include "tools/sfx_image.h"
+#include "tools/version_info.h"
 
 using namespace qartest;
 namespace fs = std::filesystem;
@@ -293,6 +304,320 @@ TEST_F(Sfx, ArchivesAreCheckedBeforeTheyAreJoined) {
     EXPECT_FALSE(CheckArchiveFits(20000, archive, &error));
 }
 
+
+// An icon file of two images: a 16x16 bitmap whose entry leaves planes and bits per pixel 0,
+// and a PNG image (its signature is all that tells it).
+std::vector<uint8_t> TestIcon() {
+    std::vector<uint8_t> bitmap(40 + 16 * 16 * 4 + 16 * 4, 0x33);
+    WriteLe32(&bitmap[0], 40);
+    WriteLe32(&bitmap[4], 16);
+    WriteLe32(&bitmap[8], 32);
+    WriteLe16(&bitmap[12], 1);
+    WriteLe16(&bitmap[14], 32);
+    std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    for (int i = 0; i < 100; ++i) png.push_back((uint8_t)(i * 31));
+    std::vector<uint8_t> file(6 + 2 * 16, 0);
+    WriteLe16(&file[2], 1);
+    WriteLe16(&file[4], 2);
+    const std::vector<uint8_t>* images[2] = {&bitmap, &png};
+    for (int i = 0; i < 2; ++i) {
+        uint8_t* entry = &file[6 + 16 * i];
+        entry[0] = entry[1] = i ? 32 : 16;
+        if (i) WriteLe16(entry + 4, 1), WriteLe16(entry + 6, 32);
+        WriteLe32(entry + 8, (uint32_t)images[i]->size());
+        WriteLe32(entry + 12, (uint32_t)file.size());
+        file.insert(file.end(), images[i]->begin(), images[i]->end());
+    }
+    return file;
+}
+
+std::vector<uint8_t> EmbeddedStub(bool x64) {
+    return x64 ? std::vector<uint8_t>(kEmbeddedStubX64, kEmbeddedStubX64 + kEmbeddedStubX64Size)
+               : std::vector<uint8_t>(kEmbeddedStubX86, kEmbeddedStubX86 + kEmbeddedStubX86Size);
+}
+
+std::vector<uint8_t> BytesOf(const std::vector<uint8_t>& image, const Resource& r) {
+    uint32_t at;
+    if (!ResourceBytesAt(image, r.Rva, r.Size, &at)) return {};
+    return std::vector<uint8_t>(image.begin() + at, image.begin() + at + r.Size);
+}
+
+// The real stubs' resources share their last section with the import tables and the
+// profile: the new directory goes behind them. Everything read back is what was put in, in
+// the order the format wants, no byte of the sections moves, and the headers describe the
+// grown section as a loader needs it.
+TEST_F(Sfx, ResourcesAddedToARealStubReadBackAndNothingMoves) {
+    for (bool x64 : {false, true}) {
+        const std::vector<uint8_t> bare = EmbeddedStub(x64);
+        if (bare.empty()) continue;   // not built in
+        std::vector<Resource> old, resources, back;
+        std::string error;
+        ASSERT_TRUE(ReadResources(bare, &old, &error)) << error;
+        ASSERT_FALSE(old.empty());
+        resources = old;
+        std::vector<IconImage> images;
+        ASSERT_TRUE(ParseIconFile(TestIcon(), &images, &error)) << error;
+        PutIconResources(images, 1, 0, &resources);
+        auto put = [&](const char16_t* type, const char16_t* name, uint16_t number,
+                       std::vector<uint8_t> data) {
+            Resource r;
+            r.Type.Name = type;
+            if (name) r.Name.Name = name;
+            r.Name.Number = number;
+            r.Data = data;
+            PutResource(&resources, r);
+        };
+        put(u"ZETA", u"b", 0, {1, 2, 3});
+        put(u"alpha", nullptr, 7, {4});
+        put(u"alpha", u"A", 0, {4});
+        put(u"alpha", u"A", 0, {5, 6});   // replaces the one before
+
+        std::vector<uint8_t> image = bare;
+        ASSERT_TRUE(AddResources(&image, resources, &error)) << error;
+        ASSERT_TRUE(ReadResources(image, &back, &error)) << error;
+        ASSERT_EQ(back.size(), resources.size());
+        for (const Resource& want : resources) {
+            const auto found = std::find_if(back.begin(), back.end(), [&](const Resource& r) {
+                return r.Type.Number == want.Type.Number && r.Type.Name == want.Type.Name &&
+                       r.Name.Number == want.Name.Number && r.Name.Name == want.Name.Name &&
+                       r.Language == want.Language;
+            });
+            ASSERT_NE(found, back.end()) << want.Type.Number << "/" << want.Name.Number;
+            EXPECT_EQ(BytesOf(image, *found), want.InImage ? BytesOf(bare, want) : want.Data);
+            EXPECT_EQ(found->Rva % 4, 0u) << "data lies at a multiple of 4";
+        }
+        // Named entries before numbered ones, each kind in ascending order, at every level.
+        auto before = [](const ResourceId& a, const ResourceId& b) {
+            if (a.Name.empty() != b.Name.empty()) return !a.Name.empty();
+            return a.Name.empty() ? a.Number < b.Number : a.Name < b.Name;
+        };
+        for (size_t i = 1; i < back.size(); ++i) {
+            const Resource &a = back[i - 1], &b = back[i];
+            const bool sameType = !before(a.Type, b.Type) && !before(b.Type, a.Type);
+            const bool sameName = sameType && !before(a.Name, b.Name) && !before(b.Name, a.Name);
+            EXPECT_TRUE(before(a.Type, b.Type) || (sameType && before(a.Name, b.Name)) ||
+                        (sameName && a.Language < b.Language)) << i;
+        }
+        EXPECT_EQ(back[0].Type.Name, u"ZETA");
+        EXPECT_EQ(back[1].Name.Name, u"A");
+
+        // Past the headers, every byte of the stub stays where it was.
+        const uint32_t pe = FindPeHeader(image.data(), (uint32_t)image.size());
+        uint32_t count;
+        const uint32_t table = PeSectionTable(image.data(), pe, &count);
+        PeSection first, last;
+        ASSERT_TRUE(ReadPeSection(image.data(), (uint32_t)image.size(), table, &first));
+        ASSERT_TRUE(ReadPeSection(image.data(), (uint32_t)image.size(),
+                                  table + (count - 1) * kPeSectionEntrySize, &last));
+        PeSection bareLast;
+        ASSERT_TRUE(ReadPeSection(bare.data(), (uint32_t)bare.size(),
+                                  table + (count - 1) * kPeSectionEntrySize, &bareLast));
+        ASSERT_GT(image.size(), bare.size());
+        for (size_t i = first.RawOffset; i < bareLast.RawOffset + bareLast.VirtualSize; ++i) {
+            ASSERT_EQ(image[i], bare[i]) << "byte " << i;
+        }
+        // The section's memory is all loaded from the file, which ends with it; the image's
+        // size in memory covers it; the initialized data counts every such section's bytes.
+        const uint32_t fileAlignment = ReadLe32(&image[pe + 24 + 36]);
+        const uint32_t sectionAlignment = ReadLe32(&image[pe + 24 + 32]);
+        const uint32_t sizeOfImage = ReadLe32(&image[pe + 24 + 56]);
+        EXPECT_LE(last.VirtualSize, last.RawSize);
+        EXPECT_EQ(last.RawOffset + last.RawSize, image.size());
+        EXPECT_EQ(last.RawSize % fileAlignment, 0u);
+        EXPECT_EQ(sizeOfImage % sectionAlignment, 0u);
+        EXPECT_GE(sizeOfImage, last.Address + last.VirtualSize);
+        EXPECT_LT(sizeOfImage - sectionAlignment, last.Address + last.VirtualSize);
+        for (const std::vector<uint8_t>* i : {&bare, (const std::vector<uint8_t>*)&image}) {
+            uint32_t initialized = 0;
+            for (uint32_t s = 0; s < count; ++s) {
+                const uint8_t* entry = &(*i)[table + s * kPeSectionEntrySize];
+                if (ReadLe32(entry + 36) & 0x40) initialized += ReadLe32(entry + 16);
+            }
+            EXPECT_EQ(ReadLe32(&(*i)[pe + 24 + 8]), initialized);
+        }
+
+        // The stub still finds its profile and accepts its own image.
+        ASSERT_TRUE(PrepareStubImage(&image, &error)) << error;
+        uint32_t rva;
+        ASSERT_GT(FindStubProfile(image.data(), (uint32_t)image.size(), &rva), 0);
+        EXPECT_EQ(CheckedArchiveBase(image.data(), (uint32_t)image.size(), rva), image.size());
+
+        // A stub that the section cannot grow in is left alone: bytes behind the section, a
+        // signature.
+        image = bare;
+        image.push_back(0);
+        EXPECT_FALSE(AddResources(&image, resources, &error));
+        EXPECT_NE(error.find("last section"), std::string::npos) << error;
+        EXPECT_EQ(image.size(), bare.size() + 1);
+        image = bare;
+        WriteLe32(&image[pe + PeCertificateEntry(image.data(), pe) + 4], 0x400);
+        EXPECT_FALSE(AddResources(&image, resources, &error));
+        EXPECT_NE(error.find("signed"), std::string::npos) << error;
+    }
+}
+
+// A directory whose tables point anywhere: nothing is read outside the image, loops end,
+// and every damage gives a reason.
+TEST_F(Sfx, DamagedResourceDirectoriesAreRefused) {
+    const std::vector<uint8_t> bare = EmbeddedStub(false);
+    if (bare.empty()) GTEST_SKIP() << "no built-in stub";
+    std::vector<Resource> resources;
+    std::string error;
+    const uint32_t pe = FindPeHeader(bare.data(), (uint32_t)bare.size());
+    const uint32_t entry = PeCertificateEntry(bare.data(), pe) - 16;
+    uint32_t directory;
+    ASSERT_TRUE(ResourceBytesAt(bare, ReadLe32(&bare[pe + entry]), 16, &directory));
+    std::vector<uint8_t> image = bare;
+    WriteLe32(&image[directory + 16 + 4], 0x80000000u);   // the first type's names: the root again
+    EXPECT_FALSE(ReadResources(image, &resources, &error));
+    EXPECT_NE(error.find("damaged"), std::string::npos) << error;
+    image = bare;
+    WriteLe16(&image[directory + 14], 0xFFFF);             // more types than the section holds
+    EXPECT_FALSE(ReadResources(image, &resources, &error));
+    image = bare;
+    WriteLe32(&image[pe + entry], 0x7FFFFFF0u);            // the directory outside every section
+    EXPECT_FALSE(ReadResources(image, &resources, &error));
+    // Each level's table shared by every entry above it: 60 types of 60 names in 60
+    // languages, far more resources than the bytes that list them.
+    image = bare;
+    const uint32_t table = 16 + 60 * 8, data = 3 * table;
+    memcpy(&image[directory + data], &bare[directory + 0xA0], 16);   // a data entry of the stub's own
+    for (uint32_t level = 0; level < 3; ++level) {
+        uint8_t* t = &image[directory + level * table];
+        memset(t, 0, 16);
+        WriteLe16(t + 14, 60);
+        for (uint32_t i = 0; i < 60; ++i) {
+            WriteLe32(t + 16 + 8 * i, i + 1);
+            WriteLe32(t + 16 + 8 * i + 4, level < 2 ? 0x80000000u | (level + 1) * table : data);
+        }
+    }
+    EXPECT_FALSE(ReadResources(image, &resources, &error));
+    EXPECT_NE(error.find("more entries"), std::string::npos) << error;
+    // Every byte of the directory and its data entries changed in turn.
+    for (uint32_t i = directory; i < directory + 0xD0; ++i) {
+        image = bare;
+        image[i] ^= 0xA5;
+        if (ReadResources(image, &resources, &error)) {
+            for (const Resource& r : resources) EXPECT_EQ(BytesOf(image, r).size(), r.Size) << i;
+        } else {
+            EXPECT_FALSE(error.empty()) << i;
+        }
+    }
+}
+
+// Version information reads back as the options gave it, with the defaults that fill what
+// was not given, and every text in the code page's reach.
+TEST_F(Sfx, VersionInformationReadsBackAsGiven) {
+    InstallerResourceOptions options;
+    options.Version = "1.2.3";
+    options.Company = "Caf\xC3\xA9 & Co";
+    VersionInfo info, back;
+    std::string error;
+    ASSERT_TRUE(ChooseVersionInfo(options, 1252, "Product Setup", "setup.exe", &info, &error)) << error;
+    const std::vector<uint8_t> data = VersionResourceData(info);
+    ASSERT_TRUE(ReadVersionResource(data.data(), (uint32_t)data.size(), &back, &error)) << error;
+    const uint16_t version[4] = {1, 2, 3, 0};
+    EXPECT_TRUE(std::equal(version, version + 4, back.FileVersion));
+    EXPECT_TRUE(std::equal(version, version + 4, back.ProductVersion));
+    EXPECT_EQ(back.Language, 0);
+    EXPECT_EQ(back.CodePage, 1252);
+    std::map<std::string, std::string> strings;
+    for (const auto& s : back.Strings) strings[Utf16ToUtf8(s.first)] = Utf16ToUtf8(s.second);
+    EXPECT_EQ(strings, (std::map<std::string, std::string>{
+                           {"CompanyName", "Caf\xC3\xA9 & Co"}, {"FileDescription", "Product Setup"},
+                           {"FileVersion", "1.2.3"}, {"OriginalFilename", "setup.exe"},
+                           {"ProductName", "Product Setup"}, {"ProductVersion", "1.2.3"}}));
+    options.ProductName = "Widget";
+    options.Description = "Widget installer";
+    options.Copyright = "(c) Widget makers";
+    ASSERT_TRUE(ChooseVersionInfo(options, 1252, "Product Setup", "setup.exe", &info, &error)) << error;
+    const std::vector<uint8_t> more = VersionResourceData(info);
+    ASSERT_TRUE(ReadVersionResource(more.data(), (uint32_t)more.size(), &back, &error)) << error;
+    ASSERT_EQ(back.Strings.size(), 7u);
+    strings.clear();
+    for (const auto& s : back.Strings) strings[Utf16ToUtf8(s.first)] = Utf16ToUtf8(s.second);
+    EXPECT_EQ(strings["ProductName"], "Widget");
+    EXPECT_EQ(strings["FileDescription"], "Widget installer");
+    EXPECT_EQ(strings["LegalCopyright"], "(c) Widget makers");
+    // Cut anywhere, the data never reads past its end.
+    for (uint32_t cut = 0; cut < more.size(); ++cut) {
+        std::vector<uint8_t> part(more.begin(), more.begin() + cut);
+        ReadVersionResource(part.data(), cut, &back, &error);
+    }
+
+    for (const char* bad : {"1", "1.2.3.4.5", "1..2", "1.2.", "1.65536", "1.-2", "v1.2", "1.2 "}) {
+        options = InstallerResourceOptions();
+        options.Version = bad;
+        EXPECT_FALSE(ChooseVersionInfo(options, 1252, "T", "s.exe", &info, &error)) << bad;
+        EXPECT_NE(error.find("--product-version"), std::string::npos) << error;
+    }
+    options = InstallerResourceOptions();
+    options.Version = "65535.0.0.65535";
+    EXPECT_TRUE(ChooseVersionInfo(options, 1252, "T", "s.exe", &info, &error)) << error;
+    options.Copyright = "\xD0\x96";   // U+0416
+    EXPECT_FALSE(ChooseVersionInfo(options, 1252, "T", "s.exe", &info, &error));
+    EXPECT_NE(error.find("--copyright"), std::string::npos) << error;
+    EXPECT_NE(error.find("U+0416"), std::string::npos) << error;
+    EXPECT_TRUE(ChooseVersionInfo(options, 1251, "T", "s.exe", &info, &error)) << error;
+    EXPECT_FALSE(ChooseVersionInfo(options, 1251, "T", "\xE2\x82\xAC\xE2\x82\xAD.exe", &info, &error));
+    EXPECT_NE(error.find("-o "), std::string::npos) << error;
+}
+
+// Each reason an icon file cannot be used is told; a good one's group lists its images.
+TEST_F(Sfx, IconFilesAreCheckedImageByImage) {
+    const std::vector<uint8_t> good = TestIcon();
+    std::vector<IconImage> images;
+    std::string error;
+    ASSERT_TRUE(ParseIconFile(good, &images, &error)) << error;
+    ASSERT_EQ(images.size(), 2u);
+    std::vector<Resource> resources;
+    PutIconResources(images, 1, 0, &resources);
+    PutIconResources(images, 1, 0, &resources);   // a second icon replaces the first
+    ASSERT_EQ(resources.size(), 3u);
+    const Resource& group = resources.back();
+    ASSERT_EQ(group.Type.Number, kResourceGroupIcon);
+    ASSERT_EQ(group.Data.size(), 6u + 2 * 14);
+    EXPECT_EQ(ReadLe16(&group.Data[4]), 2);
+    for (int i = 0; i < 2; ++i) {
+        const uint8_t* entry = &group.Data[6 + 14 * i];
+        const Resource& image = resources[i];
+        EXPECT_EQ(image.Type.Number, kResourceIcon);
+        EXPECT_EQ(ReadLe16(entry + 12), image.Name.Number) << "the group names the image's id";
+        EXPECT_EQ(ReadLe32(entry + 8), image.Data.size());
+        EXPECT_EQ(memcmp(entry, &good[6 + 16 * i], 4), 0);
+        const uint32_t offset = ReadLe32(&good[6 + 16 * i + 12]);
+        EXPECT_TRUE(std::equal(image.Data.begin(), image.Data.end(), good.begin() + offset));
+        // The bitmap's planes and bits per pixel, left 0 in its file, come from its header.
+        EXPECT_EQ(ReadLe16(entry + 4), 1);
+        EXPECT_EQ(ReadLe16(entry + 6), 32);
+    }
+
+    struct Bad {
+        const char* Why;
+        std::function<void(std::vector<uint8_t>*)> Change;
+    } bad[] = {
+        {"not an icon file", [](std::vector<uint8_t>* f) { f->resize(5); }},
+        {"not an icon file", [](std::vector<uint8_t>* f) { (*f)[0] = 1; }},
+        {"cursor", [](std::vector<uint8_t>* f) { (*f)[2] = 2; }},
+        {"no images", [](std::vector<uint8_t>* f) { (*f)[4] = 0; }},
+        {"list of images runs past", [](std::vector<uint8_t>* f) { (*f)[4] = 200; }},
+        {"image 2 of 2 runs past the end", [](std::vector<uint8_t>* f) { f->pop_back(); }},
+        {"image 1 of 2 runs past the end", [](std::vector<uint8_t>* f) { WriteLe32(&(*f)[6 + 12], 0xFFFFFFF0u); }},
+        {"image 1 of 2 is empty", [](std::vector<uint8_t>* f) { WriteLe32(&(*f)[6 + 8], 0); }},
+        {"image 1 of 2 overlaps", [](std::vector<uint8_t>* f) { WriteLe32(&(*f)[6 + 12], 6); }},
+        {"image 2 of 2 is neither a PNG image nor a bitmap",
+         [](std::vector<uint8_t>* f) { (*f)[ReadLe32(&(*f)[6 + 16 + 12]) + 1] = 'J'; }},
+        {"image 1 of 2 is neither", [](std::vector<uint8_t>* f) { (*f)[ReadLe32(&(*f)[6 + 12])] = 12; }},
+        {"image 1 of 2 is neither", [](std::vector<uint8_t>* f) { WriteLe32(&(*f)[ReadLe32(&(*f)[6 + 12]) + 4], 0); }},
+    };
+    for (const Bad& b : bad) {
+        std::vector<uint8_t> file = good;
+        b.Change(&file);
+        EXPECT_FALSE(ParseIconFile(file, &images, &error)) << b.Why;
+        EXPECT_NE(error.find(b.Why), std::string::npos) << b.Why << ": " << error;
+    }
+}
+
 // `qar sfx` run as a user runs it.
 int RunQar(const std::string& args) {
     const std::string command = "'" + std::string(QAR_BINARY_DIR) + "/qar' " + args + " >/dev/null 2>&1";
@@ -363,6 +688,76 @@ TEST_F(Sfx, CommandJoinsStubAndArchiveOrWritesNothing) {
     EXPECT_FALSE(fs::exists(out));
     for (const auto& entry : fs::directory_iterator(dir))
         EXPECT_EQ(entry.path().filename().string().find("setup.exe."), std::string::npos) << entry.path();
+    fs::remove_all(dir);
+}
+
+// What a command prints on standard output.
+std::string QarOutput(const std::string& args) {
+    const std::string command = "'" + std::string(QAR_BINARY_DIR) + "/qar' " + args + " 2>/dev/null";
+    FILE* p = popen(command.c_str(), "r");
+    std::string out;
+    char buffer[4096];
+    size_t n;
+    while (p && (n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
+    if (p) pclose(p);
+    return out;
+}
+
+// With the built-in stub: no icon or version option, no change to the stub beyond what it
+// always gets; with them, an installer that `qar list` reads them back from; bad ones
+// refused with status 2 and nothing written.
+TEST_F(Sfx, CommandAddsIconAndVersionOnlyWhenAsked) {
+    const std::vector<uint8_t> stub = EmbeddedStub(false);
+    if (stub.empty()) GTEST_SKIP() << "no built-in stub";
+    char pattern[] = "/tmp/qar-sfx-XXXXXX";
+    const std::string dir = mkdtemp(pattern);
+    fs::create_directories(dir + "/tree");
+    std::ofstream(dir + "/tree/tavlore.exe") << "program\n";
+    WriteAll(dir + "/good.ico", TestIcon());
+    ASSERT_EQ(RunQar("pack -q -o '" + dir + "/a.qar' '" + dir + "/tree'"), 0);
+    const std::string base = "sfx --archive '" + dir + "/a.qar' -o '" + dir + "/setup.exe' ";
+    const std::vector<uint8_t> archive = ReadAll(dir + "/a.qar");
+
+    ASSERT_EQ(RunQar(base), 0);
+    std::vector<uint8_t> expected = stub;
+    std::string error;
+    ASSERT_TRUE(PrepareStubImage(&expected, &error)) << error;
+    expected.insert(expected.end(), archive.begin(), archive.end());
+    EXPECT_EQ(ReadAll(dir + "/setup.exe"), expected);
+    EXPECT_NE(QarOutput("list --json '" + dir + "/setup.exe'").find("\"icon\":false,\"version\":null}"),
+              std::string::npos);
+
+    ASSERT_EQ(RunQar(base + "--icon '" + dir + "/good.ico' --product-version 2.5 --company 'Caf\xC3\xA9 Ltd' "
+                     "--product-name Widget --description 'Widget setup' --copyright '(c) Widget' "
+                     "--title 'Widget Setup'"), 0);
+    const std::vector<uint8_t> setup = ReadAll(dir + "/setup.exe");
+    ASSERT_GT(setup.size(), expected.size());
+    const uint32_t stubSize = (uint32_t)(setup.size() - archive.size());
+    EXPECT_TRUE(std::equal(archive.begin(), archive.end(), setup.begin() + stubSize));
+    std::vector<uint8_t> image(setup.begin(), setup.begin() + stubSize);
+    uint32_t rva;
+    ASSERT_GT(FindStubProfile(image.data(), stubSize, &rva), 0);
+    EXPECT_EQ(CheckedArchiveBase(image.data(), stubSize, rva), stubSize);
+    const std::string json = QarOutput("list --json '" + dir + "/setup.exe'");
+    EXPECT_NE(json.find("\"icon\":true,\"version\":{\"file_version\":\"2.5.0.0\",\"product_version\":"
+                        "\"2.5.0.0\",\"strings\":{\"CompanyName\":\"Caf\xC3\xA9 Ltd\",\"FileDescription\":"
+                        "\"Widget setup\",\"FileVersion\":\"2.5\",\"LegalCopyright\":\"(c) Widget\","
+                        "\"OriginalFilename\":\"setup.exe\",\"ProductName\":\"Widget\",\"ProductVersion\":"
+                        "\"2.5\"}}}\n"),
+              std::string::npos) << json;
+    const std::string text = QarOutput("list '" + dir + "/setup.exe'");
+    EXPECT_NE(text.find("  icon: yes\n  file version: 2.5.0.0\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("  CompanyName: Caf\xC3\xA9 Ltd\n"), std::string::npos) << text;
+
+    fs::remove(dir + "/setup.exe");
+    std::ofstream(dir + "/bad.ico") << "GIF89a, not an icon";
+    EXPECT_EQ(RunQar(base + "--icon '" + dir + "/bad.ico'"), 2);
+    EXPECT_EQ(RunQar(base + "--icon '" + dir + "/missing.ico'"), 1);
+    EXPECT_EQ(RunQar(base + "--product-version 1.2.70000"), 2);
+    EXPECT_EQ(RunQar(base + "--company '\xD0\x96'"), 2);
+    EXPECT_EQ(RunQar(base + "--company"), 2);
+    EXPECT_FALSE(fs::exists(dir + "/setup.exe"));
+    EXPECT_EQ(RunQar(base + "--company '\xD0\x96' --codepage 1251"), 0);
     fs::remove_all(dir);
 }
 
