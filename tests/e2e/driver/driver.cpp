@@ -63,6 +63,8 @@
 #include <string>
 #include <vector>
 
+#include "icon_size.h"
+
 namespace {
 
 PROCESS_INFORMATION Installer;
@@ -343,24 +345,13 @@ std::wstring Widen(const char* text) {
     return wide;
 }
 
-// "none", or an icon's size in pixels from its colour bitmap (or its mask, twice as high,
-// when it has none).
-std::string IconSize(HICON icon) {
-    ICONINFO info;
-    if (!icon) return "none";
-    if (!GetIconInfo(icon, &info)) return "unreadable";
-    BITMAP bitmap = {};
-    GetObjectA(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
-    if (!info.hbmColor) bitmap.bmHeight /= 2;
-    if (info.hbmColor) DeleteObject(info.hbmColor);
-    if (info.hbmMask) DeleteObject(info.hbmMask);
-    return std::to_string(bitmap.bmWidth) + "x" + std::to_string(bitmap.bmHeight);
-}
-
+// "none" or WIDTHxHEIGHT, from IconPixels.
 std::string SizeText(DWORD size) {
     if (!size) return "none";
     return std::to_string(LOWORD(size)) + "x" + std::to_string(HIWORD(size));
 }
+
+std::string IconSize(HICON icon) { return SizeText(IconPixels(icon)); }
 
 // Asks through icon_probe.dll (beside the driver), hooked onto the installer's thread, since
 // Wine does not carry WM_GETICON across processes.

@@ -6,21 +6,7 @@
 // back to the driver's thread, each as MAKELONG(width, height), 0 for none.
 #include <windows.h>
 
-namespace {
-
-DWORD IconSize(HICON icon) {
-    ICONINFO info;
-    if (!icon || !GetIconInfo(icon, &info)) return 0;
-    BITMAP bitmap = {};
-    GetObjectA(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
-    // Without a colour bitmap the mask holds the AND and XOR halves one above the other.
-    if (!info.hbmColor) bitmap.bmHeight /= 2;
-    if (info.hbmColor) DeleteObject(info.hbmColor);
-    if (info.hbmMask) DeleteObject(info.hbmMask);
-    return MAKELONG(bitmap.bmWidth, bitmap.bmHeight);
-}
-
-}  // namespace
+#include "icon_size.h"
 
 extern "C" __declspec(dllexport) LRESULT CALLBACK ProbeIcons(int code, WPARAM removed, LPARAM data) {
     const MSG* message = (const MSG*)data;
@@ -28,7 +14,7 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK ProbeIcons(int code, WPARAM re
         message->message == RegisterWindowMessageA("qar e2e icon probe")) {
         HICON small = (HICON)SendMessageA(message->hwnd, WM_GETICON, ICON_SMALL, 0);
         HICON big = (HICON)SendMessageA(message->hwnd, WM_GETICON, ICON_BIG, 0);
-        PostThreadMessageA((DWORD)message->wParam, message->message, IconSize(small), IconSize(big));
+        PostThreadMessageA((DWORD)message->wParam, message->message, IconPixels(small), IconPixels(big));
     }
     return CallNextHookEx(0, code, removed, data);
 }
