@@ -14,8 +14,25 @@ static_assert(kOverwriteYesToAll == CTL_YES_TO_ALL && kOverwriteYes == CTL_YES &
                   kOverwriteNo == CTL_NO && kControlProgress == CTL_PROGRESS,
               "the interface's control numbers are the dialogs' resource ids");
 
+// Gives a window the image's icon group 1 as its small (caption) or big (taskbar, Alt+Tab)
+// icon, at the size that the system metric names. Without a group LoadImageA gives 0, which
+// leaves the window without an icon, as it was. Shared images are loaded once per process,
+// however often the prompt comes back. Called twice rather than inlined, with the metric as
+// an argument: the smallest code.
+__attribute__((noinline)) static void SetIcon(HWND window, int which, int metric) {
+    int size = GetSystemMetrics(metric);
+    SendMessageA(window, WM_SETICON, which,
+                 (LPARAM)LoadImageA((HINSTANCE)State.Instance, MAKEINTRESOURCEA(1), IMAGE_ICON,
+                                    size, size, LR_SHARED));
+}
+
 void DressDialog(HWND dialog, int firstControl, int lastControl) {
-    SetWindowTextA(dialog, Product.Title);
+    // WM_SETTEXT is what SetWindowTextA sends; with SendMessageA imported for the icons, the
+    // import of SetWindowTextA is saved.
+    SendMessageA(dialog, WM_SETTEXT, 0, (LPARAM)Product.Title);
+    // The publisher's icon, when `qar sfx --icon` gave the installer one.
+    SetIcon(dialog, ICON_SMALL, SM_CXSMICON);
+    SetIcon(dialog, ICON_BIG, SM_CXICON);
     for (int id = firstControl; id <= lastControl; ++id)
         SendDlgItemMessageA(dialog, id, WM_SETFONT, (WPARAM)State.DialogFont, FALSE);
 }

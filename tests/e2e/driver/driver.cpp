@@ -32,6 +32,20 @@
 //   template ID...                           dump dialog resources of the installer file
 //   files PATH...                            attributes and time stamps of files (with "-"
 //                                            in place of the installer: nothing is started)
+//   window-icons                             the current window's small and big icons
+//                                            (WM_GETICON, asked inside the installer by
+//                                            icon_probe.dll): "window-icons small=S big=B",
+//                                            each "none" or its size in pixels, WxH
+//   version                                  the installer file's version information, read
+//                                            as Explorer reads it: "fixed file=A.B.C.D
+//                                            product=A.B.C.D ...", "translation LLLLCCCC",
+//                                            and string NAME="VALUE" (in UTF-8) for each
+//                                            string of the first translation's table
+//   icons                                    the installer file's icons: ExtractIconExW's
+//                                            count and the sizes of icon 0, then icon group
+//                                            1 image by image, each loaded at its own size
+//                                            (version and icons, like template and files,
+//                                            start nothing)
 //   tamper PATH OTHER                        try to change file PATH as another program
 //                                            could: write into it, delete it, rename it,
 //                                            copy file OTHER over it, move a copy of OTHER
@@ -39,12 +53,17 @@
 //                                            or "tamper WHAT=refused"
 #include <windows.h>
 
+#include <shellapi.h>
+#include <wchar.h>
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include <string>
 #include <vector>
+
+#include "icon_size.h"
 
 namespace {
 
@@ -319,6 +338,133 @@ void DescribeFile(const char* path) {
            (unsigned long)(data.dwFileAttributes & 0xFF), created, written);
 }
 
+std::wstring Widen(const char* text) {
+    std::wstring wide(strlen(text) + 1, L'\0');
+    int length = MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], (int)wide.size());
+    wide.resize(length > 0 ? length - 1 : 0);
+    return wide;
+}
+
+// "none" or WIDTHxHEIGHT, from IconPixels.
+std::string SizeText(DWORD size) {
+    if (!size) return "none";
+    return std::to_string(LOWORD(size)) + "x" + std::to_string(HIWORD(size));
+}
+
+std::string IconSize(HICON icon) { return SizeText(IconPixels(icon)); }
+
+// Asks through icon_probe.dll (beside the driver), hooked onto the installer's thread, since
+// Wine does not carry WM_GETICON across processes.
+void WindowIcons() {
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(0, path, MAX_PATH);
+    while (length && path[length - 1] != '\\') --length;
+    lstrcpynA(path + length, "icon_probe.dll", MAX_PATH - length);
+    HMODULE probe = LoadLibraryA(path);
+    HOOKPROC procedure = probe ? (HOOKPROC)(void*)GetProcAddress(probe, "ProbeIcons") : nullptr;
+    if (!procedure) Fail("cannot load", path);
+    HHOOK hook = SetWindowsHookExA(WH_GETMESSAGE, procedure, probe,
+                                   GetWindowThreadProcessId(Current, 0));
+    if (!hook) Fail("cannot hook the installer's thread");
+    const UINT question = RegisterWindowMessageA("qar e2e icon probe");
+    MSG answer;
+    PeekMessageA(&answer, 0, 0, 0, PM_NOREMOVE);   // the queue that the answer comes to
+    PostMessageA(Current, question, GetCurrentThreadId(), 0);
+    bool answered = false;
+    for (DWORD waited = 0; waited < 5000 && !answered; waited += 20) {
+        answered = PeekMessageA(&answer, (HWND)-1, question, question, PM_REMOVE);
+        if (!answered) Sleep(20);
+    }
+    UnhookWindowsHookEx(hook);
+    if (!answered) Fail("no answer from the icon probe");
+    printf("window-icons small=%s big=%s\n", SizeText((DWORD)answer.wParam).c_str(),
+           SizeText((DWORD)answer.lParam).c_str());
+}
+
+void DumpVersion(const char* installer) {
+    std::wstring path = Widen(installer);
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    if (!size) {
+        printf("version none\n");
+        return;
+    }
+    std::vector<char> data(size);
+    if (!GetFileVersionInfoW(path.c_str(), 0, size, data.data())) Fail("cannot read version of", installer);
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueW(data.data(), L"\\", (void**)&fixed, &length) || length < sizeof *fixed ||
+        fixed->dwSignature != VS_FFI_SIGNATURE)
+        Fail("no fixed version information in", installer);
+    printf("fixed file=%u.%u.%u.%u product=%u.%u.%u.%u flags=%lX os=%lX type=%lX\n",
+           HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
+           HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS),
+           HIWORD(fixed->dwProductVersionMS), LOWORD(fixed->dwProductVersionMS),
+           HIWORD(fixed->dwProductVersionLS), LOWORD(fixed->dwProductVersionLS),
+           (unsigned long)(fixed->dwFileFlags & fixed->dwFileFlagsMask),
+           (unsigned long)fixed->dwFileOS, (unsigned long)fixed->dwFileType);
+    WORD* translations = nullptr;
+    if (!VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation", (void**)&translations, &length) ||
+        length < 4)
+        Fail("no translation in", installer);
+    for (UINT i = 0; i + 4 <= length; i += 4)
+        printf("translation %04X%04X\n", translations[i / 2], translations[i / 2 + 1]);
+    static const wchar_t* kNames[] = {L"CompanyName",    L"ProductName",     L"ProductVersion",
+                                      L"FileVersion",    L"FileDescription", L"LegalCopyright",
+                                      L"OriginalFilename"};
+    for (const wchar_t* name : kNames) {
+        wchar_t query[96];
+        swprintf(query, 96, L"\\StringFileInfo\\%04x%04x\\%ls", translations[0], translations[1], name);
+        wchar_t* value = nullptr;
+        char utf8[1024] = "", ascii[64] = "";
+        WideCharToMultiByte(CP_ACP, 0, name, -1, ascii, sizeof ascii, 0, 0);
+        if (!VerQueryValueW(data.data(), query, (void**)&value, &length)) {
+            printf("string %s missing\n", ascii);
+            continue;
+        }
+        WideCharToMultiByte(CP_UTF8, 0, value, (int)length, utf8, sizeof utf8 - 1, 0, 0);
+        printf("string %s=\"%s\"\n", ascii, utf8);
+    }
+}
+
+void DumpIcons(const char* installer) {
+    std::wstring path = Widen(installer);
+    UINT count = ExtractIconExW(path.c_str(), -1, 0, 0, 0);
+    HICON large = 0, small = 0;
+    if (count) ExtractIconExW(path.c_str(), 0, &large, &small, 1);
+    printf("icons %u large=%s small=%s\n", count, IconSize(large).c_str(), IconSize(small).c_str());
+    if (large) DestroyIcon(large);
+    if (small) DestroyIcon(small);
+    HMODULE module = LoadLibraryExW(path.c_str(), 0, LOAD_LIBRARY_AS_DATAFILE);
+    if (!module) Fail("cannot load resources of", installer);
+    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(1), (LPCWSTR)RT_GROUP_ICON);
+    if (!found) {
+        printf("icon-group none\n");
+        FreeLibrary(module);
+        return;
+    }
+    // The group: three words (0, 1, the image count), then 14 bytes an image: width, height
+    // (0 for 256), colours, 0, planes, bits per pixel, the image's size and its RT_ICON id.
+    const BYTE* group = (const BYTE*)LockResource(LoadResource(module, found));
+    DWORD size = SizeofResource(module, found);
+    auto word = [&](DWORD at) { return (unsigned)(group[at] | group[at + 1] << 8); };
+    if (size < 6 || word(0) != 0 || word(2) != 1 || size < 6 + 14 * word(4))
+        Fail("malformed icon group in", installer);
+    printf("icon-group 1 images=%u\n", word(4));
+    for (unsigned i = 0; i < word(4); ++i) {
+        const DWORD at = 6 + 14 * i;
+        unsigned width = group[at] ? group[at] : 256, height = group[at + 1] ? group[at + 1] : 256;
+        DWORD bytes = word(at + 8) | (DWORD)word(at + 10) << 16;
+        HRSRC image = FindResourceW(module, MAKEINTRESOURCEW(word(at + 12)), (LPCWSTR)RT_ICON);
+        HICON icon = (HICON)LoadImageW(module, MAKEINTRESOURCEW(1), IMAGE_ICON, width, height, 0);
+        printf("icon-image %ux%u bits=%u bytes=%lu stored=%lu loaded=%s\n", width, height,
+               word(at + 6), (unsigned long)bytes,
+               image ? (unsigned long)SizeofResource(module, image) : 0UL, IconSize(icon).c_str());
+        if (icon) DestroyIcon(icon);
+    }
+    FreeLibrary(module);
+}
+
 void Report(const char* what, bool done) { printf("tamper %s=%s\n", what, done ? "done" : "refused"); }
 
 void Tamper(const char* path, const char* other) {
@@ -363,6 +509,14 @@ int main(int argc, char** argv) {
         for (++i; i < argc; ++i) DescribeFile(argv[i]);
         return 0;
     }
+    if (i < argc && !strcmp(argv[i], "version")) {
+        DumpVersion(installer);
+        return 0;
+    }
+    if (i < argc && !strcmp(argv[i], "icons")) {
+        DumpIcons(installer);
+        return 0;
+    }
     const DWORD start = GetTickCount();
     Start(installer);
     for (; i < argc; ++i) {
@@ -376,6 +530,7 @@ int main(int argc, char** argv) {
         else if (c == "wait-prompt") WaitFor(kPrompt, "prompt");
         else if (c == "wait-message") WaitFor(kMessage, "message");
         else if (c == "dump") Dump();
+        else if (c == "window-icons") WindowIcons();
         else if (c == "set") {
             HWND control = Control(next());
             SendMessageA(control, WM_SETTEXT, 0, (LPARAM)next());
