@@ -57,29 +57,73 @@ constexpr uint8_t kLengthExtra[31] = {
     3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 15, 15,
 };
 
-// A decoded symbol with its code length (at most 16), as the symbol loop uses it:
-//   literal/length alphabet: symbol << 8 | length, and for a match length also its base
-//     (bits 21-29), number of extra bits (bits 17-20) and the distance alphabet it takes
-//     (bits 5-6: 1 for length 2, 2 for length 3 when the block has three alphabets, else 0);
-//     literals are below 256 << 8;
-//   distance alphabets: the two repeat symbols 0 and 1 as symbol << 5 | length (below
-//     1 << 10), the others as base << 10 | extra bits << 5 | length: symbols 2-5 are the
-//     distances 1-4 without extra bits, symbol 6 + 2j has base 2^(j+2) + 1, symbol 7 + 2j
-//     has 3 * 2^(j+1) + 1, both with j + 1 extra bits.
+// The longest fields of a literal or match: a code, the extra bits of a length and those of a
+// distance (symbol 41: 18 bits).
+enum : uint32_t {
+    kMaxCodeBits = 16,
+    kMaxLengthExtraBits = 15,
+    kMaxDistanceExtraBits = 18,
+};
+static_assert(kLengthExtra[29] == kMaxLengthExtraBits && kLengthExtra[30] == kMaxLengthExtraBits,
+              "the longest length field");
+static_assert((kMaxDistanceSymbols - 1 - 6) / 2 + 1 == kMaxDistanceExtraBits, "the longest distance field");
+
+// A decoded symbol with its code length (at most 16), as the symbol loops use it. Negative
+// entries name a tree node (the code is longer than the primary index).
+//   literal/length alphabet:
+//     bits 0-4    code length
+//     bits 5-6    distance alphabet of a match length: 1 for length 2, 2 for length 3 when
+//                 the block has three alphabets, else 0
+//     bits 8-16   symbol; literals are below kFirstEndEntry, symbol 256 below
+//                 kFirstLengthEntry
+//     bits 17-20  number of extra bits of a match length
+//     bits 21-29  base of a match length
+//   distance alphabets:
+//     bits 0-4    code length
+//     bits 5-9    the repeat symbol (0 or 1), or the number of extra bits
+//     bits 10-    base of an explicit distance; 0 for the repeat symbols
+//   Symbols 2-5 are the distances 1-4 without extra bits, symbol 6 + 2j has base
+//   2^(j+2) + 1, symbol 7 + 2j has 3 * 2^(j+1) + 1, both with j + 1 extra bits.
+namespace entry {
+constexpr uint32_t kCodeLengthMask = 31;
+constexpr uint32_t kAlphabetShift = 5, kAlphabetMask = 3;
+constexpr uint32_t kSymbolShift = 8;
+constexpr uint32_t kLengthExtraShift = 17, kLengthExtraMask = 15;
+constexpr uint32_t kLengthBaseShift = 21;
+constexpr uint32_t kDistanceExtraShift = 5, kDistanceExtraMask = 31;
+constexpr uint32_t kDistanceBaseShift = 10;
+constexpr int32_t kFirstEndEntry = (int32_t)(kEndOfSet << kSymbolShift);
+constexpr int32_t kFirstLengthEntry = (int32_t)(kFirstLengthSymbol << kSymbolShift);
+constexpr int32_t kSecondRepeatEntry = 1 << kDistanceExtraShift;
+constexpr int32_t kFirstExplicitEntry = 1 << kDistanceBaseShift;
+static_assert(kMaxCodeBits <= kCodeLengthMask, "a code length fits its field");
+static_assert(kMaxDistanceExtraBits <= kDistanceExtraMask, "a distance's extra bits fit their field");
+
+inline uint32_t CodeLength(int32_t e) { return (uint32_t)e & kCodeLengthMask; }
+inline uint8_t Literal(int32_t e) { return (uint8_t)((uint32_t)e >> kSymbolShift); }
+inline uint32_t LengthBase(int32_t e) { return (uint32_t)e >> kLengthBaseShift; }
+inline uint32_t LengthExtraBits(int32_t e) { return ((uint32_t)e >> kLengthExtraShift) & kLengthExtraMask; }
+inline uint32_t Alphabet(int32_t e) { return ((uint32_t)e >> kAlphabetShift) & kAlphabetMask; }
+inline uint32_t DistanceBase(int32_t e) { return (uint32_t)e >> kDistanceBaseShift; }
+inline uint32_t DistanceExtraBits(int32_t e) { return ((uint32_t)e >> kDistanceExtraShift) & kDistanceExtraMask; }
+}  // namespace entry
+
 int32_t PackEntry(uint32_t symbol, uint32_t length, bool distance, uint32_t alphabets) {
+    using namespace entry;
     if (distance) {
-        if (symbol < 2) return (int32_t)(symbol << 5 | length);
-        if (symbol < 6) return (int32_t)((symbol - 1) << 10 | length);
+        if (symbol < 2) return (int32_t)(symbol << kDistanceExtraShift | length);
+        if (symbol < 6) return (int32_t)((symbol - 1) << kDistanceBaseShift | length);
         uint32_t j = (symbol - 6) >> 1;
         uint32_t base = ((2 + (symbol & 1)) << (j + 1)) + 1;
-        return (int32_t)(base << 10 | (j + 1) << 5 | length);
+        return (int32_t)(base << kDistanceBaseShift | (j + 1) << kDistanceExtraShift | length);
     }
-    if (symbol <= kEndOfSet) return (int32_t)(symbol << 8 | length);
+    if (symbol <= kEndOfSet) return (int32_t)(symbol << kSymbolShift | length);
     symbol -= kFirstLengthSymbol;
     // Only symbol 257 gives length 2 and only symbol 258 gives length 3.
     uint32_t alphabet = symbol == 0 ? 1 : (symbol == 1 && alphabets == 3) ? 2 : 0;
-    return (int32_t)((uint32_t)kLengthBase[symbol] << 21 | (uint32_t)kLengthExtra[symbol] << 17 |
-                     (symbol + kFirstLengthSymbol) << 8 | alphabet << 5 | length);
+    return (int32_t)((uint32_t)kLengthBase[symbol] << kLengthBaseShift |
+                     (uint32_t)kLengthExtra[symbol] << kLengthExtraShift |
+                     (symbol + kFirstLengthSymbol) << kSymbolShift | alphabet << kAlphabetShift | length);
 }
 
 void Build(int32_t* primary, DecodeNode* tree, uint32_t* codes, const uint8_t* lengths,
@@ -152,17 +196,6 @@ __attribute__((noinline)) int32_t LookupLong(int32_t e, Word v, uint32_t k, cons
     if (symbol < 0) return -1;
     return PackEntry((uint32_t)symbol, lengths[symbol], distance, alphabets);
 }
-
-// The longest fields of a literal or match: a code, the extra bits of a length and those of a
-// distance (symbol 41: 18 bits).
-enum : uint32_t {
-    kMaxCodeBits = 16,
-    kMaxLengthExtraBits = 15,
-    kMaxDistanceExtraBits = 18,
-};
-static_assert(kLengthExtra[29] == kMaxLengthExtraBits && kLengthExtra[30] == kMaxLengthExtraBits,
-              "the longest length field");
-static_assert((kMaxDistanceSymbols - 1 - 6) / 2 + 1 == kMaxDistanceExtraBits, "the longest distance field");
 
 // What one fill of the bit buffer pays for. A fill leaves at least Filled bits counted, and
 // all Word bits of the buffer hold stream bits (those above the count are the bytes from
@@ -349,15 +382,15 @@ enum : int {
 template <typename Word>
 inline uint32_t TakeDistance(int32_t e, BitReader<Word>& b, uint32_t& lastDistance,
                              uint32_t& previousDistance) {
-    if (e < (1 << 10)) {
-        if (e < (1 << 5)) return lastDistance;   // symbol 0
+    if (e < entry::kFirstExplicitEntry) {
+        if (e < entry::kSecondRepeatEntry) return lastDistance;   // symbol 0
         uint32_t distance = previousDistance;     // symbol 1
         previousDistance = lastDistance;
         lastDistance = distance;
         return distance;
     }
     b.FillForField();
-    uint32_t distance = ((uint32_t)e >> 10) + b.Take(((uint32_t)e >> 5) & 31);
+    uint32_t distance = entry::DistanceBase(e) + b.Take(entry::DistanceExtraBits(e));
     // Selected without a branch, as the two kinds alternate unpredictably.
     bool remembered = distance > 4;
     previousDistance = remembered ? lastDistance : previousDistance;
@@ -380,16 +413,16 @@ __attribute__((always_inline)) inline int DecodeSymbol(const SymbolState& s, con
         e = LookupLong(e, b.Buffer, kLiteralBits, t->LiteralTree, s.Lengths, false, s.Alphabets);
         if (e < 0) return kBlockEnds;
     }
-    b.Drop((uint32_t)e & 31);
-    if (e < (int32_t)(kEndOfSet << 8)) {
+    b.Drop(entry::CodeLength(e));
+    if (e < entry::kFirstEndEntry) {
         if (b.PastEnd(s.DataEnd)) {
             b = mark;
             return kBlockEnds;
         }
-        *out++ = (uint8_t)(e >> 8);
+        *out++ = entry::Literal(e);
         return kSymbolDone;
     }
-    if (e < (int32_t)(kFirstLengthSymbol << 8)) {   // symbol 256
+    if (e < entry::kFirstLengthEntry) {   // symbol 256
         if (b.PastEnd(s.DataEnd)) {
             b = mark;
             return kBlockEnds;
@@ -402,16 +435,16 @@ __attribute__((always_inline)) inline int DecodeSymbol(const SymbolState& s, con
                       "the distance code's primary index is left in the buffer");
     }
     b.FillForField();
-    uint32_t length = ((uint32_t)e >> 21) + b.Take(((uint32_t)e >> 17) & 15);
+    uint32_t length = entry::LengthBase(e) + b.Take(entry::LengthExtraBits(e));
 
-    uint32_t a = ((uint32_t)e >> 5) & 3;
+    uint32_t a = entry::Alphabet(e);
     e = b.Look(t->Distance[a], kDistanceBits);
     if (e < 0) {
         e = LookupLong(e, b.Buffer, kDistanceBits, t->DistanceTree[a], s.Lengths + s.LengthOffsets[a],
                        true, s.Alphabets);
         if (e < 0) return kBlockEnds;
     }
-    b.Drop((uint32_t)e & 31);
+    b.Drop(entry::CodeLength(e));
     if constexpr (Budget<Word>::kFillPerHalf) {
         static_assert(Budget<Word>::kFilled >= kMaxCodeBits + kMaxDistanceExtraBits, "a distance's code and extra bits");
         static_assert(Budget<Word>::kWordBits - kMaxCodeBits - kMaxDistanceExtraBits >= kLiteralTableBits,
@@ -471,25 +504,25 @@ int DecodeFast(const SymbolState& s, const Tables* t, BitReader<Word>& reader, u
                 break;
             }
         }
-        b.Drop((uint32_t)e & 31);
-        if (e < (int32_t)(kEndOfSet << 8)) {
-            *out++ = (uint8_t)(e >> 8);
+        b.Drop(entry::CodeLength(e));
+        if (e < entry::kFirstEndEntry) {
+            *out++ = entry::Literal(e);
             // The literals that follow are taken from the same fill. A negative entry
             // compares above every literal as unsigned.
             e = t->Literal[(uint32_t)b.Buffer & literalMask];
-            for (uint32_t more = 0; more < B::kMoreLiterals && (uint32_t)e < (kEndOfSet << 8); ++more) {
-                b.Drop((uint32_t)e & 31);
-                *out++ = (uint8_t)(e >> 8);
+            for (uint32_t more = 0; more < B::kMoreLiterals && (uint32_t)e < (uint32_t)entry::kFirstEndEntry; ++more) {
+                b.Drop(entry::CodeLength(e));
+                *out++ = entry::Literal(e);
                 e = t->Literal[(uint32_t)b.Buffer & literalMask];
             }
             continue;
         }
-        if (e < (int32_t)(kFirstLengthSymbol << 8)) {   // symbol 256
+        if (e < entry::kFirstLengthEntry) {   // symbol 256
             outcome = kSetEnds;
             break;
         }
-        uint32_t length = ((uint32_t)e >> 21) + b.Take(((uint32_t)e >> 17) & 15);
-        uint32_t a = ((uint32_t)e >> 5) & 3;
+        uint32_t length = entry::LengthBase(e) + b.Take(entry::LengthExtraBits(e));
+        uint32_t a = entry::Alphabet(e);
         e = b.Look(t->Distance[a], kDistanceBits);
         if (e < 0) {
             e = LookupLong(e, b.Buffer, kDistanceBits, t->DistanceTree[a], s.Lengths + s.LengthOffsets[a],
@@ -499,7 +532,7 @@ int DecodeFast(const SymbolState& s, const Tables* t, BitReader<Word>& reader, u
                 break;
             }
         }
-        b.Drop((uint32_t)e & 31);
+        b.Drop(entry::CodeLength(e));
         uint32_t distance = TakeDistance(e, b, lastDistance, previousDistance);
         e = t->Literal[(uint32_t)b.Buffer & literalMask];
         if (distance > (uint32_t)(out - s.Window)) continue;   // reaching in front of the window: dropped
