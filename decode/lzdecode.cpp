@@ -57,29 +57,73 @@ constexpr uint8_t kLengthExtra[31] = {
     3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 15, 15,
 };
 
-// A decoded symbol with its code length (at most 16), as the symbol loop uses it:
-//   literal/length alphabet: symbol << 8 | length, and for a match length also its base
-//     (bits 21-29), number of extra bits (bits 17-20) and the distance alphabet it takes
-//     (bits 5-6: 1 for length 2, 2 for length 3 when the block has three alphabets, else 0);
-//     literals are below 256 << 8;
-//   distance alphabets: the two repeat symbols 0 and 1 as symbol << 5 | length (below
-//     1 << 10), the others as base << 10 | extra bits << 5 | length: symbols 2-5 are the
-//     distances 1-4 without extra bits, symbol 6 + 2j has base 2^(j+2) + 1, symbol 7 + 2j
-//     has 3 * 2^(j+1) + 1, both with j + 1 extra bits.
+// The longest fields of a literal or match: a code, the extra bits of a length and those of a
+// distance (symbol 41: 18 bits).
+enum : uint32_t {
+    kMaxCodeBits = 16,
+    kMaxLengthExtraBits = 15,
+    kMaxDistanceExtraBits = 18,
+};
+static_assert(kLengthExtra[29] == kMaxLengthExtraBits && kLengthExtra[30] == kMaxLengthExtraBits,
+              "the longest length field");
+static_assert((kMaxDistanceSymbols - 1 - 6) / 2 + 1 == kMaxDistanceExtraBits, "the longest distance field");
+
+// A decoded symbol with its code length (at most 16), as the symbol loops use it. Negative
+// entries name a tree node (the code is longer than the primary index).
+//   literal/length alphabet:
+//     bits 0-4    code length
+//     bits 5-6    distance alphabet of a match length: 1 for length 2, 2 for length 3 when
+//                 the block has three alphabets, else 0
+//     bits 8-16   symbol; literals are below kFirstEndEntry, symbol 256 below
+//                 kFirstLengthEntry
+//     bits 17-20  number of extra bits of a match length
+//     bits 21-29  base of a match length
+//   distance alphabets:
+//     bits 0-4    code length
+//     bits 5-9    the repeat symbol (0 or 1), or the number of extra bits
+//     bits 10-    base of an explicit distance; 0 for the repeat symbols
+//   Symbols 2-5 are the distances 1-4 without extra bits, symbol 6 + 2j has base
+//   2^(j+2) + 1, symbol 7 + 2j has 3 * 2^(j+1) + 1, both with j + 1 extra bits.
+namespace entry {
+constexpr uint32_t kCodeLengthMask = 31;
+constexpr uint32_t kAlphabetShift = 5, kAlphabetMask = 3;
+constexpr uint32_t kSymbolShift = 8;
+constexpr uint32_t kLengthExtraShift = 17, kLengthExtraMask = 15;
+constexpr uint32_t kLengthBaseShift = 21;
+constexpr uint32_t kDistanceExtraShift = 5, kDistanceExtraMask = 31;
+constexpr uint32_t kDistanceBaseShift = 10;
+constexpr int32_t kFirstEndEntry = (int32_t)(kEndOfSet << kSymbolShift);
+constexpr int32_t kFirstLengthEntry = (int32_t)(kFirstLengthSymbol << kSymbolShift);
+constexpr int32_t kSecondRepeatEntry = 1 << kDistanceExtraShift;
+constexpr int32_t kFirstExplicitEntry = 1 << kDistanceBaseShift;
+static_assert(kMaxCodeBits <= kCodeLengthMask, "a code length fits its field");
+static_assert(kMaxDistanceExtraBits <= kDistanceExtraMask, "a distance's extra bits fit their field");
+
+inline uint32_t CodeLength(int32_t e) { return (uint32_t)e & kCodeLengthMask; }
+inline uint8_t Literal(int32_t e) { return (uint8_t)((uint32_t)e >> kSymbolShift); }
+inline uint32_t LengthBase(int32_t e) { return (uint32_t)e >> kLengthBaseShift; }
+inline uint32_t LengthExtraBits(int32_t e) { return ((uint32_t)e >> kLengthExtraShift) & kLengthExtraMask; }
+inline uint32_t Alphabet(int32_t e) { return ((uint32_t)e >> kAlphabetShift) & kAlphabetMask; }
+inline uint32_t DistanceBase(int32_t e) { return (uint32_t)e >> kDistanceBaseShift; }
+inline uint32_t DistanceExtraBits(int32_t e) { return ((uint32_t)e >> kDistanceExtraShift) & kDistanceExtraMask; }
+}  // namespace entry
+
 int32_t PackEntry(uint32_t symbol, uint32_t length, bool distance, uint32_t alphabets) {
+    using namespace entry;
     if (distance) {
-        if (symbol < 2) return (int32_t)(symbol << 5 | length);
-        if (symbol < 6) return (int32_t)((symbol - 1) << 10 | length);
+        if (symbol < 2) return (int32_t)(symbol << kDistanceExtraShift | length);
+        if (symbol < 6) return (int32_t)((symbol - 1) << kDistanceBaseShift | length);
         uint32_t j = (symbol - 6) >> 1;
         uint32_t base = ((2 + (symbol & 1)) << (j + 1)) + 1;
-        return (int32_t)(base << 10 | (j + 1) << 5 | length);
+        return (int32_t)(base << kDistanceBaseShift | (j + 1) << kDistanceExtraShift | length);
     }
-    if (symbol <= kEndOfSet) return (int32_t)(symbol << 8 | length);
+    if (symbol <= kEndOfSet) return (int32_t)(symbol << kSymbolShift | length);
     symbol -= kFirstLengthSymbol;
     // Only symbol 257 gives length 2 and only symbol 258 gives length 3.
     uint32_t alphabet = symbol == 0 ? 1 : (symbol == 1 && alphabets == 3) ? 2 : 0;
-    return (int32_t)((uint32_t)kLengthBase[symbol] << 21 | (uint32_t)kLengthExtra[symbol] << 17 |
-                     (symbol + kFirstLengthSymbol) << 8 | alphabet << 5 | length);
+    return (int32_t)((uint32_t)kLengthBase[symbol] << kLengthBaseShift |
+                     (uint32_t)kLengthExtra[symbol] << kLengthExtraShift |
+                     (symbol + kFirstLengthSymbol) << kSymbolShift | alphabet << kAlphabetShift | length);
 }
 
 void Build(int32_t* primary, DecodeNode* tree, uint32_t* codes, const uint8_t* lengths,
@@ -153,17 +197,6 @@ __attribute__((noinline)) int32_t LookupLong(int32_t e, Word v, uint32_t k, cons
     return PackEntry((uint32_t)symbol, lengths[symbol], distance, alphabets);
 }
 
-// The longest fields of a literal or match: a code, the extra bits of a length and those of a
-// distance (symbol 41: 18 bits).
-enum : uint32_t {
-    kMaxCodeBits = 16,
-    kMaxLengthExtraBits = 15,
-    kMaxDistanceExtraBits = 18,
-};
-static_assert(kLengthExtra[29] == kMaxLengthExtraBits && kLengthExtra[30] == kMaxLengthExtraBits,
-              "the longest length field");
-static_assert((kMaxDistanceSymbols - 1 - 6) / 2 + 1 == kMaxDistanceExtraBits, "the longest distance field");
-
 // What one fill of the bit buffer pays for. A fill leaves at least Filled bits counted, and
 // all Word bits of the buffer hold stream bits (those above the count are the bytes from
 // Next on). With 64-bit words a fill pays for a whole half of a match, its code and its
@@ -178,7 +211,7 @@ struct Budget {
     // Literals behind a literal taken from the same fill, without a refill between them: as
     // many primary codes as the fill holds behind the longest code.
     static constexpr uint32_t kMoreLiterals = kFillPerHalf ? (kFilled - kMaxCodeBits) / kLiteralTableBits : 0;
-    // The unchecked copy of the symbol decoding (a loop without the end-of-data test) is
+    // The fast loop (DecodeFast, without a test of the input or the window per symbol) is
     // worth its code only where a fill covers a half, and only in builds that spend code for
     // speed.
     static constexpr bool kFastLoop = kFillPerHalf && kUncheckedLoop;
@@ -265,6 +298,24 @@ inline const uint8_t* SafeEnd(const uint8_t* dataEnd) {
                                                                   : State.InputBuffer;
 }
 
+// Copies a match of at most 32 bytes from a distance of at least 8 back, where the window
+// has at least 64 bytes of room: four words whatever the length, without a branch on it.
+// The 32 bytes behind the match are saved first and put back, so the window is as if only
+// the match had been written (a later match of distance 0 leaves those bytes as they were).
+const uint32_t kShortMatch = 32;
+const uint32_t kShortMatchRoom = 2 * kShortMatch;
+inline void CopyShortMatch(uint8_t* out, uint32_t distance, uint32_t length) {
+    DECODE_ASSERT(distance >= 8 && length <= kShortMatch);
+    const uint8_t* from = out - distance;
+    uint8_t behind[kShortMatch];
+    memcpy(behind, out + length, kShortMatch);
+    memcpy(out, from, 8);
+    memcpy(out + 8, from + 8, 8);
+    memcpy(out + 16, from + 16, 8);
+    memcpy(out + 24, from + 24, 8);
+    memcpy(out + length, behind, kShortMatch);
+}
+
 // Copies a match of length bytes from distance back, byte after byte in effect, so that a
 // distance shorter than the length repeats the last distance bytes. room is the space left
 // up to the block's end; the part of the match beyond it is dropped. Nothing is written
@@ -273,18 +324,8 @@ template <typename Word>
 inline uint32_t CopyMatch(uint8_t* out, uint32_t distance, uint32_t length, uint32_t room) {
     const uint8_t* from = out - distance;
     constexpr bool kWide = sizeof(Word) >= 8;
-    if (kWide && distance >= 8 && length <= 32 && room >= 64) {
-        // Most matches: four words whatever the length, without a branch on it; the 32 bytes
-        // behind the match are saved first and put back, so the window is as if only the
-        // match had been written.
-        DECODE_ASSERT(length + 32 <= room);
-        uint8_t behind[32];
-        memcpy(behind, out + length, 32);
-        memcpy(out, from, 8);
-        memcpy(out + 8, from + 8, 8);
-        memcpy(out + 16, from + 16, 8);
-        memcpy(out + 24, from + 24, 8);
-        memcpy(out + length, behind, 32);
+    if (kWide && distance >= 8 && length <= kShortMatch && room >= kShortMatchRoom) {
+        CopyShortMatch(out, distance, length);   // most matches
         return length;
     }
     uint32_t n = length < room ? length : room;
@@ -319,7 +360,7 @@ inline uint32_t CopyMatch(uint8_t* out, uint32_t distance, uint32_t length, uint
     return n;
 }
 
-// What one TableSet's symbol loop consults now and then; the values used for every symbol
+// What one TableSet's symbol loops consult now and then; the values used for every symbol
 // are passed on their own so that they can stay in registers.
 struct SymbolState {
     const uint8_t* Lengths;          // the current TableSet
@@ -335,15 +376,36 @@ enum : int {
     kSetEnds = 2,      // symbol 256
 };
 
-// Decodes one literal or match and writes it to the window at out. Checked: the symbol may
-// reach beyond the bytes read, and is then not used: the position goes back to its start.
-// Unchecked, the caller knows that the whole symbol lies in the data.
-template <typename Word, bool Checked>
+// The repeat distances and the explicit ones: distance symbol entry e (already dropped from
+// the buffer) with its extra bits taken from b (narrow words fill for them first). Distances 1-4 (symbols 2-5) are not
+// remembered; every longer one is.
+template <typename Word>
+inline uint32_t TakeDistance(int32_t e, BitReader<Word>& b, uint32_t& lastDistance,
+                             uint32_t& previousDistance) {
+    if (e < entry::kFirstExplicitEntry) {
+        if (e < entry::kSecondRepeatEntry) return lastDistance;   // symbol 0
+        uint32_t distance = previousDistance;     // symbol 1
+        previousDistance = lastDistance;
+        lastDistance = distance;
+        return distance;
+    }
+    b.FillForField();
+    uint32_t distance = entry::DistanceBase(e) + b.Take(entry::DistanceExtraBits(e));
+    // Selected without a branch, as the two kinds alternate unpredictably.
+    bool remembered = distance > 4;
+    previousDistance = remembered ? lastDistance : previousDistance;
+    lastDistance = remembered ? distance : lastDistance;
+    return distance;
+}
+
+// Decodes one literal or match and writes it to the window at out, checking it against the
+// end of the data: a symbol that reaches beyond the bytes read is not used, and the position
+// goes back to its start.
+template <typename Word>
 __attribute__((always_inline)) inline int DecodeSymbol(const SymbolState& s, const Tables* t,
                                                        BitReader<Word>& b, uint8_t*& out,
                                                        uint8_t* outEnd, uint32_t& lastDistance,
                                                        uint32_t& previousDistance) {
-    using B = Budget<Word>;
     DECODE_ASSERT(out < outEnd);
     const BitReader<Word> mark = b;
     int32_t e = b.Look(t->Literal, kLiteralTableBits);
@@ -351,77 +413,45 @@ __attribute__((always_inline)) inline int DecodeSymbol(const SymbolState& s, con
         e = LookupLong(e, b.Buffer, kLiteralBits, t->LiteralTree, s.Lengths, false, s.Alphabets);
         if (e < 0) return kBlockEnds;
     }
-    b.Drop((uint32_t)e & 31);
-    if (e < (int32_t)(kEndOfSet << 8)) {
-        if (Checked && b.PastEnd(s.DataEnd)) {
+    b.Drop(entry::CodeLength(e));
+    if (e < entry::kFirstEndEntry) {
+        if (b.PastEnd(s.DataEnd)) {
             b = mark;
             return kBlockEnds;
         }
-        *out++ = (uint8_t)(e >> 8);
-        if constexpr (!Checked && B::kMoreLiterals > 0) {
-            // The literals that follow are taken from the same fill. A negative entry
-            // compares above every literal as unsigned.
-            static_assert(B::kFilled >= kMaxCodeBits + B::kMoreLiterals * kLiteralTableBits,
-                          "the fill holds a code and the primary codes of the literals behind it");
-            static_assert(B::kWordBits - kMaxCodeBits - B::kMoreLiterals * kLiteralTableBits >=
-                              kLiteralTableBits,
-                          "the next code's primary index is left in the buffer");
-            for (uint32_t more = 0; more < B::kMoreLiterals; ++more) {
-                e = t->Literal[(uint32_t)b.Buffer & ((1u << kLiteralTableBits) - 1)];
-                if ((uint32_t)e >= (kEndOfSet << 8) || out >= outEnd) break;
-                b.Drop((uint32_t)e & 31);
-                *out++ = (uint8_t)(e >> 8);
-            }
-        }
+        *out++ = entry::Literal(e);
         return kSymbolDone;
     }
-    if (e < (int32_t)(kFirstLengthSymbol << 8)) {   // symbol 256
-        if (Checked && b.PastEnd(s.DataEnd)) {
+    if (e < entry::kFirstLengthEntry) {   // symbol 256
+        if (b.PastEnd(s.DataEnd)) {
             b = mark;
             return kBlockEnds;
         }
         return kSetEnds;
     }
-    if constexpr (B::kFillPerHalf) {
-        static_assert(B::kFilled >= kMaxCodeBits + kMaxLengthExtraBits, "a length's code and extra bits");
-        static_assert(B::kWordBits - kMaxCodeBits - kMaxLengthExtraBits >= kDistanceBits,
+    if constexpr (Budget<Word>::kFillPerHalf) {
+        static_assert(Budget<Word>::kFilled >= kMaxCodeBits + kMaxLengthExtraBits, "a length's code and extra bits");
+        static_assert(Budget<Word>::kWordBits - kMaxCodeBits - kMaxLengthExtraBits >= kDistanceBits,
                       "the distance code's primary index is left in the buffer");
     }
     b.FillForField();
-    uint32_t length = ((uint32_t)e >> 21) + b.Take(((uint32_t)e >> 17) & 15);
+    uint32_t length = entry::LengthBase(e) + b.Take(entry::LengthExtraBits(e));
 
-    uint32_t a = ((uint32_t)e >> 5) & 3;
+    uint32_t a = entry::Alphabet(e);
     e = b.Look(t->Distance[a], kDistanceBits);
     if (e < 0) {
         e = LookupLong(e, b.Buffer, kDistanceBits, t->DistanceTree[a], s.Lengths + s.LengthOffsets[a],
                        true, s.Alphabets);
         if (e < 0) return kBlockEnds;
     }
-    b.Drop((uint32_t)e & 31);
-    uint32_t distance;
-    if (e < (1 << 10)) {
-        if (e < (1 << 5)) {   // symbol 0
-            distance = lastDistance;
-        } else {              // symbol 1
-            distance = previousDistance;
-            previousDistance = lastDistance;
-            lastDistance = distance;
-        }
-    } else {
-        if constexpr (B::kFillPerHalf) {
-            static_assert(B::kFilled >= kMaxCodeBits + kMaxDistanceExtraBits, "a distance's code and extra bits");
-            static_assert(B::kWordBits - kMaxCodeBits - kMaxDistanceExtraBits >= kLiteralTableBits,
-                          "the next code's primary index is left in the buffer");
-        }
-        b.FillForField();
-        distance = ((uint32_t)e >> 10) + b.Take(((uint32_t)e >> 5) & 31);
-        // Distances 1-4 (symbols 2-5) are not remembered; every longer one is. Selected
-        // without a branch, as the two kinds alternate unpredictably.
-        bool remembered = distance > 4;
-        previousDistance = remembered ? lastDistance : previousDistance;
-        lastDistance = remembered ? distance : lastDistance;
+    b.Drop(entry::CodeLength(e));
+    if constexpr (Budget<Word>::kFillPerHalf) {
+        static_assert(Budget<Word>::kFilled >= kMaxCodeBits + kMaxDistanceExtraBits, "a distance's code and extra bits");
+        static_assert(Budget<Word>::kWordBits - kMaxCodeBits - kMaxDistanceExtraBits >= kLiteralTableBits,
+                      "the next code's primary index is left in the buffer");
     }
-    if (Checked && b.PastEnd(s.DataEnd)) {
+    uint32_t distance = TakeDistance(e, b, lastDistance, previousDistance);
+    if (b.PastEnd(s.DataEnd)) {
         b = mark;
         return kBlockEnds;
     }
@@ -432,8 +462,96 @@ __attribute__((always_inline)) inline int DecodeSymbol(const SymbolState& s, con
     return kSymbolDone;
 }
 
+// Room the fast loop keeps in the window: a literal with the literals taken behind it from
+// the same fill, or a short match written as whole words with the bytes behind it saved.
+// Longer matches are cut to the room left, as in the checked loop.
+const uint32_t kFastOutMargin = kShortMatchRoom;
+
+// The fast loop: decodes symbols of one TableSet while the load pointer lies below safeEnd
+// (a whole literal or match is then in the bytes read, SafeEnd) and the window has at least
+// kFastOutMargin bytes of room, without testing either for each symbol. Whatever it cannot
+// finish it leaves to the checked loop: it returns kSymbolDone when a margin is reached, or
+// how the TableSet ended. Each refill is unconditional, and the next literal/length entry is
+// read before a match is copied, from bits the fill has already brought in.
+template <typename Word>
+int DecodeFast(const SymbolState& s, const Tables* t, BitReader<Word>& reader, uint8_t*& outRef,
+               uint8_t* outEnd, const uint8_t* safeEnd, uint32_t& lastDistance,
+               uint32_t& previousDistance) {
+    using B = Budget<Word>;
+    static_assert(B::kFillPerHalf, "one fill pays for a code and its extra bits");
+    static_assert(B::kFilled >= kMaxCodeBits + B::kMoreLiterals * kLiteralTableBits,
+                  "the fill holds a code and the primary codes of the literals behind it");
+    static_assert(B::kWordBits - kMaxCodeBits - B::kMoreLiterals * kLiteralTableBits >= kLiteralTableBits,
+                  "after the literals, the next code's primary index is left in the buffer");
+    static_assert(B::kWordBits - kMaxCodeBits - kMaxDistanceExtraBits >= kLiteralTableBits,
+                  "after a match, the next code's primary index is left in the buffer");
+    static_assert(kFastOutMargin >= 1 + B::kMoreLiterals, "a literal and those behind it");
+    static_assert(kFastOutMargin >= kShortMatchRoom, "a short match and the bytes behind it");
+    const uint32_t literalMask = (1u << kLiteralTableBits) - 1;
+    BitReader<Word> b = reader;
+    uint8_t* out = outRef;
+    uint8_t* const fastOutEnd = outEnd - kFastOutMargin;
+    DECODE_ASSERT(b.Next < safeEnd && out < fastOutEnd);
+    int outcome = kSymbolDone;
+    b.Fill();
+    int32_t e = t->Literal[(uint32_t)b.Buffer & literalMask];
+    do {
+        b.Fill();
+        if (e < 0) {
+            e = LookupLong(e, b.Buffer, kLiteralBits, t->LiteralTree, s.Lengths, false, s.Alphabets);
+            if (e < 0) {
+                outcome = kBlockEnds;
+                break;
+            }
+        }
+        b.Drop(entry::CodeLength(e));
+        if (e < entry::kFirstEndEntry) {
+            *out++ = entry::Literal(e);
+            // The literals that follow are taken from the same fill. A negative entry
+            // compares above every literal as unsigned.
+            e = t->Literal[(uint32_t)b.Buffer & literalMask];
+            for (uint32_t more = 0; more < B::kMoreLiterals && (uint32_t)e < (uint32_t)entry::kFirstEndEntry; ++more) {
+                b.Drop(entry::CodeLength(e));
+                *out++ = entry::Literal(e);
+                e = t->Literal[(uint32_t)b.Buffer & literalMask];
+            }
+            continue;
+        }
+        if (e < entry::kFirstLengthEntry) {   // symbol 256
+            outcome = kSetEnds;
+            break;
+        }
+        uint32_t length = entry::LengthBase(e) + b.Take(entry::LengthExtraBits(e));
+        uint32_t a = entry::Alphabet(e);
+        e = b.Look(t->Distance[a], kDistanceBits);
+        if (e < 0) {
+            e = LookupLong(e, b.Buffer, kDistanceBits, t->DistanceTree[a], s.Lengths + s.LengthOffsets[a],
+                           true, s.Alphabets);
+            if (e < 0) {
+                outcome = kBlockEnds;
+                break;
+            }
+        }
+        b.Drop(entry::CodeLength(e));
+        uint32_t distance = TakeDistance(e, b, lastDistance, previousDistance);
+        e = t->Literal[(uint32_t)b.Buffer & literalMask];
+        if (distance > (uint32_t)(out - s.Window)) continue;   // reaching in front of the window: dropped
+        if (distance >= 8 && length <= kShortMatch)
+            CopyShortMatch(out, distance, length);
+        else
+            length = CopyMatch<Word>(out, distance, length, (uint32_t)(outEnd - out));
+        out += length;
+    } while (b.Next < safeEnd && out < fastOutEnd);
+    DECODE_ASSERT(out <= outEnd);
+    reader = b;
+    outRef = out;
+    return outcome;
+}
+
 // Decodes the symbols of one TableSet until it ends (kSetEnds), the block's bytes are all
-// there, or the block ends early (kBlockEnds, also when the input fails to refill).
+// there, or the block ends early (kBlockEnds, also when the input fails to refill). Builds
+// that spend code for speed run the fast loop wherever its margins hold, and the checked
+// loop near the end of the buffered input and of the block.
 template <typename Word>
 int DecodeSet(SymbolState& st, const Tables* t, BitReader<Word>& b, uint8_t*& out,
               uint8_t* outEnd, uint32_t& lastDistance, uint32_t& previousDistance) {
@@ -442,10 +560,16 @@ int DecodeSet(SymbolState& st, const Tables* t, BitReader<Word>& b, uint8_t*& ou
     const uint8_t* safeEnd = SafeEnd(st.DataEnd);
     int outcome = kBlockEnds;
     while (out < outEnd) {
+        if constexpr (Budget<Word>::kFastLoop) {
+            if (b.Next < safeEnd && (uint32_t)(outEnd - out) > kFastOutMargin) {
+                outcome = DecodeFast(st, t, b, out, outEnd, safeEnd, lastDistance, previousDistance);
+                if (outcome != kSymbolDone) break;
+                continue;
+            }
+        }
         // Near the end of the buffered input: refill when the position has reached
         // InputEnd, otherwise check each symbol against the end of the data.
-        bool tail = b.Next >= safeEnd;
-        if (tail && b.Reached(inputEnd)) {
+        if (b.Next >= safeEnd && b.Reached(inputEnd)) {
             SaveReader(b);
             int32_t r = RefillInput(false);
             b = LoadReader<Word>();
@@ -455,9 +579,7 @@ int DecodeSet(SymbolState& st, const Tables* t, BitReader<Word>& b, uint8_t*& ou
             safeEnd = SafeEnd(st.DataEnd);
             continue;
         }
-        outcome = Budget<Word>::kFastLoop && !tail
-                      ? DecodeSymbol<Word, false>(st, t, b, out, outEnd, lastDistance, previousDistance)
-                      : DecodeSymbol<Word, true>(st, t, b, out, outEnd, lastDistance, previousDistance);
+        outcome = DecodeSymbol<Word>(st, t, b, out, outEnd, lastDistance, previousDistance);
         if (outcome != kSymbolDone) break;
     }
     return outcome;

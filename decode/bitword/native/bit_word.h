@@ -1,9 +1,9 @@
 // The decoder's build choices for the `qar` tool and the native tests: the bit reader's word
 // (decode/bits.h) at the pointer's width, the default TableSet's tables kept between blocks,
-// a literal/length table of 2^11 entries, and a symbol loop without the end-of-data test
-// where the input holds a whole symbol (memory and code spent for speed). The build puts one
-// folder of decode/bitword/ on the include path of the decoding core and of everything that
-// uses it.
+// a literal/length table of 2^11 entries, and a fast symbol loop without per-symbol tests
+// where the input holds a whole symbol and the window has room for it (memory and code spent
+// for speed). The build puts one folder of decode/bitword/ on the include path of the
+// decoding core and of everything that uses it.
 #pragma once
 
 #include <stdint.h>
