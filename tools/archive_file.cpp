@@ -317,14 +317,6 @@ std::string NameInUtf8(const std::string& name) {
 
 std::string ShownName(const std::string& name) { return PrintableName(NameInUtf8(name)); }
 
-bool ParseCodePageOption(const char* text, int* codePage) {
-    char* end = nullptr;
-    long n = strtol(text, &end, 10);
-    if (end == text || *end != 0 || n <= 0 || n >= 65536 || !IsSupportedCodePage((int)n)) return false;
-    *codePage = (int)n;
-    return true;
-}
-
 std::string EntryNameProblem(const std::string& name) {
     if (name.empty()) return "has an empty name";
     if (name.find('\0') != std::string::npos) return "has a name with a NUL character";
@@ -337,10 +329,6 @@ std::string EntryNameProblem(const std::string& name) {
         return "has a name that would leave the destination or stand for another file";
     }
     return "";
-}
-
-bool ParseMaxEntries(const char* text, uint64_t* value) {
-    return ParseSize(text, value) && *value != 0;
 }
 
 namespace {
@@ -506,12 +494,6 @@ bool ReviewDirectory(const char* path, const ArchiveFileInfo& info, int codePage
     }
     review->Checked = checked && review->Problems == 0 && review->WalkError == 0;
     return review->Problems == 0 && review->WalkError == 0;
-}
-
-int CodePageUsageError(const char* command, const char* text) {
-    return UsageError(command, std::string("--codepage ") + text +
-                                   ": not a supported code page (supported: " +
-                                   SupportedCodePages() + ")");
 }
 
 void SetProgramName(const char* path) {

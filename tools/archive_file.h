@@ -139,10 +139,3 @@ struct DirectoryReview {
 // True when nothing was found and the walk reached every entry.
 bool ReviewDirectory(const char* path, const ArchiveFileInfo& info, int codePage,
                      uint64_t maxEntries, DirectoryReview* review);
-// Parses the value of `--max-entries N`; the usage error names the command.
-bool ParseMaxEntries(const char* text, uint64_t* value);
-
-// Parses the value of `--codepage N`; false for anything but a supported code page.
-bool ParseCodePageOption(const char* text, int* codePage);
-// The usage error of `--codepage text` that ParseCodePageOption refused.
-int CodePageUsageError(const char* command, const char* text);

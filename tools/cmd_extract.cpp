@@ -17,6 +17,7 @@
 #include "profile/state.h"
 #include "tools/archive_file.h"
 #include "tools/commands.h"
+#include "tools/options.h"
 #include "ui/console.h"
 
 namespace {
@@ -79,47 +80,22 @@ std::string ShowPath(const char* path) {
 }  // namespace
 
 int CmdExtract(int argc, char** argv) {
-    const char* file = nullptr;
     std::string folder;
     uint64_t maxOutput = 0, maxEntries = kDefaultMaxEntries;
     int codePage = 0;
     TheConsoleSettings = ConsoleSettings{kConsoleAsk, false, false, false, ShowPath};
     bool replace = false, keep = false;
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        bool hasValue = i + 1 < argc;
-        if (!strcmp(a, "-d") || !strcmp(a, "--max-output") || !strcmp(a, "--codepage") ||
-            !strcmp(a, "--max-entries")) {
-            if (!hasValue) return UsageError("extract", std::string(a) + " needs a value");
-            const char* v = argv[++i];
-            if (!strcmp(a, "-d")) {
-                folder = v;
-            } else if (!strcmp(a, "--codepage")) {
-                if (!ParseCodePageOption(v, &codePage)) return CodePageUsageError("extract", v);
-            } else if (!strcmp(a, "--max-entries")) {
-                if (!ParseMaxEntries(v, &maxEntries))
-                    return UsageError("extract", "--max-entries takes a number above 0");
-            } else if (!ParseSize(v, &maxOutput) || maxOutput == 0) {
-                return UsageError("extract", "--max-output takes a size: bytes, or with K, M or G");
-            }
-        } else if (!strcmp(a, "-y")) {
-            replace = true;
-        } else if (!strcmp(a, "-n")) {
-            keep = true;
-        } else if (!strcmp(a, "-q")) {
-            TheConsoleSettings.Quiet = true;
-        } else if (!strcmp(a, "-v")) {
-            TheConsoleSettings.Verbose = true;
-        } else if (!strcmp(a, "--help")) {
-            fputs(kExtractUsage, stdout);
-            return kExitSuccess;
-        } else if (a[0] != '-' && file == nullptr) {
-            file = a;
-        } else {
-            return UnexpectedArgument("extract", a);
-        }
-    }
-    if (file == nullptr) return UsageError("extract", "no archive given");
+    const CommandLine line{"extract", kExtractUsage,
+                           {TextOption("-d", &folder), FlagOption("-y", &replace),
+                            FlagOption("-n", &keep), FlagOption("-q", &TheConsoleSettings.Quiet),
+                            FlagOption("-v", &TheConsoleSettings.Verbose), CodePageOption(&codePage),
+                            SizeOption("--max-output", &maxOutput),
+                            SizeOption("--max-entries", &maxEntries)},
+                           1};
+    std::vector<std::string> operands;
+    if (auto status = ParseCommandLine(line, argc, argv, &operands)) return *status;
+    if (operands.empty()) return UsageError("extract", "no archive given");
+    const char* file = operands[0].c_str();
     if (replace && keep) return UsageError("extract", "-y and -n exclude each other");
     if (TheConsoleSettings.Quiet && TheConsoleSettings.Verbose) {
         return UsageError("extract", "-q and -v exclude each other");

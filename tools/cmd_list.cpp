@@ -13,6 +13,7 @@
 #include "tools/archive_file.h"
 #include "tools/commands.h"
 #include "tools/installer_resources.h"
+#include "tools/options.h"
 #include "tools/product_values.h"
 #include "tools/sfx_image.h"
 
@@ -213,31 +214,17 @@ void PrintProductJson(const char* path, uint32_t base) {
 }  // namespace
 
 int CmdList(int argc, char** argv) {
-    const char* file = nullptr;
     bool json = false;
     int codePage = 0;
     uint64_t maxEntries = kDefaultMaxEntries;
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        if (!strcmp(a, "--help")) {
-            fputs(kListUsage, stdout);
-            return kExitSuccess;
-        } else if (!strcmp(a, "--json")) {
-            json = true;
-        } else if (!strcmp(a, "--codepage")) {
-            if (i + 1 >= argc) return UsageError("list", "--codepage needs a value");
-            if (!ParseCodePageOption(argv[++i], &codePage)) return CodePageUsageError("list", argv[i]);
-        } else if (!strcmp(a, "--max-entries")) {
-            if (i + 1 >= argc) return UsageError("list", "--max-entries needs a value");
-            if (!ParseMaxEntries(argv[++i], &maxEntries))
-                return UsageError("list", "--max-entries takes a number above 0");
-        } else if (a[0] != '-' && file == nullptr) {
-            file = a;
-        } else {
-            return UnexpectedArgument("list", a);
-        }
-    }
-    if (file == nullptr) return UsageError("list", "no archive given");
+    const CommandLine line{"list", kListUsage,
+                           {FlagOption("--json", &json), CodePageOption(&codePage),
+                            SizeOption("--max-entries", &maxEntries)},
+                           1};
+    std::vector<std::string> operands;
+    if (auto status = ParseCommandLine(line, argc, argv, &operands)) return *status;
+    if (operands.empty()) return UsageError("list", "no archive given");
+    const char* file = operands[0].c_str();
     ArchiveFileInfo info;
     if (!OpenArchiveForCore(file, &info)) return kExitFailure;
     SetProgramName(file);

@@ -627,6 +627,10 @@ TEST_F(ExtractCli, UsageErrorsSayWhatWasWrong) {
         {"test", "qar test: no archive given"},
         {"sfx -o " + Q("x.exe"), "qar sfx: nothing to pack"},
         {"pack --bogus -o " + Q("x.qar") + " " + Q("file"), "qar pack: unknown option --bogus"},
+        {"sfx --bogus -o " + Q("x.exe") + " " + Q("file"), "qar sfx: unknown option --bogus"},
+        {"sfx -o " + Q("x.exe") + " " + Q("file") + " --threads", "qar sfx: --threads needs a value"},
+        {"sfx --archive " + Q("a.qar") + " -q -o " + Q("x.exe"), "qar sfx: --archive takes no paths or pack options"},
+        {"extract --max-output 0 " + Q("a.qar"), "qar extract: --max-output takes a size above 0"},
         {"frobnicate", "qar: unknown command 'frobnicate'"},
     };
     for (const auto& c : cases) {
@@ -642,6 +646,16 @@ TEST_F(ExtractCli, UsageErrorsSayWhatWasWrong) {
     Result r = Qar("--version");
     EXPECT_EQ(r.Status, 0);
     EXPECT_EQ(r.Out.compare(0, 4, "qar "), 0) << r.Out;
+    // Every command answers -h and --help with its own usage, whatever else is given.
+    for (const char* command : {"pack", "sfx", "list", "test", "extract"}) {
+        for (const char* help : {"-h", "--help"}) {
+            r = Qar(std::string(command) + " --bogus " + help);
+            EXPECT_EQ(r.Status, 2) << command << " " << help;
+            r = Qar(std::string(command) + " " + help + " --bogus");
+            EXPECT_EQ(r.Status, 0) << command << " " << help << ": " << r.Err;
+            EXPECT_EQ(r.Out.find(std::string("usage: qar ") + command), 0u) << command << ": " << r.Out;
+        }
+    }
     r = Qar("help extract");
     EXPECT_EQ(r.Status, 0);
     EXPECT_NE(r.Out.find("usage: qar extract"), std::string::npos) << r.Out;

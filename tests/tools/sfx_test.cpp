@@ -317,12 +317,16 @@ TEST_F(Sfx, ArchivesAreCheckedBeforeTheyAreJoined) {
     std::string error;
     std::vector<uint8_t> archive(kArchiveHeaderSize, 0);
     memcpy(archive.data(), kArchiveMagic, 4);
-    EXPECT_TRUE(CheckArchiveFits(20000, archive, &error));
-    EXPECT_FALSE(CheckArchiveFits(0x7FFFFFFFu - 10, archive, &error));
+    auto fits = [&](uint64_t stubSize, uint64_t archiveSize) {
+        return CheckArchiveFits(stubSize, archive.data(), archive.size(), archiveSize, &error);
+    };
+    EXPECT_TRUE(fits(20000, archive.size()));
+    EXPECT_FALSE(fits(0x7FFFFFFFu - 10, archive.size()));
+    EXPECT_FALSE(fits(20000, 0x7FFFFFFFu - 19999));
     archive[0] = 'X';
-    EXPECT_FALSE(CheckArchiveFits(20000, archive, &error));
+    EXPECT_FALSE(fits(20000, archive.size()));
     archive.assign(kArchiveMagic, kArchiveMagic + 4);
-    EXPECT_FALSE(CheckArchiveFits(20000, archive, &error));
+    EXPECT_FALSE(fits(20000, archive.size()));
 }
 
 // An icon file of two images: a 16x16 bitmap whose entry leaves planes and bits per pixel 0,
@@ -676,7 +680,7 @@ TEST_F(Sfx, CommandJoinsStubAndArchiveOrWritesNothing) {
     ASSERT_EQ(RunQar("sfx -q --stub '" + stub + "' -o '" + dir + "/graft.exe' --exclude -o --files-from '" +
                      dir + "/list'"), 0);
     EXPECT_EQ(ReadAll(dir + "/graft.exe"), setup);
-    EXPECT_EQ(RunQar("sfx -q --stub '" + stub + "' -o '" + dir + "/none.exe' --exclude '*' '" + dir + "/tree'"), 1);
+    EXPECT_EQ(RunQar("sfx -q --stub '" + stub + "' -o '" + dir + "/none.exe' --exclude '*' '" + dir + "/tree'"), 2);
     EXPECT_FALSE(fs::exists(dir + "/none.exe"));
 
     // Refusals leave no output behind.
@@ -686,7 +690,7 @@ TEST_F(Sfx, CommandJoinsStubAndArchiveOrWritesNothing) {
     EXPECT_NE(RunQar("sfx --stub '" + dir + "/junk.qar' --archive '" + dir + "/a.qar' -o '" + out + "'"), 0);
     EXPECT_NE(RunQar("sfx -q --stub '" + stub + "' -o '" + out + "' '" + dir + "/missing'"), 0);
     EXPECT_NE(RunQar("sfx --stub '" + stub + "' --archive '" + dir + "/a.qar'"), 0);
-    EXPECT_EQ(RunQar("sfx --arch x64 --stub '" + stub + "' --archive '" + dir + "/a.qar' -o '" + out + "'"), 1)
+    EXPECT_EQ(RunQar("sfx --arch x64 --stub '" + stub + "' --archive '" + dir + "/a.qar' -o '" + out + "'"), 2)
         << "an x86 stub given for --arch x64";
     EXPECT_EQ(RunQar("sfx --arch arm --archive '" + dir + "/a.qar' -o '" + out + "'"), 2);
     // Product values: refused ones end with status 2 and leave nothing; the program to run
