@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 
 #include <algorithm>
@@ -30,7 +31,15 @@
 namespace {
 
 bool ReadAt(FILE* f, uint64_t offset, uint8_t* buffer, size_t count) {
+    errno = 0;
     return fseeko(f, (off_t)offset, SEEK_SET) == 0 && fread(buffer, 1, count, f) == count;
+}
+
+// "Cannot read NAME: why", after a read of f failed: the system's reason, or the file's end.
+std::string CannotRead(FILE* f, const std::string& name) {
+    const int why = errno;
+    return "Cannot read " + name + ": " +
+           (ferror(f) && why != 0 ? strerror(why) : "the file ends too early");
 }
 
 // The file offset of the first occurrence of the profile's anchor in the first limit bytes
@@ -38,6 +47,7 @@ bool ReadAt(FILE* f, uint64_t offset, uint8_t* buffer, size_t count) {
 int64_t FirstAnchorInFile(FILE* f, uint64_t limit) {
     const size_t kChunk = 1u << 20;
     std::vector<uint8_t> buffer(kChunk + kProfileAnchorSize);
+    errno = 0;
     if (fseeko(f, 0, SEEK_SET) != 0) return -2;
     uint64_t start = 0;   // the file offset of buffer[0]
     size_t kept = 0;      // bytes carried over from the chunk before
@@ -72,7 +82,7 @@ bool InstallerArchiveBase(FILE* f, const char* path, uint64_t fileSize, uint32_t
     const std::string altered = name + ": " + kAlteredImageMessage;
     const int64_t anchor = FirstAnchorInFile(f, std::min<uint64_t>(fileSize, 0x7FFFFFFFu));
     if (anchor == -2) {
-        *error = "Cannot read " + name;
+        *error = CannotRead(f, name);
         return false;
     }
     if (anchor < 0) {
@@ -86,7 +96,7 @@ bool InstallerArchiveBase(FILE* f, const char* path, uint64_t fileSize, uint32_t
     const uint64_t at = (uint64_t)anchor - kProfileAnchorOffset;
     uint8_t field[4];
     if (!ReadAt(f, at + kProfileStubSizeOffset, field, sizeof field)) {
-        *error = "Cannot read " + name;
+        *error = CannotRead(f, name);
         return false;
     }
     const uint32_t stubSize = ReadLe32(field);
@@ -107,7 +117,7 @@ bool InstallerArchiveBase(FILE* f, const char* path, uint64_t fileSize, uint32_t
     }
     std::vector<uint8_t> image(stubSize);
     if (!ReadAt(f, 0, image.data(), stubSize)) {
-        *error = "Cannot read " + name;
+        *error = CannotRead(f, name);
         return false;
     }
     if (FindPeHeader(image.data(), stubSize) == 0) {
@@ -193,6 +203,12 @@ bool LocateArchive(const char* path, ArchiveFileInfo* info, std::string* error) 
         *error = std::string("cannot open ") + path + ": " + strerror(errno);
         return false;
     }
+    struct stat status;
+    if (fstat(fileno(f), &status) == 0 && S_ISDIR(status.st_mode)) {
+        *error = std::string("cannot read ") + path + ": " + strerror(EISDIR);
+        fclose(f);
+        return false;
+    }
     fseeko(f, 0, SEEK_END);
     info->FileSize = (uint64_t)ftello(f);
     uint8_t header[kArchiveHeaderSize];
@@ -217,19 +233,19 @@ bool LocateArchive(const char* path, ArchiveFileInfo* info, std::string* error) 
     return found;
 }
 
-bool OpenArchiveForCore(const char* path, ArchiveFileInfo* info) {
+bool OpenArchiveForCore(const char* command, const char* path, ArchiveFileInfo* info) {
     std::string error;
     if (!LocateArchive(path, info, &error)) {
-        fprintf(stderr, "qar: %s\n", error.c_str());
+        fprintf(stderr, "qar %s: %s\n", command, error.c_str());
         return false;
     }
     if (info->FileSize > 0x7FFFFFFFu) {
-        fprintf(stderr, "qar: %s is larger than 2 GB, which the installer cannot read\n", path);
+        fprintf(stderr, "qar %s: %s is larger than 2 GB, which the installer cannot read\n", command, path);
         return false;
     }
     State.ArchiveFile = FsOpen(path, kGenericRead);
     if (State.ArchiveFile == kInvalidHandle) {
-        fprintf(stderr, "qar: cannot open %s\n", path);
+        fprintf(stderr, "qar %s: cannot open %s: %s\n", command, path, strerror(errno));
         return false;
     }
     State.Header = info->Header;

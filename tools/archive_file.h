@@ -55,8 +55,9 @@ struct ArchiveFileInfo {
 bool LocateArchive(const char* path, ArchiveFileInfo* info, std::string* error);
 
 // Locates the archive and makes it the core's archive: State.ArchiveFile, State.Header,
-// Profile.ArchiveBase. Prints the reason on standard error and returns false on failure.
-bool OpenArchiveForCore(const char* path, ArchiveFileInfo* info);
+// Profile.ArchiveBase. Prints the reason on standard error, after `qar command:`, and returns
+// false on failure.
+bool OpenArchiveForCore(const char* command, const char* path, ArchiveFileInfo* info);
 void CloseArchiveForCore();
 
 // Walks the directory of the open archive the way the extraction loop does, calling visit

@@ -128,7 +128,7 @@ int CmdExtract(int argc, char** argv) {
     }
 
     ArchiveFileInfo info;
-    if (!OpenArchiveForCore(file, &info)) return kExitFailure;
+    if (!OpenArchiveForCore("extract", file, &info)) return kExitFailure;
     SetProgramName(file);
     // Refused before anything is written: a damaged directory (the review tells why), and
     // files that declare more than the destination holds (a file the run replaces counts in

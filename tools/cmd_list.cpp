@@ -226,7 +226,7 @@ int CmdList(int argc, char** argv) {
     if (operands.empty()) return UsageError("list", "no archive given");
     const char* file = operands[0].c_str();
     ArchiveFileInfo info;
-    if (!OpenArchiveForCore(file, &info)) return kExitFailure;
+    if (!OpenArchiveForCore("list", file, &info)) return kExitFailure;
     SetProgramName(file);
     if (!AllocateInput()) {
         ReportError(nullptr, ErrNoMemory, nullptr, false);

@@ -258,12 +258,16 @@ int PackInto(const char* command, const PackSettings& settings,
              uint64_t* archiveSize) {
     const double started = Seconds();
     WalkOptions walk = settings.Walk;
-    walk.Warn = [command](const std::string& line) { fprintf(stderr, "qar %s: %s\n", command, line.c_str()); };
+    // What is left out is a warning: the archive is still written. Problems of the input are
+    // errors: nothing is written.
+    walk.Warn = [command](const std::string& line) {
+        fprintf(stderr, "qar %s: warning: %s\n", command, line.c_str());
+    };
     std::vector<SourceEntry> entries;
     try {
         entries = WalkSources(roots, walk);
     } catch (const InputProblems& e) {
-        for (const std::string& line : e.Lines) fprintf(stderr, "qar %s: %s\n", command, line.c_str());
+        for (const std::string& line : e.Lines) fprintf(stderr, "qar %s: error: %s\n", command, line.c_str());
         fprintf(stderr, "qar %s: %zu problem%s in the input ('%s' not written)\n", command,
                 e.Lines.size(), e.Lines.size() == 1 ? "" : "s", target.c_str());
         return kExitUsage;

@@ -254,7 +254,7 @@ bool ArchiveHasFile(const std::string& path, const std::string& program, bool* r
     ArchiveFileInfo info;
     *readable = false;
     bool found = false;
-    if (!OpenArchiveForCore(path.c_str(), &info)) return false;
+    if (!OpenArchiveForCore("sfx", path.c_str(), &info)) return false;
     if (AllocateInput()) {
         int32_t r = WalkDirectory([&](const DirectoryEntry& e, const std::string& name) {
             found = (e.Flags & FlagFolder) == 0 && name.size() == program.size() &&

@@ -50,7 +50,7 @@ int CmdTest(int argc, char** argv) {
     if (operands.empty()) return UsageError("test", "no archive given");
     const char* file = operands[0].c_str();
     ArchiveFileInfo info;
-    if (!OpenArchiveForCore(file, &info)) return kExitFailure;
+    if (!OpenArchiveForCore("test", file, &info)) return kExitFailure;
     SetProgramName(file);
     // The members' bytes go nowhere: only their CRC-32 counts.
     FileHandle sink = kDiscardHandle;
@@ -123,12 +123,12 @@ int CmdTest(int argc, char** argv) {
     }
     if (ReportMaxOutput()) problem = true;
     const uint64_t total = State.Header.EntryCount;
-    double megabytes = bytes / 1e6;
+    const double mebibytes = bytes / 1048576.0;
     printf("%llu of %llu %s intact", (unsigned long long)intact, (unsigned long long)total,
            total == 1 ? "entry" : "entries");
     if (reached < total) printf(", %llu not reached", (unsigned long long)(total - reached));
-    printf(", %.1f MB in %.3f s (%.1f MB/s)\n", megabytes, elapsed,
-           elapsed > 0 ? megabytes / elapsed : 0.0);
+    printf(", %.1f MiB in %.3f s (%.1f MiB/s)\n", mebibytes, elapsed,
+           elapsed > 0 ? mebibytes / elapsed : 0.0);
     if (review.Problems != 0) {
         printf("the directory is damaged: %llu %s (told above)\n", (unsigned long long)review.Problems,
                review.Problems == 1 ? "problem" : "problems");

@@ -140,7 +140,7 @@ TEST_F(ExtractCli, TestPassesIntactArchivesAndFindsEveryBitFlip) {
     Result ok = Qar("test " + Q("a.qar"));
     EXPECT_EQ(ok.Status, 0) << ok.Err;
     EXPECT_NE(ok.Out.find("3 of 3 entries intact"), std::string::npos) << ok.Out;
-    EXPECT_NE(ok.Out.find("MB/s"), std::string::npos);
+    EXPECT_NE(ok.Out.find("MiB/s"), std::string::npos);
 
     // The member's data bytes within the single stored block of the stream.
     size_t data = b.StreamOffsets[0] + 6 + 6 + b.Entries[target].Fields.MemberOffset + 11 +
@@ -201,7 +201,17 @@ TEST_F(ExtractCli, FailuresGiveTheSystemsMessagesAndStatus) {
     Result r = Qar("list " + Q("junk"));
     EXPECT_EQ(r.Status, 1);
     EXPECT_NE(r.Err.find("holds neither a qar archive nor a qar installer"), std::string::npos) << r.Err;
-    EXPECT_EQ(Qar("extract " + Q("missing.qar")).Status, 1);
+    // What cannot be read is told with the system's reason, after the command's name.
+    fs::create_directories(P("folder"));
+    const std::pair<std::string, std::string> unreadable[] = {
+        {"extract " + Q("missing.qar"), "qar extract: cannot open " + P("missing.qar") + ": " + strerror(ENOENT)},
+        {"list " + Q("folder"), "qar list: cannot read " + P("folder") + ": " + strerror(EISDIR)},
+    };
+    for (const auto& c : unreadable) {
+        r = Qar(c.first);
+        EXPECT_EQ(r.Status, 1) << c.first;
+        EXPECT_EQ(r.Err, c.second + "\n") << c.first;
+    }
 
     // Members whose CRC fails, without a terminal to ask: each file is not left behind, the
     // run goes on to the members after it, the summary lists both and the status says so.

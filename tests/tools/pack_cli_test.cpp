@@ -150,10 +150,13 @@ TEST(PackCli, RefusalsLeaveNoOutputBehind) {
     s.Write("in/zz/trailing.", "a trailing dot");
     s.Write("out/a.qar", "previous archive");
     // Every problem is listed in the one run, and the run ends with status 2.
+    // Problems are errors, what is only left out a warning.
+    symlink(s("nothing").c_str(), s("in/dangling").c_str());
     const Result r = Qar("pack -q -o " + s("out/a.qar") + " " + s("in"));
     EXPECT_EQ(r.Status, 2);
     for (const char* bad : {"in/sub/aux.c", "in/sub/what?", "in/zz/trailing."})
-        EXPECT_NE(r.Output.find(s(bad)), std::string::npos) << bad << ": " << r.Output;
+        EXPECT_NE(r.Output.find("qar pack: error: '" + s(bad) + "'"), std::string::npos) << bad << ": " << r.Output;
+    EXPECT_NE(r.Output.find("qar pack: warning: '" + s("in/dangling") + "'"), std::string::npos) << r.Output;
     // The output is checked first: a folder named by -o ends the run before the input is.
     const Result folder = Qar("pack -q -o " + s("out") + " " + s("in"));
     EXPECT_EQ(folder.Status, 2);
@@ -161,6 +164,7 @@ TEST(PackCli, RefusalsLeaveNoOutputBehind) {
     EXPECT_EQ(folder.Output.find("aux.c"), std::string::npos) << folder.Output;
     fs::remove(s("in/sub/what?"));
     fs::remove(s("in/zz/trailing."));
+    fs::remove(s("in/dangling"));
     EXPECT_EQ(ReadAll(s("out/a.qar")), std::vector<uint8_t>({'p', 'r', 'e', 'v', 'i', 'o', 'u', 's', ' ', 'a', 'r', 'c', 'h', 'i', 'v', 'e'}));
     // Without the bad name the archive is written, and nothing else stays beside it.
     fs::remove(s("in/sub/aux.c"));
