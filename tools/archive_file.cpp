@@ -267,6 +267,30 @@ bool AllocateInput() {
     return true;
 }
 
+bool ArchiveSession::Open(const char* command, const char* path, ArchiveFileInfo* info) {
+    Close();
+    if (!OpenArchiveForCore(command, path, info)) return false;
+    open_ = true;
+    if (!AllocateInput()) {
+        fprintf(stderr, "qar %s: %s: not enough memory to read it\n", command, path);
+        Close();
+        return false;
+    }
+    input_ = true;
+    return true;
+}
+
+void ArchiveSession::ReleaseInputBuffer() {
+    if (input_) ReleaseInput();
+    input_ = false;
+}
+
+void ArchiveSession::Close() {
+    ReleaseInputBuffer();
+    if (open_) CloseArchiveForCore();
+    open_ = false;
+}
+
 void ReleaseInput() {
     ReleaseStream();
     MemFree(State.InputBuffer);

@@ -69,6 +69,27 @@ int32_t WalkDirectory(const std::function<bool(const DirectoryEntry&, const std:
 bool AllocateInput();
 void ReleaseInput();
 
+// An archive or installer opened for the core, with the input buffer that walking its
+// directory and decoding its members need. Whatever path a command leaves by, the
+// destructor gives both back.
+class ArchiveSession {
+public:
+    ArchiveSession() = default;
+    ArchiveSession(const ArchiveSession&) = delete;
+    ArchiveSession& operator=(const ArchiveSession&) = delete;
+    ~ArchiveSession() { Close(); }
+
+    // OpenArchiveForCore, then AllocateInput. False, with the reason told after
+    // `qar command:`, when either fails.
+    bool Open(const char* command, const char* path, ArchiveFileInfo* info);
+    // Gives the input buffer back early: ExtractAll allocates its own.
+    void ReleaseInputBuffer();
+    void Close();
+
+private:
+    bool open_ = false, input_ = false;
+};
+
 // Parses a count with an optional K, M or G suffix (powers of 1024).
 bool ParseSize(const char* text, uint64_t* value);
 

@@ -127,17 +127,13 @@ int CmdExtract(int argc, char** argv) {
                                          " characters");
     }
 
-    ArchiveFileInfo info;
-    if (!OpenArchiveForCore("extract", file, &info)) return kExitFailure;
-    SetProgramName(file);
     // Refused before anything is written: a damaged directory (the review tells why), and
     // files that declare more than the destination holds (a file the run replaces counts in
     // full).
-    if (!AllocateInput()) {
-        ReportError(nullptr, ErrNoMemory, nullptr, false);
-        CloseArchiveForCore();
-        return kExitFailure;
-    }
+    ArchiveFileInfo info;
+    ArchiveSession session;
+    if (!session.Open("extract", file, &info)) return kExitFailure;
+    SetProgramName(file);
     // A directory that cannot be read to its end is left to the run, which extracts the
     // entries before the damage, reports it and counts those it did not reach.
     DirectoryReview review;
@@ -145,8 +141,6 @@ int CmdExtract(int argc, char** argv) {
     if (review.Problems != 0) {
         // The installer's own message for a damaged archive follows the review's details.
         ReportError(nullptr, ErrDamaged, nullptr, false);
-        ReleaseInput();
-        CloseArchiveForCore();
         fprintf(stderr, "qar: nothing was extracted from %s\n", file);
         return kExitFailure;
     }
@@ -155,9 +149,8 @@ int CmdExtract(int argc, char** argv) {
     uint64_t declared = 0, rounded = 0, available = 0, block = 1;
     const bool spaceKnown = AvailableSpace(destination, &available, &block);
     if (spaceKnown) rounded = DeclaredFileBytes(block, &declared);
-    ReleaseInput();
+    session.ReleaseInputBuffer();
     if (State.Header.EntryCount == 0) {
-        CloseArchiveForCore();
         printf("%s: Archive contains no files\n", file);
         return kExitSuccess;
     }
@@ -167,7 +160,6 @@ int CmdExtract(int argc, char** argv) {
                 "%llu bytes in blocks of %llu; %s has %llu bytes free; nothing was extracted\n",
                 file, (unsigned long long)declared, (unsigned long long)rounded,
                 (unsigned long long)block, destination.c_str(), (unsigned long long)available);
-        CloseArchiveForCore();
         return kExitFailure;
     }
     StartMaxOutput(maxOutput != 0 ? maxOutput : DefaultMaxOutput(info.FileSize));
@@ -188,7 +180,7 @@ int CmdExtract(int argc, char** argv) {
     for (size_t i = 0; i < sizeof kStopSignals / sizeof kStopSignals[0]; ++i) {
         sigaction(kStopSignals[i], &saved[i], nullptr);
     }
-    CloseArchiveForCore();
+    session.Close();
 
     // Files the run wrote and checked but could not rename to their names (a folder put in
     // the way during the run, a file system that filled up) are failures too.

@@ -226,21 +226,13 @@ int CmdList(int argc, char** argv) {
     if (operands.empty()) return UsageError("list", "no archive given");
     const char* file = operands[0].c_str();
     ArchiveFileInfo info;
-    if (!OpenArchiveForCore("list", file, &info)) return kExitFailure;
+    ArchiveSession session;
+    if (!session.Open("list", file, &info)) return kExitFailure;
     SetProgramName(file);
-    if (!AllocateInput()) {
-        ReportError(nullptr, ErrNoMemory, nullptr, false);
-        CloseArchiveForCore();
-        return kExitFailure;
-    }
     // Damage the review finds is told first, on standard error; the listing follows.
     DirectoryReview review;
     const bool sound = ReviewDirectory(file, info, codePage, maxEntries, &review);
-    if (review.TooMany || review.Checks.Status == kHeaderDamaged) {
-        ReleaseInput();
-        CloseArchiveForCore();
-        return kExitFailure;
-    }
+    if (review.TooMany || review.Checks.Status == kHeaderDamaged) return kExitFailure;
     const uint32_t total = State.Header.EntryCount;
     if (!json) {
         printf("%s: %s, archive at offset %u, %u %s\n", file,
@@ -288,7 +280,5 @@ int CmdList(int argc, char** argv) {
         printf("\n");
     }
     if (r != 0) ReportError(nullptr, r == ErrSilent ? ErrRead : r, nullptr, false);
-    ReleaseInput();
-    CloseArchiveForCore();
     return r == 0 && sound ? kExitSuccess : kExitFailure;
 }

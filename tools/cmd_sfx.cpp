@@ -254,17 +254,14 @@ bool ArchiveHasFile(const std::string& path, const std::string& program, bool* r
     ArchiveFileInfo info;
     *readable = false;
     bool found = false;
-    if (!OpenArchiveForCore("sfx", path.c_str(), &info)) return false;
-    if (AllocateInput()) {
-        int32_t r = WalkDirectory([&](const DirectoryEntry& e, const std::string& name) {
-            found = (e.Flags & FlagFolder) == 0 && name.size() == program.size() &&
-                    strncasecmp(name.c_str(), program.c_str(), name.size()) == 0;
-            return !found;
-        });
-        *readable = r == 0 || found;
-        ReleaseInput();
-    }
-    CloseArchiveForCore();
+    ArchiveSession session;
+    if (!session.Open("sfx", path.c_str(), &info)) return false;
+    int32_t r = WalkDirectory([&](const DirectoryEntry& e, const std::string& name) {
+        found = (e.Flags & FlagFolder) == 0 && name.size() == program.size() &&
+                strncasecmp(name.c_str(), program.c_str(), name.size()) == 0;
+        return !found;
+    });
+    *readable = r == 0 || found;
     return found;
 }
 

@@ -50,25 +50,15 @@ int CmdTest(int argc, char** argv) {
     if (operands.empty()) return UsageError("test", "no archive given");
     const char* file = operands[0].c_str();
     ArchiveFileInfo info;
-    if (!OpenArchiveForCore("test", file, &info)) return kExitFailure;
+    ArchiveSession session;
+    if (!session.Open("test", file, &info)) return kExitFailure;
     SetProgramName(file);
     // The members' bytes go nowhere: only their CRC-32 counts.
     FileHandle sink = kDiscardHandle;
-    if (!AllocateInput()) {
-        ReportError(nullptr, ErrNoMemory, nullptr, false);
-        CloseArchiveForCore();
-        return kExitFailure;
-    }
     DirectoryReview review;
     const bool reviewed = ReviewDirectory(file, info, codePage, maxEntries, &review);
-    if (review.TooMany || review.Checks.Status == kHeaderDamaged) {
-        ReleaseInput();
-        CloseArchiveForCore();
-        return kExitFailure;
-    }
+    if (review.TooMany || review.Checks.Status == kHeaderDamaged) return kExitFailure;
     if (State.Header.EntryCount == 0) {
-        ReleaseInput();
-        CloseArchiveForCore();
         printf("%s: Archive contains no files\n", file);
         return reviewed ? kExitSuccess : kExitFailure;
     }
@@ -142,7 +132,5 @@ int CmdTest(int argc, char** argv) {
             fprintf(stderr, "  and %llu more\n", (unsigned long long)(failed - failures.size()));
         }
     }
-    ReleaseInput();
-    CloseArchiveForCore();
     return problem ? kExitFailure : kExitSuccess;
 }
