@@ -161,8 +161,8 @@ std::optional<int> ParseArgs(int argc, char** argv, SfxArgs* args) {
     return std::nullopt;
 }
 
-// Reads a stub or an archive whole. An installer's file positions are signed 32-bit: a file
-// larger than that could not be used and is not read into memory (errno EFBIG).
+// Reads a stub whole. An installer's file positions are signed 32-bit: a file larger than
+// that could not be used and is not read into memory (errno EFBIG).
 bool ReadFile(const std::string& path, std::vector<uint8_t>* bytes) {
     FILE* f = fopen(path.c_str(), "rb");
     if (!f) return false;
@@ -210,8 +210,8 @@ int LoadStub(const SfxArgs& args, std::vector<uint8_t>* stub) {
     return kExitSuccess;
 }
 
-// The product's values: the stub's own, replaced by those given, in the code page. Returns 0,
-// or the exit status of a refused value (already told).
+// The product's values: the stub's own, replaced by those given, in the code page. Returns
+// kExitSuccess, or the exit status of a refused value (already told).
 int ChooseProductValues(const SfxArgs& args, const std::vector<uint8_t>& stub,
                         ProductValues* values, ProductValues* stubValues) {
     std::string error;
@@ -245,7 +245,7 @@ int ChooseProductValues(const SfxArgs& args, const std::vector<uint8_t>& stub,
         fprintf(stderr, "qar sfx: %s\n", error.c_str());
         return kExitUsage;
     }
-    return 0;
+    return kExitSuccess;
 }
 
 // True when the archive at path has a file entry named program (letters compared without
@@ -267,7 +267,7 @@ bool ArchiveHasFile(const std::string& path, const std::string& program, bool* r
 
 // The program to start must be a file of the archive, the one --run names or the sample
 // product's by default: an installer whose program is missing would start nothing, without a
-// word to the user. Returns 0, or the exit status of its absence (told). packed is true for
+// word to the user. Returns kExitSuccess, or the exit status of its absence (told). packed is true for
 // an archive this run packed, which must be readable.
 int CheckProgram(const SfxArgs& args, const ProductValues& values, const std::string& path,
                  bool packed) {

@@ -40,9 +40,9 @@ bool ChooseVersionInfo(const InstallerResourceOptions& options, int codePage,
                        std::string* error);
 
 // Adds the options' icon and version information to the bare stub (before its product values
-// and its integrity words). Returns 0, or the exit status of a refusal, told on standard
-// error: 2 for a value or an icon file that cannot be used, 1 for a file that cannot be read
-// or a stub that cannot take resources. title is in the code page, output the installer's
+// and its integrity words). Returns kExitSuccess, or the exit status of a refusal, told on
+// standard error: kExitUsage for a value or an icon file that cannot be used, kExitFailure
+// for a file that cannot be read or a stub that cannot take resources. title is in the code page, output the installer's
 // path, stubName the stub's name in messages.
 int PutInstallerResources(const InstallerResourceOptions& options, int codePage,
                           const std::string& title, const std::string& output,

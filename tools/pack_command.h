@@ -26,17 +26,18 @@ struct PackSettings {
 std::vector<Option> PackingOptions(PackSettings* settings);
 
 // Completes the settings once the command line is read: the roots from the paths and the
-// --files-from lists, the streams, SOURCE_DATE_EPOCH. Returns 0, or the exit status of a
+// --files-from lists, the streams, SOURCE_DATE_EPOCH. Returns kExitSuccess, or the exit status of a
 // problem told on standard error as `qar command: ...`.
 int FinishPackSettings(const char* command, const std::vector<std::string>& paths,
                        PackSettings* settings, std::vector<SourceRoot>* roots);
 
 // Walks the roots and writes the archive at the current position of output's file, which is
-// to become target. Returns 0, or the exit status of a problem told on standard error (the
-// output is then left to its owner to discard). *archiveSize receives the archive's length.
+// to become target. Returns kExitSuccess, or the exit status of a problem told on standard
+// error (the output is then left to its owner to discard). *archiveSize receives the
+// archive's length.
 int PackInto(const char* command, const PackSettings& settings,
              const std::vector<SourceRoot>& roots, const std::string& target, OutputFile* output,
              uint64_t* archiveSize);
 
-// Refuses an output path that names a folder (a usage error, told); returns 0 otherwise.
+// Refuses an output path that names a folder (a usage error, told); returns kExitSuccess otherwise.
 int CheckOutputPath(const char* command, const std::string& target);
