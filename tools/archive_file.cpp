@@ -444,15 +444,15 @@ const uint64_t kEntriesNamed = 10;
 
 }  // namespace
 
-bool ReviewDirectory(const char* path, const ArchiveFileInfo& info, int codePage,
-                     uint64_t maxEntries, DirectoryReview* review) {
+bool ReviewDirectory(const char* command, const char* path, const ArchiveFileInfo& info,
+                     int codePage, uint64_t maxEntries, DirectoryReview* review) {
     *review = DirectoryReview();
     uint8_t header[kArchiveHeaderSize];
     FILE* f = fopen(path, "rb");
     const bool read = f != nullptr && ReadAt(f, info.Base, header, sizeof header);
     if (f != nullptr) fclose(f);
     if (!read) {
-        fprintf(stderr, "qar: cannot read the archive header of %s\n", path);
+        fprintf(stderr, "qar %s: cannot read the archive header of %s\n", command, path);
         ++review->Problems;
         return false;
     }
@@ -465,23 +465,23 @@ bool ReviewDirectory(const char* path, const ArchiveFileInfo& info, int codePage
             if (IsSupportedCodePage(checks.NameCodePage)) {
                 chosen = checks.NameCodePage;
             } else {
-                fprintf(stderr, "qar: %s records code page %u for its names, which this qar does "
-                        "not support; they are read in 1252 (--codepage N for another)\n",
+                fprintf(stderr, "qar %s: %s records code page %u for its names, which this qar does "
+                        "not support; they are read in 1252 (--codepage N for another)\n", command,
                         path, checks.NameCodePage);
             }
         }
     }
     SetNameCodePage(chosen);
     if (checks.Status == kHeaderDamaged) {
-        fprintf(stderr, "qar: %s: damaged archive: the header's check value does not match; its "
-                "entry count and directory offset cannot be trusted\n", path);
+        fprintf(stderr, "qar %s: %s: damaged archive: the header's check value does not match; its "
+                "entry count and directory offset cannot be trusted\n", command, path);
         ++review->Problems;
         return false;
     }
     const uint32_t count = State.Header.EntryCount;
     if (count > maxEntries) {
-        fprintf(stderr, "qar: %s declares %u entries, more than the %llu of --max-entries; "
-                "if you trust this archive, run again with a larger --max-entries N\n",
+        fprintf(stderr, "qar %s: %s declares %u entries, more than the %llu of --max-entries; "
+                "if you trust this archive, run again with a larger --max-entries N\n", command,
                 path, count, (unsigned long long)maxEntries);
         review->TooMany = true;
         ++review->Problems;
@@ -500,7 +500,8 @@ bool ReviewDirectory(const char* path, const ArchiveFileInfo& info, int codePage
         ++review->Problems;
         review->Damaged[index] = true;
         if (named++ < kEntriesNamed) {
-            fprintf(stderr, "qar: %s: damaged archive: entry %u (%s) %s\n", path, index,
+            fprintf(stderr, "qar %s: %s: damaged archive: entry %u (%s) %s\n", command, path,
+                    index,
                     ShownName(name).c_str(), what.c_str());
         }
     };
@@ -525,11 +526,12 @@ bool ReviewDirectory(const char* path, const ArchiveFileInfo& info, int codePage
         if (!problem.empty()) tell(i, text, problem);
     }
     if (named > kEntriesNamed) {
-        fprintf(stderr, "qar: %s: and %llu more damaged entries\n", path,
+        fprintf(stderr, "qar %s: %s: and %llu more damaged entries\n", command, path,
                 (unsigned long long)(named - kEntriesNamed));
     }
     if (checked && review->WalkError == 0 && changed == 0 && !FinishDirectoryCheck(check, checks)) {
-        fprintf(stderr, "qar: %s: damaged archive: the directory's check value does not match\n", path);
+        fprintf(stderr, "qar %s: %s: damaged archive: the directory's check value does not match\n",
+                command, path);
         ++review->Problems;
     }
     review->Checked = checked && review->Problems == 0 && review->WalkError == 0;
@@ -563,13 +565,13 @@ uint64_t DefaultMaxOutput(uint64_t fileSize) {
 
 void StartMaxOutput(uint64_t limit) { StartWorkLimit(limit); }
 
-bool ReportMaxOutput() {
+bool ReportMaxOutput(const char* command) {
     if (!TheWorkLimit.Reached) return false;
     fprintf(stderr,
-            "qar: stopped: the run decoded more than %llu bytes, the --max-output limit; if "
+            "qar %s: stopped: the run decoded more than %llu bytes, the --max-output limit; if "
             "you trust this archive, run again with a larger --max-output SIZE (bytes, or "
             "with K, M or G)\n",
-            (unsigned long long)TheWorkLimit.Limit);
+            command, (unsigned long long)TheWorkLimit.Limit);
     return true;
 }
 

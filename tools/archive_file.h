@@ -101,8 +101,9 @@ bool ParseSize(const char* text, uint64_t* value);
 uint64_t DefaultMaxOutput(uint64_t fileSize);
 // Sets the bound for the run that follows.
 void StartMaxOutput(uint64_t limit);
-// True when the run stopped at the bound; the message then went to standard error.
-bool ReportMaxOutput();
+// True when the run stopped at the bound; the message then went to standard error, after
+// `qar command:`.
+bool ReportMaxOutput(const char* command);
 
 // The room every file entry of the open archive takes: its declared size rounded up to a
 // whole number of blockSize blocks, summed (no more than UINT64_MAX); *unrounded, when
@@ -152,12 +153,12 @@ struct DirectoryReview {
 };
 
 // Reads the whole directory of the open archive once, before the command's own work, and
-// tells on standard error, naming the entries concerned, every problem it finds: a header
-// or entry whose check value does not hold, a name that extract refuses, two entries that
-// name the same file as Windows compares names (letter case folded in the names' code page),
-// an entry that lies inside a file. The names' code page is codePage, or when 0 the one the
+// tells on standard error (after `qar command:`), naming the entries concerned, every
+// problem it finds: a header or entry whose check value does not hold, a name that extract
+// refuses, two entries that name the same file as Windows compares names (letter case folded
+// in the names' code page), an entry that lies inside a file. The names' code page is codePage, or when 0 the one the
 // archive records, else 1252; it is set for the run (SetNameCodePage). The walk's own error
 // is left in WalkError for the command to report. Needs the InputBuffer (AllocateInput).
 // True when nothing was found and the walk reached every entry.
-bool ReviewDirectory(const char* path, const ArchiveFileInfo& info, int codePage,
-                     uint64_t maxEntries, DirectoryReview* review);
+bool ReviewDirectory(const char* command, const char* path, const ArchiveFileInfo& info,
+                     int codePage, uint64_t maxEntries, DirectoryReview* review);

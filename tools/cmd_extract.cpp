@@ -137,11 +137,11 @@ int CmdExtract(int argc, char** argv) {
     // A directory that cannot be read to its end is left to the run, which extracts the
     // entries before the damage, reports it and counts those it did not reach.
     DirectoryReview review;
-    ReviewDirectory(file, info, codePage, maxEntries, &review);
+    ReviewDirectory("extract", file, info, codePage, maxEntries, &review);
     if (review.Problems != 0) {
         // The installer's own message for a damaged archive follows the review's details.
         ReportError(nullptr, ErrDamaged, nullptr, false);
-        fprintf(stderr, "qar: nothing was extracted from %s\n", file);
+        fprintf(stderr, "qar extract: nothing was extracted from %s\n", file);
         return kExitFailure;
     }
     // Files that take more than the destination holds, each file in whole blocks of its
@@ -156,7 +156,7 @@ int CmdExtract(int argc, char** argv) {
     }
     if (spaceKnown && rounded > available) {
         fprintf(stderr,
-                "qar: not enough free space: the files in %s declare %llu bytes, which take "
+                "qar extract: not enough free space: the files in %s declare %llu bytes, which take "
                 "%llu bytes in blocks of %llu; %s has %llu bytes free; nothing was extracted\n",
                 file, (unsigned long long)declared, (unsigned long long)rounded,
                 (unsigned long long)block, destination.c_str(), (unsigned long long)available);
@@ -187,7 +187,7 @@ int CmdExtract(int argc, char** argv) {
     ExtractCounts& c = LastRunCounts;
     const FsUnplacedFiles unplaced = FsTakeUnplacedFiles();
     if (unplaced.Count != 0) {
-        fprintf(stderr, "qar: %u %s could not take %s name; the first: %s: %s\n", unplaced.Count,
+        fprintf(stderr, "qar extract: %u %s could not take %s name; the first: %s: %s\n", unplaced.Count,
                 unplaced.Count == 1 ? "file" : "files", unplaced.Count == 1 ? "its" : "their",
                 ShowPath(unplaced.Path).c_str(), strerror(unplaced.Errno));
         c.Files -= unplaced.Count <= c.Files ? unplaced.Count : c.Files;
@@ -216,7 +216,7 @@ int CmdExtract(int argc, char** argv) {
         const uint32_t more = TheConsoleRecord.MessagesShown - (uint32_t)TheConsoleRecord.Problems.size();
         if (more != 0) fprintf(stderr, "  and %u more, shown above\n", more);
     }
-    ReportMaxOutput();
+    ReportMaxOutput("extract");
     if (Interrupted) return 128 + Interrupted;
     return complete ? kExitSuccess : kExitFailure;
 }

@@ -231,7 +231,7 @@ int CmdList(int argc, char** argv) {
     SetProgramName(file);
     // Damage the review finds is told first, on standard error; the listing follows.
     DirectoryReview review;
-    const bool sound = ReviewDirectory(file, info, codePage, maxEntries, &review);
+    const bool sound = ReviewDirectory("list", file, info, codePage, maxEntries, &review);
     if (review.TooMany || review.Checks.Status == kHeaderDamaged) return kExitFailure;
     const uint32_t total = State.Header.EntryCount;
     if (!json) {

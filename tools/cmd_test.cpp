@@ -56,7 +56,7 @@ int CmdTest(int argc, char** argv) {
     // The members' bytes go nowhere: only their CRC-32 counts.
     FileHandle sink = kDiscardHandle;
     DirectoryReview review;
-    const bool reviewed = ReviewDirectory(file, info, codePage, maxEntries, &review);
+    const bool reviewed = ReviewDirectory("test", file, info, codePage, maxEntries, &review);
     if (review.TooMany || review.Checks.Status == kHeaderDamaged) return kExitFailure;
     if (State.Header.EntryCount == 0) {
         printf("%s: Archive contains no files\n", file);
@@ -111,7 +111,7 @@ int CmdTest(int argc, char** argv) {
         ReportError(nullptr, r == ErrSilent ? ErrRead : r, nullptr, false);
         problem = true;
     }
-    if (ReportMaxOutput()) problem = true;
+    if (ReportMaxOutput("test")) problem = true;
     const uint64_t total = State.Header.EntryCount;
     const double mebibytes = bytes / 1048576.0;
     printf("%llu of %llu %s intact", (unsigned long long)intact, (unsigned long long)total,
