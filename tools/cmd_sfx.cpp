@@ -135,10 +135,7 @@ std::vector<Option> SfxOptions(SfxArgs* args) {
                                    return std::string();
                                }});
     }
-    for (const char* name : {"--icon", "--product-version", "--company", "--product-name",
-                             "--description", "--copyright"}) {
-        table.push_back(TextOption(name, ResourceOption(&args->Resources, name)));
-    }
+    for (Option& o : ResourceOptions(&args->Resources)) table.push_back(o);
     for (Option& o : PackingOptions(&args->Pack)) {
         auto apply = o.Apply;
         o.Apply = [args, apply](const char* v) {

@@ -73,13 +73,13 @@ bool InstallerResourceOptions::Any() const {
            !Description.empty() || !Copyright.empty();
 }
 
-std::string* ResourceOption(InstallerResourceOptions* options, const std::string& option) {
-    return option == "--icon" ? &options->Icon
-         : option == "--product-version" ? &options->Version
-         : option == "--company" ? &options->Company
-         : option == "--product-name" ? &options->ProductName
-         : option == "--description" ? &options->Description
-         : option == "--copyright" ? &options->Copyright : nullptr;
+std::vector<Option> ResourceOptions(InstallerResourceOptions* options) {
+    return {TextOption("--icon", &options->Icon),
+            TextOption("--product-version", &options->Version),
+            TextOption("--company", &options->Company),
+            TextOption("--product-name", &options->ProductName),
+            TextOption("--description", &options->Description),
+            TextOption("--copyright", &options->Copyright)};
 }
 
 bool ChooseVersionInfo(const InstallerResourceOptions& options, int codePage,

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/options.h"
 #include "tools/version_info.h"
 
 struct InstallerResourceOptions {
@@ -26,9 +27,8 @@ struct InstallerResourceOptions {
     bool Any() const;
 };
 
-// Where the value of a command-line option goes (option is "--icon", "--company", ...), or
-// nullptr when it is none of these.
-std::string* ResourceOption(InstallerResourceOptions* options, const std::string& option);
+// The command-line options of these values ("--icon", "--company", ...), for `qar sfx`'s table.
+std::vector<Option> ResourceOptions(InstallerResourceOptions* options);
 
 // The version information that the options give: both fixed versions from the version (0.0.0.0
 // without one); CompanyName, ProductName, ProductVersion, FileVersion, FileDescription,
