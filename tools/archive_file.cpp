@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 
 #include <algorithm>
@@ -30,7 +31,15 @@
 namespace {
 
 bool ReadAt(FILE* f, uint64_t offset, uint8_t* buffer, size_t count) {
+    errno = 0;
     return fseeko(f, (off_t)offset, SEEK_SET) == 0 && fread(buffer, 1, count, f) == count;
+}
+
+// "Cannot read NAME: why", after a read of f failed: the system's reason, or the file's end.
+std::string CannotRead(FILE* f, const std::string& name) {
+    const int why = errno;
+    return "Cannot read " + name + ": " +
+           (ferror(f) && why != 0 ? strerror(why) : "the file ends too early");
 }
 
 // The file offset of the first occurrence of the profile's anchor in the first limit bytes
@@ -38,6 +47,7 @@ bool ReadAt(FILE* f, uint64_t offset, uint8_t* buffer, size_t count) {
 int64_t FirstAnchorInFile(FILE* f, uint64_t limit) {
     const size_t kChunk = 1u << 20;
     std::vector<uint8_t> buffer(kChunk + kProfileAnchorSize);
+    errno = 0;
     if (fseeko(f, 0, SEEK_SET) != 0) return -2;
     uint64_t start = 0;   // the file offset of buffer[0]
     size_t kept = 0;      // bytes carried over from the chunk before
@@ -72,7 +82,7 @@ bool InstallerArchiveBase(FILE* f, const char* path, uint64_t fileSize, uint32_t
     const std::string altered = name + ": " + kAlteredImageMessage;
     const int64_t anchor = FirstAnchorInFile(f, std::min<uint64_t>(fileSize, 0x7FFFFFFFu));
     if (anchor == -2) {
-        *error = "Cannot read " + name;
+        *error = CannotRead(f, name);
         return false;
     }
     if (anchor < 0) {
@@ -86,7 +96,7 @@ bool InstallerArchiveBase(FILE* f, const char* path, uint64_t fileSize, uint32_t
     const uint64_t at = (uint64_t)anchor - kProfileAnchorOffset;
     uint8_t field[4];
     if (!ReadAt(f, at + kProfileStubSizeOffset, field, sizeof field)) {
-        *error = "Cannot read " + name;
+        *error = CannotRead(f, name);
         return false;
     }
     const uint32_t stubSize = ReadLe32(field);
@@ -107,7 +117,7 @@ bool InstallerArchiveBase(FILE* f, const char* path, uint64_t fileSize, uint32_t
     }
     std::vector<uint8_t> image(stubSize);
     if (!ReadAt(f, 0, image.data(), stubSize)) {
-        *error = "Cannot read " + name;
+        *error = CannotRead(f, name);
         return false;
     }
     if (FindPeHeader(image.data(), stubSize) == 0) {
@@ -193,6 +203,12 @@ bool LocateArchive(const char* path, ArchiveFileInfo* info, std::string* error) 
         *error = std::string("cannot open ") + path + ": " + strerror(errno);
         return false;
     }
+    struct stat status;
+    if (fstat(fileno(f), &status) == 0 && S_ISDIR(status.st_mode)) {
+        *error = std::string("cannot read ") + path + ": " + strerror(EISDIR);
+        fclose(f);
+        return false;
+    }
     fseeko(f, 0, SEEK_END);
     info->FileSize = (uint64_t)ftello(f);
     uint8_t header[kArchiveHeaderSize];
@@ -217,19 +233,19 @@ bool LocateArchive(const char* path, ArchiveFileInfo* info, std::string* error) 
     return found;
 }
 
-bool OpenArchiveForCore(const char* path, ArchiveFileInfo* info) {
+bool OpenArchiveForCore(const char* command, const char* path, ArchiveFileInfo* info) {
     std::string error;
     if (!LocateArchive(path, info, &error)) {
-        fprintf(stderr, "qar: %s\n", error.c_str());
+        fprintf(stderr, "qar %s: %s\n", command, error.c_str());
         return false;
     }
     if (info->FileSize > 0x7FFFFFFFu) {
-        fprintf(stderr, "qar: %s is larger than 2 GB, which the installer cannot read\n", path);
+        fprintf(stderr, "qar %s: %s is larger than 2 GB, which the installer cannot read\n", command, path);
         return false;
     }
     State.ArchiveFile = FsOpen(path, kGenericRead);
     if (State.ArchiveFile == kInvalidHandle) {
-        fprintf(stderr, "qar: cannot open %s\n", path);
+        fprintf(stderr, "qar %s: cannot open %s: %s\n", command, path, strerror(errno));
         return false;
     }
     State.Header = info->Header;
@@ -249,6 +265,30 @@ bool AllocateInput() {
     memset(State.InputBuffer, 0, kInputBufferSize + kInputBufferSlack);
     ReleaseStream();
     return true;
+}
+
+bool ArchiveSession::Open(const char* command, const char* path, ArchiveFileInfo* info) {
+    Close();
+    if (!OpenArchiveForCore(command, path, info)) return false;
+    open_ = true;
+    if (!AllocateInput()) {
+        fprintf(stderr, "qar %s: %s: not enough memory to read it\n", command, path);
+        Close();
+        return false;
+    }
+    input_ = true;
+    return true;
+}
+
+void ArchiveSession::ReleaseInputBuffer() {
+    if (input_) ReleaseInput();
+    input_ = false;
+}
+
+void ArchiveSession::Close() {
+    ReleaseInputBuffer();
+    if (open_) CloseArchiveForCore();
+    open_ = false;
 }
 
 void ReleaseInput() {
@@ -317,14 +357,6 @@ std::string NameInUtf8(const std::string& name) {
 
 std::string ShownName(const std::string& name) { return PrintableName(NameInUtf8(name)); }
 
-bool ParseCodePageOption(const char* text, int* codePage) {
-    char* end = nullptr;
-    long n = strtol(text, &end, 10);
-    if (end == text || *end != 0 || n <= 0 || n >= 65536 || !IsSupportedCodePage((int)n)) return false;
-    *codePage = (int)n;
-    return true;
-}
-
 std::string EntryNameProblem(const std::string& name) {
     if (name.empty()) return "has an empty name";
     if (name.find('\0') != std::string::npos) return "has a name with a NUL character";
@@ -337,10 +369,6 @@ std::string EntryNameProblem(const std::string& name) {
         return "has a name that would leave the destination or stand for another file";
     }
     return "";
-}
-
-bool ParseMaxEntries(const char* text, uint64_t* value) {
-    return ParseSize(text, value) && *value != 0;
 }
 
 namespace {
@@ -416,15 +444,15 @@ const uint64_t kEntriesNamed = 10;
 
 }  // namespace
 
-bool ReviewDirectory(const char* path, const ArchiveFileInfo& info, int codePage,
-                     uint64_t maxEntries, DirectoryReview* review) {
+bool ReviewDirectory(const char* command, const char* path, const ArchiveFileInfo& info,
+                     int codePage, uint64_t maxEntries, DirectoryReview* review) {
     *review = DirectoryReview();
     uint8_t header[kArchiveHeaderSize];
     FILE* f = fopen(path, "rb");
     const bool read = f != nullptr && ReadAt(f, info.Base, header, sizeof header);
     if (f != nullptr) fclose(f);
     if (!read) {
-        fprintf(stderr, "qar: cannot read the archive header of %s\n", path);
+        fprintf(stderr, "qar %s: cannot read the archive header of %s\n", command, path);
         ++review->Problems;
         return false;
     }
@@ -437,23 +465,23 @@ bool ReviewDirectory(const char* path, const ArchiveFileInfo& info, int codePage
             if (IsSupportedCodePage(checks.NameCodePage)) {
                 chosen = checks.NameCodePage;
             } else {
-                fprintf(stderr, "qar: %s records code page %u for its names, which this qar does "
-                        "not support; they are read in 1252 (--codepage N for another)\n",
+                fprintf(stderr, "qar %s: %s records code page %u for its names, which this qar does "
+                        "not support; they are read in 1252 (--codepage N for another)\n", command,
                         path, checks.NameCodePage);
             }
         }
     }
     SetNameCodePage(chosen);
     if (checks.Status == kHeaderDamaged) {
-        fprintf(stderr, "qar: %s: damaged archive: the header's check value does not match; its "
-                "entry count and directory offset cannot be trusted\n", path);
+        fprintf(stderr, "qar %s: %s: damaged archive: the header's check value does not match; its "
+                "entry count and directory offset cannot be trusted\n", command, path);
         ++review->Problems;
         return false;
     }
     const uint32_t count = State.Header.EntryCount;
     if (count > maxEntries) {
-        fprintf(stderr, "qar: %s declares %u entries, more than the %llu of --max-entries; "
-                "if you trust this archive, run again with a larger --max-entries N\n",
+        fprintf(stderr, "qar %s: %s declares %u entries, more than the %llu of --max-entries; "
+                "if you trust this archive, run again with a larger --max-entries N\n", command,
                 path, count, (unsigned long long)maxEntries);
         review->TooMany = true;
         ++review->Problems;
@@ -472,7 +500,8 @@ bool ReviewDirectory(const char* path, const ArchiveFileInfo& info, int codePage
         ++review->Problems;
         review->Damaged[index] = true;
         if (named++ < kEntriesNamed) {
-            fprintf(stderr, "qar: %s: damaged archive: entry %u (%s) %s\n", path, index,
+            fprintf(stderr, "qar %s: %s: damaged archive: entry %u (%s) %s\n", command, path,
+                    index,
                     ShownName(name).c_str(), what.c_str());
         }
     };
@@ -497,21 +526,16 @@ bool ReviewDirectory(const char* path, const ArchiveFileInfo& info, int codePage
         if (!problem.empty()) tell(i, text, problem);
     }
     if (named > kEntriesNamed) {
-        fprintf(stderr, "qar: %s: and %llu more damaged entries\n", path,
+        fprintf(stderr, "qar %s: %s: and %llu more damaged entries\n", command, path,
                 (unsigned long long)(named - kEntriesNamed));
     }
     if (checked && review->WalkError == 0 && changed == 0 && !FinishDirectoryCheck(check, checks)) {
-        fprintf(stderr, "qar: %s: damaged archive: the directory's check value does not match\n", path);
+        fprintf(stderr, "qar %s: %s: damaged archive: the directory's check value does not match\n",
+                command, path);
         ++review->Problems;
     }
     review->Checked = checked && review->Problems == 0 && review->WalkError == 0;
     return review->Problems == 0 && review->WalkError == 0;
-}
-
-int CodePageUsageError(const char* command, const char* text) {
-    return UsageError(command, std::string("--codepage ") + text +
-                                   ": not a supported code page (supported: " +
-                                   SupportedCodePages() + ")");
 }
 
 void SetProgramName(const char* path) {
@@ -541,13 +565,13 @@ uint64_t DefaultMaxOutput(uint64_t fileSize) {
 
 void StartMaxOutput(uint64_t limit) { StartWorkLimit(limit); }
 
-bool ReportMaxOutput() {
+bool ReportMaxOutput(const char* command) {
     if (!TheWorkLimit.Reached) return false;
     fprintf(stderr,
-            "qar: stopped: the run decoded more than %llu bytes, the --max-output limit; if "
+            "qar %s: stopped: the run decoded more than %llu bytes, the --max-output limit; if "
             "you trust this archive, run again with a larger --max-output SIZE (bytes, or "
             "with K, M or G)\n",
-            (unsigned long long)TheWorkLimit.Limit);
+            command, (unsigned long long)TheWorkLimit.Limit);
     return true;
 }
 

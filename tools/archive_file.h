@@ -55,8 +55,9 @@ struct ArchiveFileInfo {
 bool LocateArchive(const char* path, ArchiveFileInfo* info, std::string* error);
 
 // Locates the archive and makes it the core's archive: State.ArchiveFile, State.Header,
-// Profile.ArchiveBase. Prints the reason on standard error and returns false on failure.
-bool OpenArchiveForCore(const char* path, ArchiveFileInfo* info);
+// Profile.ArchiveBase. Prints the reason on standard error, after `qar command:`, and returns
+// false on failure.
+bool OpenArchiveForCore(const char* command, const char* path, ArchiveFileInfo* info);
 void CloseArchiveForCore();
 
 // Walks the directory of the open archive the way the extraction loop does, calling visit
@@ -67,6 +68,27 @@ int32_t WalkDirectory(const std::function<bool(const DirectoryEntry&, const std:
 // Allocates and releases the InputBuffer for a run of the decoders outside ExtractAll.
 bool AllocateInput();
 void ReleaseInput();
+
+// An archive or installer opened for the core, with the input buffer that walking its
+// directory and decoding its members need. Whatever path a command leaves by, the
+// destructor gives both back.
+class ArchiveSession {
+public:
+    ArchiveSession() = default;
+    ArchiveSession(const ArchiveSession&) = delete;
+    ArchiveSession& operator=(const ArchiveSession&) = delete;
+    ~ArchiveSession() { Close(); }
+
+    // OpenArchiveForCore, then AllocateInput. False, with the reason told after
+    // `qar command:`, when either fails.
+    bool Open(const char* command, const char* path, ArchiveFileInfo* info);
+    // Gives the input buffer back early: ExtractAll allocates its own.
+    void ReleaseInputBuffer();
+    void Close();
+
+private:
+    bool open_ = false, input_ = false;
+};
 
 // Parses a count with an optional K, M or G suffix (powers of 1024).
 bool ParseSize(const char* text, uint64_t* value);
@@ -79,8 +101,9 @@ bool ParseSize(const char* text, uint64_t* value);
 uint64_t DefaultMaxOutput(uint64_t fileSize);
 // Sets the bound for the run that follows.
 void StartMaxOutput(uint64_t limit);
-// True when the run stopped at the bound; the message then went to standard error.
-bool ReportMaxOutput();
+// True when the run stopped at the bound; the message then went to standard error, after
+// `qar command:`.
+bool ReportMaxOutput(const char* command);
 
 // The room every file entry of the open archive takes: its declared size rounded up to a
 // whole number of blockSize blocks, summed (no more than UINT64_MAX); *unrounded, when
@@ -130,19 +153,12 @@ struct DirectoryReview {
 };
 
 // Reads the whole directory of the open archive once, before the command's own work, and
-// tells on standard error, naming the entries concerned, every problem it finds: a header
-// or entry whose check value does not hold, a name that extract refuses, two entries that
-// name the same file as Windows compares names (letter case folded in the names' code page),
-// an entry that lies inside a file. The names' code page is codePage, or when 0 the one the
+// tells on standard error (after `qar command:`), naming the entries concerned, every
+// problem it finds: a header or entry whose check value does not hold, a name that extract
+// refuses, two entries that name the same file as Windows compares names (letter case folded
+// in the names' code page), an entry that lies inside a file. The names' code page is codePage, or when 0 the one the
 // archive records, else 1252; it is set for the run (SetNameCodePage). The walk's own error
 // is left in WalkError for the command to report. Needs the InputBuffer (AllocateInput).
 // True when nothing was found and the walk reached every entry.
-bool ReviewDirectory(const char* path, const ArchiveFileInfo& info, int codePage,
-                     uint64_t maxEntries, DirectoryReview* review);
-// Parses the value of `--max-entries N`; the usage error names the command.
-bool ParseMaxEntries(const char* text, uint64_t* value);
-
-// Parses the value of `--codepage N`; false for anything but a supported code page.
-bool ParseCodePageOption(const char* text, int* codePage);
-// The usage error of `--codepage text` that ParseCodePageOption refused.
-int CodePageUsageError(const char* command, const char* text);
+bool ReviewDirectory(const char* command, const char* path, const ArchiveFileInfo& info,
+                     int codePage, uint64_t maxEntries, DirectoryReview* review);

@@ -17,6 +17,7 @@
 #include "profile/state.h"
 #include "tools/archive_file.h"
 #include "tools/commands.h"
+#include "tools/options.h"
 #include "ui/console.h"
 
 namespace {
@@ -79,47 +80,22 @@ std::string ShowPath(const char* path) {
 }  // namespace
 
 int CmdExtract(int argc, char** argv) {
-    const char* file = nullptr;
     std::string folder;
     uint64_t maxOutput = 0, maxEntries = kDefaultMaxEntries;
     int codePage = 0;
     TheConsoleSettings = ConsoleSettings{kConsoleAsk, false, false, false, ShowPath};
     bool replace = false, keep = false;
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        bool hasValue = i + 1 < argc;
-        if (!strcmp(a, "-d") || !strcmp(a, "--max-output") || !strcmp(a, "--codepage") ||
-            !strcmp(a, "--max-entries")) {
-            if (!hasValue) return UsageError("extract", std::string(a) + " needs a value");
-            const char* v = argv[++i];
-            if (!strcmp(a, "-d")) {
-                folder = v;
-            } else if (!strcmp(a, "--codepage")) {
-                if (!ParseCodePageOption(v, &codePage)) return CodePageUsageError("extract", v);
-            } else if (!strcmp(a, "--max-entries")) {
-                if (!ParseMaxEntries(v, &maxEntries))
-                    return UsageError("extract", "--max-entries takes a number above 0");
-            } else if (!ParseSize(v, &maxOutput) || maxOutput == 0) {
-                return UsageError("extract", "--max-output takes a size: bytes, or with K, M or G");
-            }
-        } else if (!strcmp(a, "-y")) {
-            replace = true;
-        } else if (!strcmp(a, "-n")) {
-            keep = true;
-        } else if (!strcmp(a, "-q")) {
-            TheConsoleSettings.Quiet = true;
-        } else if (!strcmp(a, "-v")) {
-            TheConsoleSettings.Verbose = true;
-        } else if (!strcmp(a, "--help")) {
-            fputs(kExtractUsage, stdout);
-            return kExitSuccess;
-        } else if (a[0] != '-' && file == nullptr) {
-            file = a;
-        } else {
-            return UnexpectedArgument("extract", a);
-        }
-    }
-    if (file == nullptr) return UsageError("extract", "no archive given");
+    const CommandLine line{"extract", kExtractUsage,
+                           {TextOption("-d", &folder), FlagOption("-y", &replace),
+                            FlagOption("-n", &keep), FlagOption("-q", &TheConsoleSettings.Quiet),
+                            FlagOption("-v", &TheConsoleSettings.Verbose), CodePageOption(&codePage),
+                            SizeOption("--max-output", &maxOutput),
+                            SizeOption("--max-entries", &maxEntries)},
+                           1};
+    std::vector<std::string> operands;
+    if (auto status = ParseCommandLine(line, argc, argv, &operands)) return *status;
+    if (operands.empty()) return UsageError("extract", "no archive given");
+    const char* file = operands[0].c_str();
     if (replace && keep) return UsageError("extract", "-y and -n exclude each other");
     if (TheConsoleSettings.Quiet && TheConsoleSettings.Verbose) {
         return UsageError("extract", "-q and -v exclude each other");
@@ -151,27 +127,21 @@ int CmdExtract(int argc, char** argv) {
                                          " characters");
     }
 
-    ArchiveFileInfo info;
-    if (!OpenArchiveForCore(file, &info)) return kExitFailure;
-    SetProgramName(file);
     // Refused before anything is written: a damaged directory (the review tells why), and
     // files that declare more than the destination holds (a file the run replaces counts in
     // full).
-    if (!AllocateInput()) {
-        ReportError(nullptr, ErrNoMemory, nullptr, false);
-        CloseArchiveForCore();
-        return kExitFailure;
-    }
+    ArchiveFileInfo info;
+    ArchiveSession session;
+    if (!session.Open("extract", file, &info)) return kExitFailure;
+    SetProgramName(file);
     // A directory that cannot be read to its end is left to the run, which extracts the
     // entries before the damage, reports it and counts those it did not reach.
     DirectoryReview review;
-    ReviewDirectory(file, info, codePage, maxEntries, &review);
+    ReviewDirectory("extract", file, info, codePage, maxEntries, &review);
     if (review.Problems != 0) {
         // The installer's own message for a damaged archive follows the review's details.
         ReportError(nullptr, ErrDamaged, nullptr, false);
-        ReleaseInput();
-        CloseArchiveForCore();
-        fprintf(stderr, "qar: nothing was extracted from %s\n", file);
+        fprintf(stderr, "qar extract: nothing was extracted from %s\n", file);
         return kExitFailure;
     }
     // Files that take more than the destination holds, each file in whole blocks of its
@@ -179,19 +149,17 @@ int CmdExtract(int argc, char** argv) {
     uint64_t declared = 0, rounded = 0, available = 0, block = 1;
     const bool spaceKnown = AvailableSpace(destination, &available, &block);
     if (spaceKnown) rounded = DeclaredFileBytes(block, &declared);
-    ReleaseInput();
+    session.ReleaseInputBuffer();
     if (State.Header.EntryCount == 0) {
-        CloseArchiveForCore();
         printf("%s: Archive contains no files\n", file);
         return kExitSuccess;
     }
     if (spaceKnown && rounded > available) {
         fprintf(stderr,
-                "qar: not enough free space: the files in %s declare %llu bytes, which take "
+                "qar extract: not enough free space: the files in %s declare %llu bytes, which take "
                 "%llu bytes in blocks of %llu; %s has %llu bytes free; nothing was extracted\n",
                 file, (unsigned long long)declared, (unsigned long long)rounded,
                 (unsigned long long)block, destination.c_str(), (unsigned long long)available);
-        CloseArchiveForCore();
         return kExitFailure;
     }
     StartMaxOutput(maxOutput != 0 ? maxOutput : DefaultMaxOutput(info.FileSize));
@@ -212,14 +180,14 @@ int CmdExtract(int argc, char** argv) {
     for (size_t i = 0; i < sizeof kStopSignals / sizeof kStopSignals[0]; ++i) {
         sigaction(kStopSignals[i], &saved[i], nullptr);
     }
-    CloseArchiveForCore();
+    session.Close();
 
     // Files the run wrote and checked but could not rename to their names (a folder put in
     // the way during the run, a file system that filled up) are failures too.
     ExtractCounts& c = LastRunCounts;
     const FsUnplacedFiles unplaced = FsTakeUnplacedFiles();
     if (unplaced.Count != 0) {
-        fprintf(stderr, "qar: %u %s could not take %s name; the first: %s: %s\n", unplaced.Count,
+        fprintf(stderr, "qar extract: %u %s could not take %s name; the first: %s: %s\n", unplaced.Count,
                 unplaced.Count == 1 ? "file" : "files", unplaced.Count == 1 ? "its" : "their",
                 ShowPath(unplaced.Path).c_str(), strerror(unplaced.Errno));
         c.Files -= unplaced.Count <= c.Files ? unplaced.Count : c.Files;
@@ -248,7 +216,7 @@ int CmdExtract(int argc, char** argv) {
         const uint32_t more = TheConsoleRecord.MessagesShown - (uint32_t)TheConsoleRecord.Problems.size();
         if (more != 0) fprintf(stderr, "  and %u more, shown above\n", more);
     }
-    ReportMaxOutput();
+    ReportMaxOutput("extract");
     if (Interrupted) return 128 + Interrupted;
     return complete ? kExitSuccess : kExitFailure;
 }

@@ -13,6 +13,7 @@
 #include "tools/archive_file.h"
 #include "tools/commands.h"
 #include "tools/installer_resources.h"
+#include "tools/options.h"
 #include "tools/product_values.h"
 #include "tools/sfx_image.h"
 
@@ -213,47 +214,25 @@ void PrintProductJson(const char* path, uint32_t base) {
 }  // namespace
 
 int CmdList(int argc, char** argv) {
-    const char* file = nullptr;
     bool json = false;
     int codePage = 0;
     uint64_t maxEntries = kDefaultMaxEntries;
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        if (!strcmp(a, "--help")) {
-            fputs(kListUsage, stdout);
-            return kExitSuccess;
-        } else if (!strcmp(a, "--json")) {
-            json = true;
-        } else if (!strcmp(a, "--codepage")) {
-            if (i + 1 >= argc) return UsageError("list", "--codepage needs a value");
-            if (!ParseCodePageOption(argv[++i], &codePage)) return CodePageUsageError("list", argv[i]);
-        } else if (!strcmp(a, "--max-entries")) {
-            if (i + 1 >= argc) return UsageError("list", "--max-entries needs a value");
-            if (!ParseMaxEntries(argv[++i], &maxEntries))
-                return UsageError("list", "--max-entries takes a number above 0");
-        } else if (a[0] != '-' && file == nullptr) {
-            file = a;
-        } else {
-            return UnexpectedArgument("list", a);
-        }
-    }
-    if (file == nullptr) return UsageError("list", "no archive given");
+    const CommandLine line{"list", kListUsage,
+                           {FlagOption("--json", &json), CodePageOption(&codePage),
+                            SizeOption("--max-entries", &maxEntries)},
+                           1};
+    std::vector<std::string> operands;
+    if (auto status = ParseCommandLine(line, argc, argv, &operands)) return *status;
+    if (operands.empty()) return UsageError("list", "no archive given");
+    const char* file = operands[0].c_str();
     ArchiveFileInfo info;
-    if (!OpenArchiveForCore(file, &info)) return kExitFailure;
+    ArchiveSession session;
+    if (!session.Open("list", file, &info)) return kExitFailure;
     SetProgramName(file);
-    if (!AllocateInput()) {
-        ReportError(nullptr, ErrNoMemory, nullptr, false);
-        CloseArchiveForCore();
-        return kExitFailure;
-    }
     // Damage the review finds is told first, on standard error; the listing follows.
     DirectoryReview review;
-    const bool sound = ReviewDirectory(file, info, codePage, maxEntries, &review);
-    if (review.TooMany || review.Checks.Status == kHeaderDamaged) {
-        ReleaseInput();
-        CloseArchiveForCore();
-        return kExitFailure;
-    }
+    const bool sound = ReviewDirectory("list", file, info, codePage, maxEntries, &review);
+    if (review.TooMany || review.Checks.Status == kHeaderDamaged) return kExitFailure;
     const uint32_t total = State.Header.EntryCount;
     if (!json) {
         printf("%s: %s, archive at offset %u, %u %s\n", file,
@@ -301,7 +280,5 @@ int CmdList(int argc, char** argv) {
         printf("\n");
     }
     if (r != 0) ReportError(nullptr, r == ErrSilent ? ErrRead : r, nullptr, false);
-    ReleaseInput();
-    CloseArchiveForCore();
     return r == 0 && sound ? kExitSuccess : kExitFailure;
 }

@@ -22,6 +22,8 @@
 #include "pack/source_tree.h"
 #include "tools/archive_file.h"
 #include "tools/commands.h"
+#include "tools/output_file.h"
+#include "tools/pack_command.h"
 
 namespace {
 
@@ -59,37 +61,6 @@ const char kPackUsage[] =
     "SOURCE_DATE_EPOCH, when set, caps every time stamp and stores the times in UTC, so\n"
     "that the archive is the same whatever the time zone.\n";
 
-// The temporary output, removed by the signal handler if the run is interrupted.
-char g_tempPath[4096];
-
-void RemoveTempAndExit(int sig) {
-    if (g_tempPath[0]) unlink(g_tempPath);
-    _exit(128 + sig);
-}
-
-// While the temporary file exists, interrupting signals remove it; the handlers that were
-// there before (`qar sfx` runs this command in-process) come back afterwards.
-class TempFileGuard {
-public:
-    TempFileGuard() {
-        struct sigaction action = {};
-        action.sa_handler = RemoveTempAndExit;
-        sigemptyset(&action.sa_mask);
-        for (size_t i = 0; i < kCount; ++i) sigaction(kSignals[i], &action, &saved_[i]);
-    }
-    ~TempFileGuard() {
-        g_tempPath[0] = 0;
-        for (size_t i = 0; i < kCount; ++i) sigaction(kSignals[i], &saved_[i], nullptr);
-    }
-
-private:
-    static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
-    static constexpr size_t kCount = sizeof kSignals / sizeof kSignals[0];
-    struct sigaction saved_[kCount];
-};
-
-int Usage(const std::string& message) { return UsageError("pack", message); }
-
 // Adds the lines of a --files-from list to roots; false when it cannot be read.
 bool ReadSourceList(const char* name, std::vector<SourceRoot>* roots) {
     const bool standardInput = !strcmp(name, "-");
@@ -111,21 +82,6 @@ bool ReadSourceList(const char* name, std::vector<SourceRoot>* roots) {
         if (!line.empty()) roots->push_back(ParseSourceLine(line));
     }
     return ok;
-}
-
-bool ParseInt(const char* text, long low, long high, long* value) {
-    char* end = nullptr;
-    errno = 0;
-    const long n = strtol(text, &end, 10);
-    if (errno || end == text || *end || n < low || n > high) return false;
-    *value = n;
-    return true;
-}
-
-double Seconds() {
-    struct timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return t.tv_sec + t.tv_nsec / 1e9;
 }
 
 // "12.3 MiB", "512.0 KiB", "17 bytes".
@@ -193,7 +149,7 @@ private:
 };
 
 // The one-line summary: what went in and what came out, and how long it took.
-void PrintSummary(const std::vector<SourceEntry>& entries, uint64_t archiveSize, double seconds) {
+void PrintSummary(const char* command, const std::vector<SourceEntry>& entries, uint64_t archiveSize, double seconds) {
     uint64_t files = 0, folders = 0, bytes = 0;
     for (const SourceEntry& e : entries) {
         if (e.IsFolder) {
@@ -206,7 +162,7 @@ void PrintSummary(const std::vector<SourceEntry>& entries, uint64_t archiveSize,
     // A ratio only where it says something: tiny inputs are smaller than any archive.
     char ratio[32] = "";
     if (archiveSize < bytes) snprintf(ratio, sizeof ratio, " (%.1f%%)", 100.0 * archiveSize / bytes);
-    fprintf(stderr, "qar pack: %llu %s, %llu %s, %s packed into %s%s in %.1f s\n",
+    fprintf(stderr, "qar %s: %llu %s, %llu %s, %s packed into %s%s in %.1f s\n", command,
             (unsigned long long)files, files == 1 ? "file" : "files", (unsigned long long)folders,
             folders == 1 ? "folder" : "folders", Amount(bytes).c_str(), Amount(archiveSize).c_str(),
             ratio, seconds);
@@ -214,163 +170,115 @@ void PrintSummary(const std::vector<SourceEntry>& entries, uint64_t archiveSize,
 
 }  // namespace
 
-int CmdPack(int argc, char** argv) {
-    PackOptions options;
-    WalkOptions walk;
-    const char* out = nullptr;
-    bool quiet = false;
-    bool solid = false, streamSizeGiven = false;
-    std::vector<std::string> paths;
-    std::vector<const char*> lists;
-    bool optionsEnded = false;
-
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        auto next = [&](const char* name) -> const char* {
-            if (i + 1 >= argc) return nullptr;
-            (void)name;
-            return argv[++i];
-        };
-        if (optionsEnded || a[0] != '-' || !strcmp(a, "-")) {
-            paths.push_back(a);
-        } else if (!strcmp(a, "--")) {
-            optionsEnded = true;
-        } else if (!strcmp(a, "--help") || !strcmp(a, "-h")) {
-            fputs(kPackUsage, stdout);
-            return 0;
-        } else if (!strcmp(a, "-o")) {
-            if (!(out = next(a))) return Usage("-o needs a file name");
-        } else if (a[1] >= '1' && a[1] <= '9' && a[2] == 0) {
-            options.Encode.Level = a[1] - '0';
-        } else if (!strcmp(a, "-q")) {
-            quiet = true;
-        } else if (!strcmp(a, "--solid")) {
-            solid = true;
-        } else if (!strcmp(a, "--stream-size")) {
-            const char* v = next(a);
-            if (!v || !ParseSize(v, &options.StreamSize) || options.StreamSize == 0)
-                return Usage("--stream-size needs a positive size");
-            streamSizeGiven = true;
-        } else if (!strcmp(a, "--filter")) {
-            const char* v = next(a);
-            if (!v) return Usage("--filter needs auto, none, x86-32 or x86-16");
-            if (!strcmp(v, "auto")) options.Filter = FilterChoice::Auto;
-            else if (!strcmp(v, "none")) options.Filter = FilterChoice::None;
-            else if (!strcmp(v, "x86-32")) options.Filter = FilterChoice::X86_32;
-            else if (!strcmp(v, "x86-16")) options.Filter = FilterChoice::X86_16;
-            else return Usage("--filter needs auto, none, x86-32 or x86-16");
-        } else if (!strcmp(a, "--codepage")) {
-            const char* v = next(a);
-            if (!v) return Usage("--codepage needs a value");
-            if (!ParseCodePageOption(v, &walk.CodePage)) return CodePageUsageError("pack", v);
-        } else if (!strcmp(a, "--threads")) {
-            const char* v = next(a);
-            long n;
-            if (!v || !ParseInt(v, 1, 64, &n)) return Usage("--threads needs 1..64");
-            options.Threads = (int)n;
-        } else if (!strcmp(a, "--links")) {
-            const char* v = next(a);
-            if (v && !strcmp(v, "follow")) walk.Links = LinkChoice::Follow;
-            else if (v && !strcmp(v, "skip")) walk.Links = LinkChoice::Skip;
-            else return Usage("--links needs follow or skip");
-        } else if (!strcmp(a, "--exclude")) {
-            const char* v = next(a);
-            if (!v || !*v) return Usage("--exclude needs a pattern");
-            walk.Excludes.push_back(v);
-        } else if (!strcmp(a, "--files-from")) {
-            const char* v = next(a);
-            if (!v || !*v) return Usage("--files-from needs a file name, or - for standard input");
-            lists.push_back(v);
-        } else if (!strcmp(a, "--block-size")) {
-            const char* v = next(a);
-            long n;
-            if (!v || !ParseInt(v, 1, 1048575, &n)) return Usage("--block-size needs 1..1048575");
-            options.Encode.MaxBlockSize = (uint32_t)n;
-        } else if (!strcmp(a, "--stored")) {
-            options.Encode.StoredOnly = true;
-        } else if (!strcmp(a, "--table-sets")) {
-            const char* v = next(a);
-            long n;
-            if (!v || !ParseInt(v, 1, 63, &n)) return Usage("--table-sets needs 1..63");
-            options.Encode.MaxTableSets = (int)n;
-        } else {
-            return UnexpectedArgument("pack", a);
-        }
+std::vector<Option> PackingOptions(PackSettings* settings) {
+    PackOptions* options = &settings->Options;
+    WalkOptions* walk = &settings->Walk;
+    std::vector<Option> table;
+    for (const char* level : {"-1", "-2", "-3", "-4", "-5", "-6", "-7", "-8", "-9"}) {
+        table.push_back(Option{level, false, [options, level](const char*) {
+                                   options->Encode.Level = level[1] - '0';
+                                   return std::string();
+                               }});
     }
-    if (!out) return Usage("no output file given (-o)");
-    std::vector<SourceRoot> roots;
-    for (const std::string& p : paths) roots.push_back(SourceRoot{p, "", false});
-    for (const char* list : lists) {
-        if (!ReadSourceList(list, &roots))
-            return Usage(std::string("--files-from '") + list + "': cannot read: " + strerror(errno));
-    }
-    if (roots.empty()) return Usage("nothing to pack: give files or folders");
-    if (solid && streamSizeGiven) return Usage("--solid and --stream-size exclude each other");
-    if (solid) options.StreamSize = 0;
+    table.push_back(FlagOption("-q", &settings->Quiet));
+    table.push_back(FlagOption("--solid", &settings->Solid));
+    table.push_back(SizeOption("--stream-size", &settings->StreamSize));
+    table.push_back(Option{"--filter", true, [options](const char* v) {
+                               if (!strcmp(v, "auto")) options->Filter = FilterChoice::Auto;
+                               else if (!strcmp(v, "none")) options->Filter = FilterChoice::None;
+                               else if (!strcmp(v, "x86-32")) options->Filter = FilterChoice::X86_32;
+                               else if (!strcmp(v, "x86-16")) options->Filter = FilterChoice::X86_16;
+                               else return std::string("--filter needs auto, none, x86-32 or x86-16");
+                               return std::string();
+                           }});
+    table.push_back(Option{"--threads", true, [options](const char* v) {
+                               long n = 0;
+                               const std::string problem = NumberOption("--threads", 1, 64, &n).Apply(v);
+                               if (problem.empty()) options->Threads = (int)n;
+                               return problem;
+                           }});
+    table.push_back(Option{"--links", true, [walk](const char* v) {
+                               if (!strcmp(v, "follow")) walk->Links = LinkChoice::Follow;
+                               else if (!strcmp(v, "skip")) walk->Links = LinkChoice::Skip;
+                               else return std::string("--links needs follow or skip");
+                               return std::string();
+                           }});
+    table.push_back(ListOption("--exclude", &walk->Excludes));
+    table.push_back(ListOption("--files-from", &settings->Lists));
+    table.push_back(Option{"--block-size", true, [options](const char* v) {
+                               long n = 0;
+                               const std::string problem = NumberOption("--block-size", 1, 1048575, &n).Apply(v);
+                               if (problem.empty()) options->Encode.MaxBlockSize = (uint32_t)n;
+                               return problem;
+                           }});
+    table.push_back(FlagOption("--stored", &options->Encode.StoredOnly));
+    table.push_back(Option{"--table-sets", true, [options](const char* v) {
+                               long n = 0;
+                               const std::string problem = NumberOption("--table-sets", 1, 63, &n).Apply(v);
+                               if (problem.empty()) options->Encode.MaxTableSets = (int)n;
+                               return problem;
+                           }});
+    return table;
+}
 
+int FinishPackSettings(const char* command, const std::vector<std::string>& paths,
+                       PackSettings* settings, std::vector<SourceRoot>* roots) {
+    for (const std::string& p : paths) roots->push_back(SourceRoot{p, "", false});
+    for (const std::string& list : settings->Lists) {
+        if (!ReadSourceList(list.c_str(), roots))
+            return UsageError(command, "--files-from '" + list + "': cannot read: " + strerror(errno));
+    }
+    if (settings->Solid && settings->StreamSize != 0)
+        return UsageError(command, "--solid and --stream-size exclude each other");
+    if (settings->Solid) settings->Options.StreamSize = 0;
+    else if (settings->StreamSize != 0) settings->Options.StreamSize = settings->StreamSize;
     if (const char* epoch = getenv("SOURCE_DATE_EPOCH")) {
-        long long n;
         char* end = nullptr;
         errno = 0;
-        n = strtoll(epoch, &end, 10);
+        const long long n = strtoll(epoch, &end, 10);
         if (errno || end == epoch || *end || n < 0) {
-            fprintf(stderr, "qar pack: SOURCE_DATE_EPOCH is not a non-negative number: '%s'\n", epoch);
-            return 1;
+            fprintf(stderr, "qar %s: SOURCE_DATE_EPOCH is not a non-negative number: '%s'\n",
+                    command, epoch);
+            return kExitUsage;
         }
-        walk.SourceDateEpoch = n;
+        settings->Walk.SourceDateEpoch = n;
     }
+    return kExitSuccess;
+}
 
+int CheckOutputPath(const char* command, const std::string& target) {
+    struct stat info;
+    if (stat(target.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+        return UsageError(command, "-o " + target + ": is a folder, not a file name for the output");
+    return kExitSuccess;
+}
+
+int PackInto(const char* command, const PackSettings& settings,
+             const std::vector<SourceRoot>& roots, const std::string& target, OutputFile* output,
+             uint64_t* archiveSize) {
     const double started = Seconds();
-    // The output is checked before any work: a folder, or a place where no file can be
-    // made, ends the run at once.
-    struct stat outInfo;
-    const bool outExists = stat(out, &outInfo) == 0;
-    if (outExists && S_ISDIR(outInfo.st_mode)) {
-        fprintf(stderr, "qar pack: '%s': is a folder, not a file name for the archive\n", out);
-        return 1;
-    }
-    // The temporary file lies in OUT's folder so that the final rename stays on one file
-    // system and is atomic.
-    std::string outPath = out;
-    const size_t slash = outPath.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "" : outPath.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? outPath : outPath.substr(slash + 1);
-    const std::string pattern = folder + "." + base + ".XXXXXX";
-    if (pattern.size() >= sizeof g_tempPath) {
-        fprintf(stderr, "qar pack: '%s': output path too long\n", out);
-        return 1;
-    }
-    memcpy(g_tempPath, pattern.c_str(), pattern.size() + 1);
-    TempFileGuard guard;
-    const int fd = mkstemp(g_tempPath);
-    if (fd < 0) {
-        fprintf(stderr, "qar pack: '%s': cannot create a file beside it: %s\n", out, strerror(errno));
-        g_tempPath[0] = 0;
-        return 1;
-    }
-    auto giveUp = [fd](int status) {
-        close(fd);
-        unlink(g_tempPath);
-        g_tempPath[0] = 0;
-        return status;
+    WalkOptions walk = settings.Walk;
+    // What is left out is a warning: the archive is still written. Problems of the input are
+    // errors: nothing is written.
+    walk.Warn = [command](const std::string& line) {
+        fprintf(stderr, "qar %s: warning: %s\n", command, line.c_str());
     };
-
-    walk.Warn = [](const std::string& line) { fprintf(stderr, "qar pack: %s\n", line.c_str()); };
     std::vector<SourceEntry> entries;
     try {
         entries = WalkSources(roots, walk);
     } catch (const InputProblems& e) {
-        for (const std::string& line : e.Lines) fprintf(stderr, "qar pack: %s\n", line.c_str());
-        fprintf(stderr, "qar pack: %zu problem%s in the input (archive '%s' not written)\n",
-                e.Lines.size(), e.Lines.size() == 1 ? "" : "s", out);
-        return giveUp(2);
+        for (const std::string& line : e.Lines) fprintf(stderr, "qar %s: error: %s\n", command, line.c_str());
+        fprintf(stderr, "qar %s: %zu problem%s in the input ('%s' not written)\n", command,
+                e.Lines.size(), e.Lines.size() == 1 ? "" : "s", target.c_str());
+        return kExitUsage;
     } catch (const std::exception& e) {
-        fprintf(stderr, "qar pack: %s\n", e.what());
-        return giveUp(1);
+        fprintf(stderr, "qar %s: %s\n", command, e.what());
+        return kExitFailure;
     }
-    // The temporary file itself, when OUT lies inside a given folder, is no input.
+    // The temporary file itself, when the output lies inside a given folder, is no input.
+    FILE* file = output->File();
     struct stat tempInfo;
-    if (fstat(fd, &tempInfo) == 0) {
+    if (fstat(fileno(file), &tempInfo) == 0) {
         entries.erase(std::remove_if(entries.begin(), entries.end(), [&](const SourceEntry& e) {
             struct stat info;
             return !e.IsFolder && stat(e.Path.c_str(), &info) == 0 &&
@@ -378,29 +286,29 @@ int CmdPack(int argc, char** argv) {
         }), entries.end());
     }
     if (entries.empty()) {
-        fputs("qar pack: nothing to pack: the given folders are empty\n", stderr);
-        return giveUp(1);
+        fprintf(stderr, "qar %s: nothing to pack: the given folders are empty\n", command);
+        return kExitUsage;
     }
-    // An earlier archive lying among the inputs would be packed into its successor.
-    if (outExists) {
+    // An earlier output lying among the inputs would be packed into its successor.
+    struct stat outInfo;
+    if (stat(target.c_str(), &outInfo) == 0) {
         for (const SourceEntry& e : entries) {
             struct stat info;
             if (!e.IsFolder && stat(e.Path.c_str(), &info) == 0 && info.st_dev == outInfo.st_dev &&
                 info.st_ino == outInfo.st_ino) {
-                fprintf(stderr, "qar pack: '%s': the output file is among the inputs\n", out);
-                return giveUp(1);
+                fprintf(stderr, "qar %s: '%s': the output file is among the inputs\n", command,
+                        target.c_str());
+                return kExitUsage;
             }
         }
     }
 
-    FILE* file = fdopen(fd, "w+b");
+    PackOptions options = settings.Options;
     std::string error;
-    uint64_t archiveSize = 0;
     try {
-        if (!file) throw PackError(std::string("cannot open the output: ") + strerror(errno));
         PackMeter meter;
         std::unique_ptr<ProgressLine> line;
-        if (!quiet && isatty(2)) {
+        if (!settings.Quiet && isatty(2)) {
             options.Meter = &meter;
             const uint64_t files = (uint64_t)std::count_if(entries.begin(), entries.end(),
                                                            [](const SourceEntry& e) { return !e.IsFolder; });
@@ -409,9 +317,7 @@ int CmdPack(int argc, char** argv) {
             options.Progress = [shown](const PackProgress& p) { shown->StreamDone(p); };
         }
         options.NameCodePage = (uint16_t)walk.CodePage;
-        archiveSize = WriteArchiveFile(entries, options, file);
-        if (fflush(file) != 0 || fsync(fileno(file)) != 0)
-            throw PackError(std::string("cannot write the output: ") + strerror(errno));
+        *archiveSize = WriteArchiveFile(entries, options, file);
     } catch (const PackError& e) {
         error = e.what();
     } catch (const std::bad_alloc&) {
@@ -419,26 +325,40 @@ int CmdPack(int argc, char** argv) {
     } catch (const std::exception& e) {
         error = e.what();
     }
-    if (file) {
-        if (fclose(file) != 0 && error.empty())
-            error = std::string("cannot write the output: ") + strerror(errno);
-    } else {
-        close(fd);
-    }
-    if (error.empty()) {
-        const mode_t mask = umask(0);
-        umask(mask);
-        chmod(g_tempPath, 0666 & ~mask);
-        if (rename(g_tempPath, out) != 0)
-            error = std::string("cannot rename the finished archive to it: ") + strerror(errno);
-    }
     if (!error.empty()) {
-        unlink(g_tempPath);
-        g_tempPath[0] = 0;
-        fprintf(stderr, "qar pack: %s (archive '%s' not written)\n", error.c_str(), out);
-        return 1;
+        fprintf(stderr, "qar %s: %s ('%s' not written)\n", command, error.c_str(), target.c_str());
+        return kExitFailure;
     }
-    g_tempPath[0] = 0;
-    if (!quiet) PrintSummary(entries, archiveSize, Seconds() - started);
-    return 0;
+    if (!settings.Quiet) PrintSummary(command, entries, *archiveSize, Seconds() - started);
+    return kExitSuccess;
+}
+
+int CmdPack(int argc, char** argv) {
+    PackSettings settings;
+    std::string out;
+    CommandLine line{"pack", kPackUsage, PackingOptions(&settings)};
+    line.Options.push_back(FileOption("-o", &out));
+    line.Options.push_back(CodePageOption(&settings.Walk.CodePage));
+    std::vector<std::string> paths;
+    if (auto status = ParseCommandLine(line, argc, argv, &paths)) return *status;
+    if (out.empty()) return UsageError("pack", "no output file given (-o)");
+    std::vector<SourceRoot> roots;
+    if (int status = FinishPackSettings("pack", paths, &settings, &roots)) return status;
+    if (roots.empty()) return UsageError("pack", "nothing to pack: give files or folders");
+    // The output is checked before any work: a folder, or a place where no file can be
+    // made, ends the run at once.
+    if (int status = CheckOutputPath("pack", out)) return status;
+    OutputFile output;
+    std::string error;
+    if (!output.Create(out, &error)) {
+        fprintf(stderr, "qar pack: '%s': %s\n", out.c_str(), error.c_str());
+        return kExitFailure;
+    }
+    uint64_t archiveSize = 0;
+    if (int status = PackInto("pack", settings, roots, out, &output, &archiveSize)) return status;
+    if (!output.Commit(kDataFileMode, &error)) {
+        fprintf(stderr, "qar pack: '%s': %s\n", out.c_str(), error.c_str());
+        return kExitFailure;
+    }
+    return kExitSuccess;
 }

@@ -22,6 +22,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,10 +35,16 @@
 #include "tools/archive_file.h"
 #include "tools/embedded_stub.h"
 #include "tools/installer_resources.h"
+#include "tools/options.h"
+#include "tools/output_file.h"
+#include "tools/pack_command.h"
 #include "tools/product_values.h"
 #include "tools/sfx_image.h"
 
 namespace {
+
+// The buffer that copies a given archive into the installer.
+const size_t kCopyBufferSize = 1 << 16;
 
 const char kSfxUsage[] =
     "usage: qar sfx [pack options] -o OUT.exe PATH...\n"
@@ -85,7 +92,9 @@ struct SfxArgs {
     std::string Archive;
     std::string Arch;    // "x86", "x64", or empty: x86, or whatever --stub is
     std::string Stub;
-    std::vector<std::string> PackArgs;   // everything else, handed to `qar pack`
+    PackSettings Pack;                 // the pack options, when packing PATH...
+    bool PackOptionGiven = false;
+    std::vector<std::string> Paths;
     InstallerResourceOptions Resources;
     // Product values as given (UTF-8), each with whether it was given at all.
     std::string Values[5];
@@ -99,8 +108,58 @@ enum { kTitle, kFolder, kPreferred, kProbe, kRun };
 const char* const kValueOptions[5] = {"--title", "--folder", "--preferred-folder",
                                       "--probe-folder", "--run"};
 
-// Reads a stub or an archive whole. An installer's file positions are signed 32-bit: a file
-// larger than that could not be used and is not read into memory (errno EFBIG).
+// The options of sfx: its own, the installer's resources, and those of packing.
+std::vector<Option> SfxOptions(SfxArgs* args) {
+    std::vector<Option> table = {
+        FileOption("-o", &args->Output),
+        FileOption("--archive", &args->Archive),
+        FileOption("--stub", &args->Stub),
+        Option{"--arch", true, [args](const char* v) {
+                   if (strcmp(v, "x86") && strcmp(v, "x64"))
+                       return std::string("--arch ") + v + ": the architecture is x86 or x64";
+                   args->Arch = v;
+                   return std::string();
+               }},
+        FlagOption("--no-run", &args->NoRun),
+        // The texts' code page is the archive's names' too.
+        Option{"--codepage", true, [args](const char* v) {
+                   const std::string problem = CodePageOption(&args->CodePage).Apply(v);
+                   args->Pack.Walk.CodePage = args->CodePage;
+                   return problem;
+               }},
+    };
+    for (int k = 0; k < 5; ++k) {
+        table.push_back(Option{kValueOptions[k], true, [args, k](const char* v) {
+                                   args->Values[k] = v;
+                                   args->Given[k] = true;
+                                   return std::string();
+                               }});
+    }
+    for (Option& o : ResourceOptions(&args->Resources)) table.push_back(o);
+    for (Option& o : PackingOptions(&args->Pack)) {
+        auto apply = o.Apply;
+        o.Apply = [args, apply](const char* v) {
+            args->PackOptionGiven = true;
+            return apply(v);
+        };
+        table.push_back(o);
+    }
+    return table;
+}
+
+// Returns nothing when the command is to run, else the exit status to end with.
+std::optional<int> ParseArgs(int argc, char** argv, SfxArgs* args) {
+    const CommandLine line{"sfx", kSfxUsage, SfxOptions(args)};
+    if (auto status = ParseCommandLine(line, argc, argv, &args->Paths)) return status;
+    if (args->Output.empty()) return UsageError("sfx", "no output file (-o OUT.exe)");
+    if (args->NoRun && args->Given[kRun]) return UsageError("sfx", "--run and --no-run exclude each other");
+    if (!args->Archive.empty() && (args->PackOptionGiven || !args->Paths.empty()))
+        return UsageError("sfx", "--archive takes no paths or pack options");
+    return std::nullopt;
+}
+
+// Reads a stub whole. An installer's file positions are signed 32-bit: a file larger than
+// that could not be used and is not read into memory (errno EFBIG).
 bool ReadFile(const std::string& path, std::vector<uint8_t>* bytes) {
     FILE* f = fopen(path.c_str(), "rb");
     if (!f) return false;
@@ -120,98 +179,21 @@ bool ReadFile(const std::string& path, std::vector<uint8_t>* bytes) {
     return ok;
 }
 
-// Returns 0, or the exit status of a usage error (already printed).
-int ParseArgs(int argc, char** argv, SfxArgs* args) {
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a == "-h" || a == "--help") {
-            fputs(kSfxUsage, stdout);
-            return -1;
-        }
-        int value = -1;
-        for (int k = 0; k < 5; ++k) {
-            if (a == kValueOptions[k]) value = k;
-        }
-        if (value >= 0 || a == "--codepage") {
-            if (i + 1 >= argc) {
-                return UsageError("sfx", a + " needs a value");
-            }
-            std::string v = argv[++i];
-            if (value >= 0) {
-                args->Values[value] = v;
-                args->Given[value] = true;
-                continue;
-            }
-            if (!ParseCodePageOption(v.c_str(), &args->CodePage)) return CodePageUsageError("sfx", v.c_str());
-            // The archive's names are in the same code page: packing gets it too.
-            args->PackArgs.push_back(a);
-            args->PackArgs.push_back(v);
-            continue;
-        }
-        if (a == "--exclude" || a == "--files-from") {
-            // Their values go to packing too, even one that looks like an option of sfx.
-            if (i + 1 >= argc) return UsageError("sfx", a + " needs a value");
-            args->PackArgs.push_back(a);
-            args->PackArgs.push_back(argv[++i]);
-            continue;
-        }
-        if (std::string* target = ResourceOption(&args->Resources, a)) {
-            if (i + 1 >= argc) return UsageError("sfx", a + " needs a value");
-            *target = argv[++i];
-            continue;
-        }
-        if (a == "--no-run") {
-            args->NoRun = true;
-            continue;
-        }
-        std::string* target = a == "-o" ? &args->Output
-                            : a == "--archive" ? &args->Archive
-                            : a == "--stub" ? &args->Stub
-                            : a == "--arch" ? &args->Arch : nullptr;
-        if (!target) {
-            args->PackArgs.push_back(a);
-            continue;
-        }
-        if (i + 1 >= argc) {
-            return UsageError("sfx", a + (target == &args->Arch ? " needs x86 or x64" : " needs a file name"));
-        }
-        *target = argv[++i];
-    }
-    if (!args->Arch.empty() && args->Arch != "x86" && args->Arch != "x64") {
-        return UsageError("sfx", "--arch " + args->Arch + ": the architecture is x86 or x64");
-    }
-    if (args->Output.empty()) {
-        return UsageError("sfx", "no output file (-o OUT.exe)");
-    }
-    if (args->NoRun && args->Given[kRun]) {
-        return UsageError("sfx", "--run and --no-run exclude each other");
-    }
-    if (!args->Archive.empty() && args->PackArgs.size() == 2 && args->PackArgs[0] == "--codepage")
-        args->PackArgs.clear();   // with --archive, --codepage is the product texts' alone
-    if (!args->Archive.empty() && !args->PackArgs.empty()) {
-        return UsageError("sfx", "--archive takes no paths or pack options");
-    }
-    if (args->Archive.empty() && args->PackArgs.empty()) {
-        return UsageError("sfx", "nothing to pack: give files or folders, or --archive FILE");
-    }
-    return 0;
-}
-
 // The stub of the installer: --stub FILE (whose architecture must be --arch's when both are
 // given), or the built-in stub of --arch.
-bool LoadStub(const SfxArgs& args, std::vector<uint8_t>* stub) {
+int LoadStub(const SfxArgs& args, std::vector<uint8_t>* stub) {
     if (!args.Stub.empty()) {
         if (!ReadFile(args.Stub, stub)) {
             fprintf(stderr, "qar sfx: cannot read stub %s: %s\n", args.Stub.c_str(), strerror(errno));
-            return false;
+            return kExitFailure;
         }
         const char* arch = StubArchitecture(*stub);
         if (!args.Arch.empty() && arch != nullptr && args.Arch != arch) {
             fprintf(stderr, "qar sfx: stub %s is an %s stub, not %s\n", args.Stub.c_str(), arch,
                     args.Arch.c_str());
-            return false;
+            return kExitUsage;
         }
-        return true;
+        return kExitSuccess;
     }
     bool x64 = args.Arch == "x64";
     const unsigned char* bytes = x64 ? kEmbeddedStubX64 : kEmbeddedStubX86;
@@ -219,44 +201,26 @@ bool LoadStub(const SfxArgs& args, std::vector<uint8_t>* stub) {
     if (size == 0) {
         fprintf(stderr, "qar sfx: this qar was built without the %s installer stub; give one "
                 "with --stub\n", x64 ? "x64" : "x86");
-        return false;
+        return kExitFailure;
     }
     stub->assign(bytes, bytes + size);
-    return true;
+    return kExitSuccess;
 }
 
-// Packs PATH... with `qar pack` into archivePath.
-int PackInto(const SfxArgs& args, const std::string& archivePath) {
-    std::vector<std::string> packArgs = {"pack", "-o", archivePath};
-    packArgs.insert(packArgs.end(), args.PackArgs.begin(), args.PackArgs.end());
-    std::vector<char*> argv;
-    for (std::string& a : packArgs) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    return CmdPack((int)packArgs.size(), argv.data());
-}
-
-// Creates a new, empty file beside path with a name of its own (never an existing file of
-// the user's); returns its name, or "" when none can be made. fd receives the open file.
-std::string CreateBeside(const std::string& path, int* fd) {
-    std::string name = path + ".XXXXXX";
-    *fd = mkstemp(&name[0]);
-    return *fd < 0 ? std::string() : name;
-}
-
-// The product's values: the stub's own, replaced by those given, in the code page. Returns 0,
-// or the exit status of a refused value (already told).
+// The product's values: the stub's own, replaced by those given, in the code page. Returns
+// kExitSuccess, or the exit status of a refused value (already told).
 int ChooseProductValues(const SfxArgs& args, const std::vector<uint8_t>& stub,
                         ProductValues* values, ProductValues* stubValues) {
     std::string error;
     if (!StubProductValues(stub, stubValues, &error)) {
         fprintf(stderr, "qar sfx: %s: %s\n", args.Stub.empty() ? "built-in stub" : args.Stub.c_str(),
                 error.c_str());
-        return 1;
+        return kExitFailure;
     }
     if (!IsSupportedCodePage(args.CodePage)) {
         fprintf(stderr, "qar sfx: code page %d is not supported (supported: %s)\n", args.CodePage,
                 SupportedCodePages());
-        return 2;
+        return kExitUsage;
     }
     *values = *stubValues;
     std::string* fields[5] = {&values->Title, &values->Folder, &values->PreferredFolder,
@@ -270,15 +234,15 @@ int ChooseProductValues(const SfxArgs& args, const std::vector<uint8_t>& stub,
         if (!ToCodePage(given, args.CodePage, fields[k], &error)) {
             fprintf(stderr, "qar sfx: %s %s: %s\n", kValueOptions[k], args.Values[k].c_str(),
                     error.c_str());
-            return 2;
+            return kExitUsage;
         }
     }
     if (args.NoRun) values->Program.clear();
     if (!CheckProductValues(*values, &error)) {
         fprintf(stderr, "qar sfx: %s\n", error.c_str());
-        return 2;
+        return kExitUsage;
     }
-    return 0;
+    return kExitSuccess;
 }
 
 // True when the archive at path has a file entry named program (letters compared without
@@ -287,18 +251,41 @@ bool ArchiveHasFile(const std::string& path, const std::string& program, bool* r
     ArchiveFileInfo info;
     *readable = false;
     bool found = false;
-    if (!OpenArchiveForCore(path.c_str(), &info)) return false;
-    if (AllocateInput()) {
-        int32_t r = WalkDirectory([&](const DirectoryEntry& e, const std::string& name) {
-            found = (e.Flags & FlagFolder) == 0 && name.size() == program.size() &&
-                    strncasecmp(name.c_str(), program.c_str(), name.size()) == 0;
-            return !found;
-        });
-        *readable = r == 0 || found;
-        ReleaseInput();
-    }
-    CloseArchiveForCore();
+    ArchiveSession session;
+    if (!session.Open("sfx", path.c_str(), &info)) return false;
+    int32_t r = WalkDirectory([&](const DirectoryEntry& e, const std::string& name) {
+        found = (e.Flags & FlagFolder) == 0 && name.size() == program.size() &&
+                strncasecmp(name.c_str(), program.c_str(), name.size()) == 0;
+        return !found;
+    });
+    *readable = r == 0 || found;
     return found;
+}
+
+// The program to start must be a file of the archive, the one --run names or the sample
+// product's by default: an installer whose program is missing would start nothing, without a
+// word to the user. Returns kExitSuccess, or the exit status of its absence (told). packed is true for
+// an archive this run packed, which must be readable.
+int CheckProgram(const SfxArgs& args, const ProductValues& values, const std::string& path,
+                 bool packed) {
+    if (values.Program.empty()) return kExitSuccess;
+    bool readable;
+    const std::string run = args.Given[kRun] ? args.Values[kRun] : values.Program;
+    if (ArchiveHasFile(path, values.Program, &readable)) return kExitSuccess;
+    if (!readable && !packed) {
+        fprintf(stderr, "qar sfx: warning: %s could not be read to check that it holds the "
+                "program %s\n", path.c_str(), run.c_str());
+        return kExitSuccess;
+    }
+    if (args.Given[kRun]) {
+        fprintf(stderr, "qar sfx: --run %s: the archive has no file of that name\n", run.c_str());
+    } else {
+        fprintf(stderr, "qar sfx: the archive holds no %s, the sample product's program "
+                "that the installer starts by default: name your product's program "
+                "with --run PATH (like --run bin\\product.exe), or give --no-run to "
+                "start nothing\n", run.c_str());
+    }
+    return kExitUsage;
 }
 
 // An installer that starts another program than the sample product's is another product's:
@@ -319,108 +306,107 @@ void WarnOfSampleValues(const ProductValues& values, const ProductValues& sample
     }
 }
 
-bool WriteAll(FILE* out, const std::vector<uint8_t>& bytes) {
-    return bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-}
-
 }  // namespace
 
 int CmdSfx(int argc, char** argv) {
     SfxArgs args;
-    int status = ParseArgs(argc, argv, &args);
-    if (status) return status < 0 ? 0 : status;
+    if (auto status = ParseArgs(argc, argv, &args)) return *status;
+    std::vector<SourceRoot> roots;
+    if (args.Archive.empty()) {
+        if (int status = FinishPackSettings("sfx", args.Paths, &args.Pack, &roots)) return status;
+        if (roots.empty())
+            return UsageError("sfx", "nothing to pack: give files or folders, or --archive FILE");
+    }
 
     std::vector<uint8_t> stub;
-    if (!LoadStub(args, &stub)) return 1;
+    if (int status = LoadStub(args, &stub)) return status;
     ProductValues values, stubValues;
-    status = ChooseProductValues(args, stub, &values, &stubValues);
-    if (status) return status;
-    status = PutInstallerResources(args.Resources, args.CodePage, values.Title, args.Output,
-                                   args.Stub.empty() ? "built-in stub" : args.Stub, &stub);
-    if (status) return status;
+    if (int status = ChooseProductValues(args, stub, &values, &stubValues)) return status;
+    if (int status = PutInstallerResources(args.Resources, args.CodePage, values.Title, args.Output,
+                                           args.Stub.empty() ? "built-in stub" : args.Stub, &stub))
+        return status;
     std::string error;
     if (!PutProductValues(&stub, values, &error) || !PrepareStubImage(&stub, &error)) {
         fprintf(stderr, "qar sfx: %s: %s\n",
                 args.Stub.empty() ? "built-in stub" : args.Stub.c_str(), error.c_str());
-        return 1;
+        return kExitFailure;
     }
+    if (int status = CheckOutputPath("sfx", args.Output)) return status;
 
-    // The archive is packed (or copied) next to the output, then both are joined; nothing
-    // is left behind on any failure.
-    std::string archivePath = args.Archive;
-    std::string packed;
-    if (archivePath.empty()) {
-        int fd;
-        packed = CreateBeside(args.Output, &fd);
-        if (packed.empty()) {
-            fprintf(stderr, "qar sfx: cannot create a file beside %s: %s\n", args.Output.c_str(),
-                    strerror(errno));
-            return 1;
+    // A given archive is checked before anything is written: what it is, that the installer
+    // stays within the file positions the extractor reads, and that it holds the program.
+    FILE* archive = nullptr;
+    uint64_t archiveSize = 0;
+    if (!args.Archive.empty()) {
+        archive = fopen(args.Archive.c_str(), "rb");
+        uint8_t head[kArchiveHeaderSize];
+        struct stat info;
+        if (archive == nullptr || fstat(fileno(archive), &info) != 0) {
+            fprintf(stderr, "qar sfx: cannot read %s: %s\n", args.Archive.c_str(), strerror(errno));
+            if (archive) fclose(archive);
+            return kExitFailure;
         }
-        close(fd);
-        status = PackInto(args, packed);
-        if (status) {
-            unlink(packed.c_str());
+        archiveSize = (uint64_t)info.st_size;
+        const size_t got = fread(head, 1, sizeof head, archive);
+        if (!CheckArchiveFits(stub.size(), head, got, archiveSize, &error)) {
+            fprintf(stderr, "qar sfx: %s: %s\n", args.Archive.c_str(), error.c_str());
+            fclose(archive);
+            return kExitUsage;
+        }
+        if (int status = CheckProgram(args, values, args.Archive, false)) {
+            fclose(archive);
             return status;
         }
-        archivePath = packed;
-    }
-    // The program to start must be a file of the archive, the one --run names or the sample
-    // product's by default: an installer whose program is missing would start nothing,
-    // without a word to the user.
-    if (!values.Program.empty()) {
-        bool readable;
-        const std::string run = args.Given[kRun] ? args.Values[kRun] : values.Program;
-        if (!ArchiveHasFile(archivePath, values.Program, &readable)) {
-            if (readable || !packed.empty()) {
-                if (args.Given[kRun]) {
-                    fprintf(stderr, "qar sfx: --run %s: the archive has no file of that name\n",
-                            run.c_str());
-                } else {
-                    fprintf(stderr, "qar sfx: the archive holds no %s, the sample product's program "
-                            "that the installer starts by default: name your product's program "
-                            "with --run PATH (like --run bin\\product.exe), or give --no-run to "
-                            "start nothing\n", run.c_str());
-                }
-                if (!packed.empty()) unlink(packed.c_str());
-                return 2;
-            }
-            fprintf(stderr, "qar sfx: warning: %s could not be read to check that it holds the "
-                    "program %s\n", archivePath.c_str(), run.c_str());
-        }
-    }
-    if (values.Program != kDefaultProgramToRun) WarnOfSampleValues(values, stubValues);
-    std::vector<uint8_t> archive;
-    bool readOk = ReadFile(archivePath, &archive);
-    int readErrno = errno;
-    if (!packed.empty()) unlink(packed.c_str());
-    if (!readOk) {
-        fprintf(stderr, "qar sfx: cannot read %s: %s\n", archivePath.c_str(), strerror(readErrno));
-        return 1;
-    }
-    if (!CheckArchiveFits(stub.size(), archive, &error)) {
-        fprintf(stderr, "qar sfx: %s: %s\n", archivePath.c_str(), error.c_str());
-        return 1;
+        rewind(archive);
     }
 
-    int fd;
-    std::string temp = CreateBeside(args.Output, &fd);
-    FILE* out = temp.empty() ? nullptr : fdopen(fd, "wb");
-    if (!out) {
-        fprintf(stderr, "qar sfx: cannot create %s: %s\n", args.Output.c_str(), strerror(errno));
-        if (!temp.empty()) {
-            close(fd);
-            unlink(temp.c_str());
+    OutputFile output;
+    if (!output.Create(args.Output, &error)) {
+        fprintf(stderr, "qar sfx: '%s': %s\n", args.Output.c_str(), error.c_str());
+        if (archive) fclose(archive);
+        return kExitFailure;
+    }
+    FILE* out = output.File();
+    bool written = fwrite(stub.data(), 1, stub.size(), out) == stub.size();
+    if (archive != nullptr) {
+        // The archive goes through a buffer of its own size, whatever the archive's.
+        std::vector<uint8_t> buffer(kCopyBufferSize);
+        uint64_t copied = 0;
+        size_t n;
+        while (written && (n = fread(buffer.data(), 1, buffer.size(), archive)) > 0) {
+            written = fwrite(buffer.data(), 1, n, out) == n;
+            copied += n;
         }
-        return 1;
+        const bool readOk = !ferror(archive) && copied == archiveSize;
+        fclose(archive);
+        if (!readOk) {
+            fprintf(stderr, "qar sfx: cannot read %s: %s\n", args.Archive.c_str(),
+                    copied != archiveSize ? "it changed while it was read" : strerror(errno));
+            return kExitFailure;
+        }
+    } else if (written) {
+        // The archive is packed straight behind the stub: its positions count from its own
+        // start, wherever that lies in the file.
+        uint64_t packedSize = 0;
+        if (int status = PackInto("sfx", args.Pack, roots, args.Output, &output, &packedSize))
+            return status;
+        written = fflush(out) == 0;
+        if (written && stub.size() + packedSize > 0x7FFFFFFFu) {
+            fprintf(stderr, "qar sfx: the archive is too large for an installer (2 GiB at most)\n");
+            return kExitUsage;
+        }
+        if (written) {
+            if (int status = CheckProgram(args, values, output.TemporaryPath(), true)) return status;
+        }
     }
-    bool ok = WriteAll(out, stub) && WriteAll(out, archive);
-    ok = (fclose(out) == 0) && ok;
-    if (ok) chmod(temp.c_str(), 0755);
-    if (!ok || rename(temp.c_str(), args.Output.c_str()) != 0) {
+    if (!written) {
         fprintf(stderr, "qar sfx: cannot write %s: %s\n", args.Output.c_str(), strerror(errno));
-        unlink(temp.c_str());
-        return 1;
+        return kExitFailure;
     }
-    return 0;
+    if (values.Program != kDefaultProgramToRun) WarnOfSampleValues(values, stubValues);
+    if (!output.Commit(kProgramFileMode, &error)) {
+        fprintf(stderr, "qar sfx: '%s': %s\n", args.Output.c_str(), error.c_str());
+        return kExitFailure;
+    }
+    return kExitSuccess;
 }

@@ -15,6 +15,7 @@
 #include "profile/state.h"
 #include "tools/archive_file.h"
 #include "tools/commands.h"
+#include "tools/options.h"
 
 namespace {
 
@@ -33,63 +34,31 @@ const char kTestUsage[] =
     "whatever fails; the summary counts the entries of the header that damage kept the run\n"
     "from reaching. Exit status: 0 all intact, 1 damage, 2 usage error.\n";
 
-double Seconds() {
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return t.tv_sec + t.tv_nsec / 1e9;
-}
-
 }  // namespace
 
 int CmdTest(int argc, char** argv) {
-    const char* file = nullptr;
     bool quiet = false;
     uint64_t maxOutput = 0, maxEntries = kDefaultMaxEntries;
     int codePage = 0;
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        if (!strcmp(a, "--max-output") || !strcmp(a, "--codepage") || !strcmp(a, "--max-entries")) {
-            if (i + 1 >= argc) return UsageError("test", std::string(a) + " needs a value");
-            const char* v = argv[++i];
-            if (!strcmp(a, "--codepage")) {
-                if (!ParseCodePageOption(v, &codePage)) return CodePageUsageError("test", v);
-            } else if (!strcmp(a, "--max-entries")) {
-                if (!ParseMaxEntries(v, &maxEntries)) return UsageError("test", "--max-entries takes a number above 0");
-            } else if (!ParseSize(v, &maxOutput) || maxOutput == 0) {
-                return UsageError("test", "--max-output takes a size: bytes, or with K, M or G");
-            }
-        } else if (!strcmp(a, "-q")) {
-            quiet = true;
-        } else if (!strcmp(a, "--help")) {
-            fputs(kTestUsage, stdout);
-            return kExitSuccess;
-        } else if (a[0] != '-' && file == nullptr) {
-            file = a;
-        } else {
-            return UnexpectedArgument("test", a);
-        }
-    }
-    if (file == nullptr) return UsageError("test", "no archive given");
+    const CommandLine line{"test", kTestUsage,
+                           {FlagOption("-q", &quiet), CodePageOption(&codePage),
+                            SizeOption("--max-output", &maxOutput),
+                            SizeOption("--max-entries", &maxEntries)},
+                           1};
+    std::vector<std::string> operands;
+    if (auto status = ParseCommandLine(line, argc, argv, &operands)) return *status;
+    if (operands.empty()) return UsageError("test", "no archive given");
+    const char* file = operands[0].c_str();
     ArchiveFileInfo info;
-    if (!OpenArchiveForCore(file, &info)) return kExitFailure;
+    ArchiveSession session;
+    if (!session.Open("test", file, &info)) return kExitFailure;
     SetProgramName(file);
     // The members' bytes go nowhere: only their CRC-32 counts.
     FileHandle sink = kDiscardHandle;
-    if (!AllocateInput()) {
-        ReportError(nullptr, ErrNoMemory, nullptr, false);
-        CloseArchiveForCore();
-        return kExitFailure;
-    }
     DirectoryReview review;
-    const bool reviewed = ReviewDirectory(file, info, codePage, maxEntries, &review);
-    if (review.TooMany || review.Checks.Status == kHeaderDamaged) {
-        ReleaseInput();
-        CloseArchiveForCore();
-        return kExitFailure;
-    }
+    const bool reviewed = ReviewDirectory("test", file, info, codePage, maxEntries, &review);
+    if (review.TooMany || review.Checks.Status == kHeaderDamaged) return kExitFailure;
     if (State.Header.EntryCount == 0) {
-        ReleaseInput();
-        CloseArchiveForCore();
         printf("%s: Archive contains no files\n", file);
         return reviewed ? kExitSuccess : kExitFailure;
     }
@@ -142,14 +111,14 @@ int CmdTest(int argc, char** argv) {
         ReportError(nullptr, r == ErrSilent ? ErrRead : r, nullptr, false);
         problem = true;
     }
-    if (ReportMaxOutput()) problem = true;
+    if (ReportMaxOutput("test")) problem = true;
     const uint64_t total = State.Header.EntryCount;
-    double megabytes = bytes / 1e6;
+    const double mebibytes = bytes / 1048576.0;
     printf("%llu of %llu %s intact", (unsigned long long)intact, (unsigned long long)total,
            total == 1 ? "entry" : "entries");
     if (reached < total) printf(", %llu not reached", (unsigned long long)(total - reached));
-    printf(", %.1f MB in %.3f s (%.1f MB/s)\n", megabytes, elapsed,
-           elapsed > 0 ? megabytes / elapsed : 0.0);
+    printf(", %.1f MiB in %.3f s (%.1f MiB/s)\n", mebibytes, elapsed,
+           elapsed > 0 ? mebibytes / elapsed : 0.0);
     if (review.Problems != 0) {
         printf("the directory is damaged: %llu %s (told above)\n", (unsigned long long)review.Problems,
                review.Problems == 1 ? "problem" : "problems");
@@ -163,7 +132,5 @@ int CmdTest(int argc, char** argv) {
             fprintf(stderr, "  and %llu more\n", (unsigned long long)(failed - failures.size()));
         }
     }
-    ReleaseInput();
-    CloseArchiveForCore();
     return problem ? kExitFailure : kExitSuccess;
 }

@@ -19,6 +19,9 @@ int CmdExtract(int argc, char** argv);
 // Says on one line what was wrong with the command line of `qar command`, then where its
 // options are told; returns kExitUsage.
 int UsageError(const char* command, const std::string& what);
+// Seconds on a steady clock, for the time a run took.
+double Seconds();
+
 // The usage error of an argument that the command does not take: an unknown option, or a
 // second file name.
 int UnexpectedArgument(const char* command, const char* argument);

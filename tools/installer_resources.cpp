@@ -6,6 +6,7 @@
 
 #include "pack/code_pages.h"
 #include "tools/archive_file.h"
+#include "tools/commands.h"
 #include "tools/icon_file.h"
 #include "tools/pe_resources.h"
 
@@ -72,13 +73,13 @@ bool InstallerResourceOptions::Any() const {
            !Description.empty() || !Copyright.empty();
 }
 
-std::string* ResourceOption(InstallerResourceOptions* options, const std::string& option) {
-    return option == "--icon" ? &options->Icon
-         : option == "--product-version" ? &options->Version
-         : option == "--company" ? &options->Company
-         : option == "--product-name" ? &options->ProductName
-         : option == "--description" ? &options->Description
-         : option == "--copyright" ? &options->Copyright : nullptr;
+std::vector<Option> ResourceOptions(InstallerResourceOptions* options) {
+    return {TextOption("--icon", &options->Icon),
+            TextOption("--product-version", &options->Version),
+            TextOption("--company", &options->Company),
+            TextOption("--product-name", &options->ProductName),
+            TextOption("--description", &options->Description),
+            TextOption("--copyright", &options->Copyright)};
 }
 
 bool ChooseVersionInfo(const InstallerResourceOptions& options, int codePage,
@@ -129,18 +130,18 @@ bool ChooseVersionInfo(const InstallerResourceOptions& options, int codePage,
 int PutInstallerResources(const InstallerResourceOptions& options, int codePage,
                           const std::string& title, const std::string& output,
                           const std::string& stubName, std::vector<uint8_t>* stub) {
-    if (!options.Any()) return 0;
+    if (!options.Any()) return kExitSuccess;
     std::vector<IconImage> images;
     std::string error;
     if (!options.Icon.empty()) {
         std::vector<uint8_t> file;
         if (!ReadIconFile(options.Icon, &file, &error)) {
             fprintf(stderr, "qar sfx: cannot read --icon %s: %s\n", options.Icon.c_str(), error.c_str());
-            return 1;
+            return kExitFailure;
         }
         if (!ParseIconFile(file, &images, &error)) {
             fprintf(stderr, "qar sfx: --icon %s: %s\n", options.Icon.c_str(), error.c_str());
-            return 2;
+            return kExitUsage;
         }
     }
     const bool version = !options.Version.empty() || !options.Company.empty() ||
@@ -154,12 +155,12 @@ int PutInstallerResources(const InstallerResourceOptions& options, int codePage,
                                slash == std::string::npos ? output : output.substr(slash + 1), &info,
                                &error)) {
             fprintf(stderr, "qar sfx: %s\n", error.c_str());
-            return 2;
+            return kExitUsage;
         }
         versionData = VersionResourceData(info);
         if (versionData.empty()) {
             fprintf(stderr, "qar sfx: the version texts are too long together (64 KiB at most)\n");
-            return 2;
+            return kExitUsage;
         }
     }
 
@@ -181,16 +182,16 @@ int PutInstallerResources(const InstallerResourceOptions& options, int codePage,
     if (!ok) {
         fprintf(stderr, "qar sfx: %s: cannot take the icon or version information: %s\n",
                 stubName.c_str(), error.c_str());
-        return 1;
+        return kExitFailure;
     }
     // The stub finds its profile by bytes that must occur once in its image.
     uint32_t rva;
     if (FindStubProfile(stub->data(), (uint32_t)stub->size(), &rva) == kProfileTwice) {
         fprintf(stderr, "qar sfx: the icon or version information holds the bytes by which the "
                 "installer finds its own profile; it could not start\n");
-        return 2;
+        return kExitUsage;
     }
-    return 0;
+    return kExitSuccess;
 }
 
 bool ReadInstallerResources(const std::vector<uint8_t>& image, InstallerResources* found,

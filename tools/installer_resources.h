@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/options.h"
 #include "tools/version_info.h"
 
 struct InstallerResourceOptions {
@@ -26,9 +27,8 @@ struct InstallerResourceOptions {
     bool Any() const;
 };
 
-// Where the value of a command-line option goes (option is "--icon", "--company", ...), or
-// nullptr when it is none of these.
-std::string* ResourceOption(InstallerResourceOptions* options, const std::string& option);
+// The command-line options of these values ("--icon", "--company", ...), for `qar sfx`'s table.
+std::vector<Option> ResourceOptions(InstallerResourceOptions* options);
 
 // The version information that the options give: both fixed versions from the version (0.0.0.0
 // without one); CompanyName, ProductName, ProductVersion, FileVersion, FileDescription,
@@ -40,9 +40,9 @@ bool ChooseVersionInfo(const InstallerResourceOptions& options, int codePage,
                        std::string* error);
 
 // Adds the options' icon and version information to the bare stub (before its product values
-// and its integrity words). Returns 0, or the exit status of a refusal, told on standard
-// error: 2 for a value or an icon file that cannot be used, 1 for a file that cannot be read
-// or a stub that cannot take resources. title is in the code page, output the installer's
+// and its integrity words). Returns kExitSuccess, or the exit status of a refusal, told on
+// standard error: kExitUsage for a value or an icon file that cannot be used, kExitFailure
+// for a file that cannot be read or a stub that cannot take resources. title is in the code page, output the installer's
 // path, stubName the stub's name in messages.
 int PutInstallerResources(const InstallerResourceOptions& options, int codePage,
                           const std::string& title, const std::string& output,

@@ -30,8 +30,8 @@ const char kUsage[] =
     "Run `qar COMMAND --help` for the options of a command.\n"
     "\n"
     "Exit status: 0 success; 1 damage in the archive, a member that failed its check, or a\n"
-    "file that could not be read or written; 2 a usage error (nothing was done); 128+N when\n"
-    "stopped by signal N (130: Ctrl-C, 143: SIGTERM).\n";
+    "file that could not be read or written; 2 a usage error or an unusable input (nothing was\n"
+    "done); 128+N when stopped by signal N (130: Ctrl-C, 143: SIGTERM).\n";
 
 struct Command {
     const char* Name;

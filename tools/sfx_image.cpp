@@ -97,14 +97,15 @@ bool PrepareStubImage(std::vector<uint8_t>* stub, std::string* error) {
     return true;
 }
 
-bool CheckArchiveFits(uint64_t stubSize, const std::vector<uint8_t>& archive, std::string* error) {
-    if (archive.size() < kArchiveHeaderSize || memcmp(archive.data(), kArchiveMagic, 4) != 0) {
+bool CheckArchiveFits(uint64_t stubSize, const uint8_t* head, size_t headSize,
+                      uint64_t archiveSize, std::string* error) {
+    if (headSize < kArchiveHeaderSize || archiveSize < headSize || memcmp(head, kArchiveMagic, 4) != 0) {
         *error = "not a QAR archive";
         return false;
     }
     // Every archive position is read as ArchiveBase plus an offset into a signed 32-bit
     // file position.
-    if (stubSize + archive.size() > 0x7FFFFFFFu) {
+    if (stubSize + archiveSize > 0x7FFFFFFFu) {
         *error = "too large for an installer (2 GiB at most)";
         return false;
     }

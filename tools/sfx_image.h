@@ -25,7 +25,9 @@ bool StubProductValues(const std::vector<uint8_t>& stub, ProductValues* values, 
 // Writes the product's values into the bare stub (WriteProductValues); before PrepareStubImage.
 bool PutProductValues(std::vector<uint8_t>* stub, const ProductValues& values, std::string* error);
 
-// Checks that archive looks like a QAR archive (its magic and at least a whole header) and
-// that the installer of a stubSize-byte stub and this archive stays within the signed 32-bit
-// file positions that the extractor uses.
-bool CheckArchiveFits(uint64_t stubSize, const std::vector<uint8_t>& archive, std::string* error);
+// Checks that an archive of archiveSize bytes, whose first headSize bytes are head, looks like
+// a QAR archive (its magic and at least a whole header) and that the installer of a
+// stubSize-byte stub and this archive stays within the signed 32-bit file positions that the
+// extractor uses.
+bool CheckArchiveFits(uint64_t stubSize, const uint8_t* head, size_t headSize,
+                      uint64_t archiveSize, std::string* error);

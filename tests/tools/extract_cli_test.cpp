@@ -140,7 +140,7 @@ TEST_F(ExtractCli, TestPassesIntactArchivesAndFindsEveryBitFlip) {
     Result ok = Qar("test " + Q("a.qar"));
     EXPECT_EQ(ok.Status, 0) << ok.Err;
     EXPECT_NE(ok.Out.find("3 of 3 entries intact"), std::string::npos) << ok.Out;
-    EXPECT_NE(ok.Out.find("MB/s"), std::string::npos);
+    EXPECT_NE(ok.Out.find("MiB/s"), std::string::npos);
 
     // The member's data bytes within the single stored block of the stream.
     size_t data = b.StreamOffsets[0] + 6 + 6 + b.Entries[target].Fields.MemberOffset + 11 +
@@ -201,7 +201,17 @@ TEST_F(ExtractCli, FailuresGiveTheSystemsMessagesAndStatus) {
     Result r = Qar("list " + Q("junk"));
     EXPECT_EQ(r.Status, 1);
     EXPECT_NE(r.Err.find("holds neither a qar archive nor a qar installer"), std::string::npos) << r.Err;
-    EXPECT_EQ(Qar("extract " + Q("missing.qar")).Status, 1);
+    // What cannot be read is told with the system's reason, after the command's name.
+    fs::create_directories(P("folder"));
+    const std::pair<std::string, std::string> unreadable[] = {
+        {"extract " + Q("missing.qar"), "qar extract: cannot open " + P("missing.qar") + ": " + strerror(ENOENT)},
+        {"list " + Q("folder"), "qar list: cannot read " + P("folder") + ": " + strerror(EISDIR)},
+    };
+    for (const auto& c : unreadable) {
+        r = Qar(c.first);
+        EXPECT_EQ(r.Status, 1) << c.first;
+        EXPECT_EQ(r.Err, c.second + "\n") << c.first;
+    }
 
     // Members whose CRC fails, without a terminal to ask: each file is not left behind, the
     // run goes on to the members after it, the summary lists both and the status says so.
@@ -627,6 +637,10 @@ TEST_F(ExtractCli, UsageErrorsSayWhatWasWrong) {
         {"test", "qar test: no archive given"},
         {"sfx -o " + Q("x.exe"), "qar sfx: nothing to pack"},
         {"pack --bogus -o " + Q("x.qar") + " " + Q("file"), "qar pack: unknown option --bogus"},
+        {"sfx --bogus -o " + Q("x.exe") + " " + Q("file"), "qar sfx: unknown option --bogus"},
+        {"sfx -o " + Q("x.exe") + " " + Q("file") + " --threads", "qar sfx: --threads needs a value"},
+        {"sfx --archive " + Q("a.qar") + " -q -o " + Q("x.exe"), "qar sfx: --archive takes no paths or pack options"},
+        {"extract --max-output 0 " + Q("a.qar"), "qar extract: --max-output takes a size above 0"},
         {"frobnicate", "qar: unknown command 'frobnicate'"},
     };
     for (const auto& c : cases) {
@@ -642,6 +656,16 @@ TEST_F(ExtractCli, UsageErrorsSayWhatWasWrong) {
     Result r = Qar("--version");
     EXPECT_EQ(r.Status, 0);
     EXPECT_EQ(r.Out.compare(0, 4, "qar "), 0) << r.Out;
+    // Every command answers -h and --help with its own usage, whatever else is given.
+    for (const char* command : {"pack", "sfx", "list", "test", "extract"}) {
+        for (const char* help : {"-h", "--help"}) {
+            r = Qar(std::string(command) + " --bogus " + help);
+            EXPECT_EQ(r.Status, 2) << command << " " << help;
+            r = Qar(std::string(command) + " " + help + " --bogus");
+            EXPECT_EQ(r.Status, 0) << command << " " << help << ": " << r.Err;
+            EXPECT_EQ(r.Out.find(std::string("usage: qar ") + command), 0u) << command << ": " << r.Out;
+        }
+    }
     r = Qar("help extract");
     EXPECT_EQ(r.Status, 0);
     EXPECT_NE(r.Out.find("usage: qar extract"), std::string::npos) << r.Out;

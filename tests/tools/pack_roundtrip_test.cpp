@@ -46,7 +46,7 @@ std::vector<Member> ReadBack(const std::vector<uint8_t>& archive, std::string* e
     const std::string member = std::string(path) + ".member";
     std::vector<Member> out;
     ArchiveFileInfo info;
-    if (!OpenArchiveForCore(path, &info) || !AllocateInput()) {
+    if (!OpenArchiveForCore("test", path, &info) || !AllocateInput()) {
         *error = "cannot open";
         unlink(path);
         return out;

@@ -5,8 +5,10 @@
 // it adds to the stub's resources read back as written, and leave the stub's own bytes where
 // they were.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -317,12 +319,16 @@ TEST_F(Sfx, ArchivesAreCheckedBeforeTheyAreJoined) {
     std::string error;
     std::vector<uint8_t> archive(kArchiveHeaderSize, 0);
     memcpy(archive.data(), kArchiveMagic, 4);
-    EXPECT_TRUE(CheckArchiveFits(20000, archive, &error));
-    EXPECT_FALSE(CheckArchiveFits(0x7FFFFFFFu - 10, archive, &error));
+    auto fits = [&](uint64_t stubSize, uint64_t archiveSize) {
+        return CheckArchiveFits(stubSize, archive.data(), archive.size(), archiveSize, &error);
+    };
+    EXPECT_TRUE(fits(20000, archive.size()));
+    EXPECT_FALSE(fits(0x7FFFFFFFu - 10, archive.size()));
+    EXPECT_FALSE(fits(20000, 0x7FFFFFFFu - 19999));
     archive[0] = 'X';
-    EXPECT_FALSE(CheckArchiveFits(20000, archive, &error));
+    EXPECT_FALSE(fits(20000, archive.size()));
     archive.assign(kArchiveMagic, kArchiveMagic + 4);
-    EXPECT_FALSE(CheckArchiveFits(20000, archive, &error));
+    EXPECT_FALSE(fits(20000, archive.size()));
 }
 
 // An icon file of two images: a 16x16 bitmap whose entry leaves planes and bits per pixel 0,
@@ -676,7 +682,7 @@ TEST_F(Sfx, CommandJoinsStubAndArchiveOrWritesNothing) {
     ASSERT_EQ(RunQar("sfx -q --stub '" + stub + "' -o '" + dir + "/graft.exe' --exclude -o --files-from '" +
                      dir + "/list'"), 0);
     EXPECT_EQ(ReadAll(dir + "/graft.exe"), setup);
-    EXPECT_EQ(RunQar("sfx -q --stub '" + stub + "' -o '" + dir + "/none.exe' --exclude '*' '" + dir + "/tree'"), 1);
+    EXPECT_EQ(RunQar("sfx -q --stub '" + stub + "' -o '" + dir + "/none.exe' --exclude '*' '" + dir + "/tree'"), 2);
     EXPECT_FALSE(fs::exists(dir + "/none.exe"));
 
     // Refusals leave no output behind.
@@ -686,7 +692,7 @@ TEST_F(Sfx, CommandJoinsStubAndArchiveOrWritesNothing) {
     EXPECT_NE(RunQar("sfx --stub '" + dir + "/junk.qar' --archive '" + dir + "/a.qar' -o '" + out + "'"), 0);
     EXPECT_NE(RunQar("sfx -q --stub '" + stub + "' -o '" + out + "' '" + dir + "/missing'"), 0);
     EXPECT_NE(RunQar("sfx --stub '" + stub + "' --archive '" + dir + "/a.qar'"), 0);
-    EXPECT_EQ(RunQar("sfx --arch x64 --stub '" + stub + "' --archive '" + dir + "/a.qar' -o '" + out + "'"), 1)
+    EXPECT_EQ(RunQar("sfx --arch x64 --stub '" + stub + "' --archive '" + dir + "/a.qar' -o '" + out + "'"), 2)
         << "an x86 stub given for --arch x64";
     EXPECT_EQ(RunQar("sfx --arch arm --archive '" + dir + "/a.qar' -o '" + out + "'"), 2);
     // Product values: refused ones end with status 2 and leave nothing; the program to run
@@ -732,6 +738,54 @@ TEST_F(Sfx, CommandJoinsStubAndArchiveOrWritesNothing) {
     EXPECT_FALSE(fs::exists(out));
     for (const auto& entry : fs::directory_iterator(dir))
         EXPECT_EQ(entry.path().filename().string().find("setup.exe."), std::string::npos) << entry.path();
+    fs::remove_all(dir);
+}
+
+// An installer takes the mode of a program under the umask; a run that Ctrl-C ends while it
+// packs leaves nothing in the output folder and exits with 128 + SIGINT.
+TEST_F(Sfx, OutputTakesTheUmaskAndAnInterruptedRunLeavesNothing) {
+    char pattern[] = "/tmp/qar-sfx-int-XXXXXX";
+    const std::string dir = mkdtemp(pattern);
+    WriteAll(dir + "/stub.exe", FakeStub());
+    fs::create_directories(dir + "/tree");
+    fs::create_directories(dir + "/out");
+    std::vector<uint8_t> noise(4 << 20);
+    uint32_t x = 12345;
+    for (uint8_t& b : noise) b = (uint8_t)((x = x * 1103515245u + 12345u) >> 23);
+    WriteAll(dir + "/tree/noise.bin", noise);
+    const std::string qar = std::string(QAR_BINARY_DIR) + "/qar";
+    const std::string stub = dir + "/stub.exe", tree = dir + "/tree";
+
+    const mode_t saved = umask(027);
+    const int status = RunQar("sfx -q --no-run --stored --stub '" + stub + "' -o '" + dir + "/out/a.exe' '" + tree + "'");
+    umask(saved);
+    ASSERT_EQ(status, 0);
+    struct stat info;
+    ASSERT_EQ(stat((dir + "/out/a.exe").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0750u);
+    fs::remove(dir + "/out/a.exe");
+
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        freopen("/dev/null", "w", stderr);
+        const std::string out = dir + "/out/b.exe";
+        execl(qar.c_str(), "qar", "sfx", "-q", "--no-run", "-9", "--threads", "1", "--stub", stub.c_str(),
+              "-o", out.c_str(), tree.c_str(), (char*)nullptr);
+        _exit(127);
+    }
+    // Ended as soon as its temporary file is there.
+    bool seen = false;
+    for (int i = 0; i < 20000 && !seen; ++i) {
+        for (const auto& e : fs::directory_iterator(dir + "/out")) seen = true, (void)e;
+        if (!seen) usleep(500);
+    }
+    EXPECT_TRUE(seen);
+    kill(child, SIGINT);
+    int raw = 0;
+    ASSERT_EQ(waitpid(child, &raw, 0), child);
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 128 + SIGINT) << raw;
+    EXPECT_TRUE(fs::is_empty(dir + "/out"));
     fs::remove_all(dir);
 }
 
