@@ -158,32 +158,12 @@ std::optional<int> ParseArgs(int argc, char** argv, SfxArgs* args) {
     return std::nullopt;
 }
 
-// Reads a stub whole. An installer's file positions are signed 32-bit: a file larger than
-// that could not be used and is not read into memory (errno EFBIG).
-bool ReadFile(const std::string& path, std::vector<uint8_t>* bytes) {
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f) return false;
-    bytes->clear();
-    uint8_t chunk[65536];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) {
-        if (n > 0x7FFFFFFFu - bytes->size()) {
-            fclose(f);
-            errno = EFBIG;
-            return false;
-        }
-        bytes->insert(bytes->end(), chunk, chunk + n);
-    }
-    bool ok = !ferror(f);
-    fclose(f);
-    return ok;
-}
-
 // The stub of the installer: --stub FILE (whose architecture must be --arch's when both are
 // given), or the built-in stub of --arch.
 int LoadStub(const SfxArgs& args, std::vector<uint8_t>* stub) {
     if (!args.Stub.empty()) {
-        if (!ReadFile(args.Stub, stub)) {
+        // An installer's file positions are signed 32-bit: a larger stub could not be used.
+        if (!ReadWholeFile(args.Stub, 0x7FFFFFFFu, stub)) {
             fprintf(stderr, "qar sfx: cannot read stub %s: %s\n", args.Stub.c_str(), strerror(errno));
             return kExitFailure;
         }

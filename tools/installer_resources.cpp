@@ -8,6 +8,7 @@
 #include "tools/archive_file.h"
 #include "tools/commands.h"
 #include "tools/icon_file.h"
+#include "tools/output_file.h"
 #include "tools/pe_resources.h"
 
 namespace {
@@ -15,7 +16,7 @@ namespace {
 const uint16_t kNeutralLanguage = 0;
 const uint16_t kIconGroupId = 1;     // the group the stub shows in its captions
 const uint16_t kVersionId = 1;
-const long kLargestIconFile = 16 << 20;
+const size_t kLargestIconFile = 16 << 20;
 
 // text (UTF-8) as UTF-16, when every character has a code in the code page.
 bool InCodePage(const std::string& text, int codePage, std::u16string* out, std::string* error) {
@@ -40,28 +41,6 @@ bool InCodePage(const std::string& text, int codePage, std::u16string* out, std:
         }
     }
     return true;
-}
-
-bool ReadIconFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f) {
-        *error = strerror(errno);
-        return false;
-    }
-    bytes->clear();
-    uint8_t chunk[65536];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0 && bytes->size() <= (size_t)kLargestIconFile) {
-        bytes->insert(bytes->end(), chunk, chunk + n);
-    }
-    const bool ok = !ferror(f);
-    fclose(f);
-    if (!ok) *error = "read error";
-    if (ok && bytes->size() > (size_t)kLargestIconFile) {
-        *error = "larger than an icon file can usefully be (16 MiB)";
-        return false;
-    }
-    return ok;
 }
 
 std::u16string Key(const char* ascii) { return std::u16string(ascii, ascii + strlen(ascii)); }
@@ -135,8 +114,9 @@ int PutInstallerResources(const InstallerResourceOptions& options, int codePage,
     std::string error;
     if (!options.Icon.empty()) {
         std::vector<uint8_t> file;
-        if (!ReadIconFile(options.Icon, &file, &error)) {
-            fprintf(stderr, "qar sfx: cannot read --icon %s: %s\n", options.Icon.c_str(), error.c_str());
+        if (!ReadWholeFile(options.Icon, kLargestIconFile, &file)) {
+            fprintf(stderr, "qar sfx: cannot read --icon %s: %s\n", options.Icon.c_str(),
+                    errno == EFBIG ? "larger than an icon file can usefully be (16 MiB)" : strerror(errno));
             return kExitFailure;
         }
         if (!ParseIconFile(file, &images, &error)) {

@@ -152,3 +152,24 @@ void OutputFile::Discard() {
     slot_ = -1;
     temp_.clear();
 }
+
+bool ReadWholeFile(const std::string& path, size_t limit, std::vector<uint8_t>* bytes) {
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f) return false;
+    bytes->clear();
+    uint8_t chunk[65536];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) {
+        if (n > limit - bytes->size()) {
+            fclose(f);
+            errno = EFBIG;
+            return false;
+        }
+        bytes->insert(bytes->end(), chunk, chunk + n);
+    }
+    const bool ok = !ferror(f);
+    const int readErrno = errno;
+    fclose(f);
+    if (!ok) errno = readErrno != 0 ? readErrno : EIO;
+    return ok;
+}

@@ -9,6 +9,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 // The modes before the umask: an archive is data, an installer a program.
 constexpr mode_t kDataFileMode = 0666;
@@ -38,3 +39,7 @@ private:
     FILE* file_ = nullptr;
     int slot_ = -1;   // this file's place among those the signal handler removes
 };
+
+// Reads a small input file whole (a stub, an icon). False with errno set when it cannot be
+// read; a file of more than limit bytes is not read into memory (errno EFBIG).
+bool ReadWholeFile(const std::string& path, size_t limit, std::vector<uint8_t>* bytes);
