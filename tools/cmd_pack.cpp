@@ -260,7 +260,7 @@ int PackInto(const char* command, const PackSettings& settings,
     WalkOptions walk = settings.Walk;
     // What is left out is a warning: the archive is still written. Problems of the input are
     // errors: nothing is written.
-    walk.Warn = [command](const std::string& line) {
+    walk.Warn = [command](WalkWarning, const std::string& line) {
         fprintf(stderr, "qar %s: warning: %s\n", command, line.c_str());
     };
     std::vector<SourceEntry> entries;
