@@ -113,7 +113,17 @@ public:
             progress_.BytesInTotal += SizeOf(e);
             if (first[i] == i) streamTotal += kLocalHeaderSize + e.Name.size() + SizeOf(e) + 4;
         }
-        if (options_.Meter) options_.Meter->Total = streamTotal;
+        if (options_.Meter) {
+            uint64_t contents = 0, files = 0;
+            for (const std::vector<size_t>& n : namers) {
+                if (n.size() < 2) continue;
+                ++contents;
+                files += n.size();
+            }
+            options_.Meter->SharedContents = contents;
+            options_.Meter->SharedFiles = files;
+            options_.Meter->Total = streamTotal;
+        }
 
         const uint8_t zeros[kArchiveHeaderSize] = {};
         Emit(zeros, sizeof zeros);

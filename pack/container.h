@@ -47,6 +47,9 @@ struct PackProgress {
 struct PackMeter {
     std::atomic<uint64_t> Total{0};   // decoded bytes of all streams, set before the first
     std::atomic<uint64_t> Done{0};    // of those, compressed so far (block by block)
+    // Contents stored once for several file entries, and those entries; set before the first
+    // stream as well.
+    std::atomic<uint64_t> SharedContents{0}, SharedFiles{0};
 };
 
 // The 16-bit word the archiver leaves at header offset 40: the layout version of the

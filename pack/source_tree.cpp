@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -103,6 +104,8 @@ struct FileInfo {
     int64_t WriteTime = 0;
     int64_t CreateTime = 0;
     uint64_t Device = 0, Inode = 0;
+    bool Link = false;       // reached through a symbolic link
+    bool LeadsOut = false;   // and that link leads out of the packed tree
 };
 
 // The walk collects every problem of the tree instead of stopping at the first, so that one
@@ -120,6 +123,18 @@ public:
         }
     }
 
+    // Takes the given files and folders as the packed tree, which links are told to leave.
+    // A given path that cannot be resolved is left to AddRoot to report.
+    void SetTree(const std::vector<SourceRoot>& roots) {
+        for (const SourceRoot& root : roots) {
+            char* resolved = realpath(root.Path.c_str(), nullptr);
+            if (!resolved) continue;
+            struct stat st;
+            tree_.push_back(TreeRoot{resolved, stat(resolved, &st) == 0 && S_ISDIR(st.st_mode)});
+            free(resolved);
+        }
+    }
+
     void AddRoot(const SourceRoot& root) {
         const std::string& path = root.Path;
         if (!root.Grafted) {
@@ -131,10 +146,11 @@ public:
             if (info.IsFolder) {
                 const size_t before = entries_.size() + problems_.size();
                 excluded_ = false;
-                WalkFolder(path, "", "", info);
-                if (entries_.size() + problems_.size() == before && options_.Warn)
-                    options_.Warn(Quote(path) + (excluded_ ? ": nothing packed from it, all it holds is excluded"
-                                                           : ": empty folder, nothing packed from it"));
+                WalkFolder(path, "", "", info, false);
+                if (entries_.size() + problems_.size() == before)
+                    Warn(WalkWarning::LeftOut,
+                         Quote(path) + (excluded_ ? ": nothing packed from it, all it holds is excluded"
+                                                  : ": empty folder, nothing packed from it"));
                 return;
             }
             if (Excluded(base, false)) return;
@@ -187,7 +203,7 @@ public:
             const std::string name = AddEntry(path, parts[i], prefix, last ? info : folder);
             if (name.empty()) return;
             if (!last) prefix = name + "\\";
-            else if (info.IsFolder) WalkFolder(path, name + "\\", relative + "/", info);
+            else if (info.IsFolder) WalkFolder(path, name + "\\", relative + "/", info, false);
         }
     }
 
@@ -222,8 +238,24 @@ private:
         problems_.push_back(Quote(path) + ": " + reason);
     }
 
-    void Skip(const std::string& path, const std::string& reason) {
-        if (options_.Warn) options_.Warn(Quote(path) + ": skipped, " + reason);
+    void Warn(WalkWarning kind, const std::string& line) {
+        if (options_.Warn) options_.Warn(kind, line);
+    }
+
+    void Skip(WalkWarning kind, const std::string& path, const std::string& reason) {
+        Warn(kind, Quote(path) + ": skipped, " + reason);
+    }
+
+    // Whether a resolved path lies outside every given file and given folder.
+    bool OutsideTree(const std::string& resolved) const {
+        for (const TreeRoot& root : tree_) {
+            if (resolved == root.Path) return false;
+            if (root.IsFolder && resolved.size() > root.Path.size() &&
+                resolved.compare(0, root.Path.size(), root.Path) == 0 &&
+                (root.Path == "/" || resolved[root.Path.size()] == '/'))
+                return false;
+        }
+        return true;
     }
 
     // statx with the birth time where the file system records one. A symbolic link is
@@ -240,13 +272,14 @@ private:
         bool link = false;
         if (S_ISLNK(sx.stx_mode)) {
             if (options_.Links == LinkChoice::Skip) {
-                Skip(path, "a symbolic link");
+                Skip(WalkWarning::LinkSkipped, path, "a symbolic link");
                 return false;
             }
             link = true;
             if (statx(AT_FDCWD, path.c_str(), 0, mask, &sx) != 0) {
-                Skip(path, errno == ELOOP ? "a symbolic link that leads back to itself"
-                                          : std::string("a symbolic link to nothing: ") + strerror(errno));
+                Skip(WalkWarning::LinkSkipped, path,
+                     errno == ELOOP ? "a symbolic link that leads back to itself"
+                                    : std::string("a symbolic link to nothing: ") + strerror(errno));
                 return false;
             }
         }
@@ -262,11 +295,12 @@ private:
         info->CreateTime = (sx.stx_mask & STATX_BTIME) ? (int64_t)sx.stx_btime.tv_sec : info->WriteTime;
         info->Device = ((uint64_t)sx.stx_dev_major << 32) | sx.stx_dev_minor;
         info->Inode = sx.stx_ino;
+        info->Link = link;
         if (info->IsFolder) {
             for (const FileInfo& open : openFolders_) {
                 if (open.Device == info->Device && open.Inode == info->Inode) {
-                    Skip(path, link ? "a symbolic link to a folder that holds it"
-                                    : "a folder that holds itself");
+                    if (link) Skip(WalkWarning::LinkSkipped, path, "a symbolic link to a folder that holds it");
+                    else Skip(WalkWarning::LeftOut, path, "a folder that holds itself");
                     return false;
                 }
             }
@@ -286,10 +320,26 @@ private:
         return true;
     }
 
+    // Tells a followed link whose target lies outside the packed tree, with where it leads;
+    // it is still packed as what it leads to. Asked only once the link is known to be
+    // packed, so that a link left out gets its own line or none.
+    void LeadsOut(const std::string& path, FileInfo* info) {
+        char* resolved = realpath(path.c_str(), nullptr);
+        if (!resolved) return;   // gone since statx: reading it will tell
+        const std::string target = resolved;
+        free(resolved);
+        if (!OutsideTree(target)) return;
+        info->LeadsOut = true;
+        Warn(WalkWarning::LinkLeadsOut, Quote(path) + ": a symbolic link that leads out of the packed tree, to " +
+                                            Quote(target) + "; packed as what it leads to");
+    }
+
     // namePrefix: the archive name of the folder with a trailing backslash, or empty at the
     // top of a given folder; relativePrefix: the same in UTF-8 with '/', for the patterns.
+    // outside: the folder was reached through a link that leads out of the tree, whose line
+    // covers the links within it.
     void WalkFolder(const std::string& path, const std::string& namePrefix,
-                    const std::string& relativePrefix, const FileInfo& folder) {
+                    const std::string& relativePrefix, const FileInfo& folder, bool outside) {
         DIR* dir = opendir(path.c_str());
         if (!dir) return Problem(path, std::string("cannot read folder: ") + strerror(errno));
         std::vector<std::string> names;
@@ -309,10 +359,12 @@ private:
             FileInfo info;
             if (Excluded(relative, false) || !Inspect(child, &info)) continue;
             if (info.IsFolder && Excluded(relative, true, true)) continue;
+            if (info.Link && !outside) LeadsOut(child, &info);
             std::string archiveName = AddEntry(child, name, namePrefix, info);
             // Below a refused folder, names are still checked, so that one run finds all.
             if (archiveName.empty()) archiveName = namePrefix + name;
-            if (info.IsFolder) WalkFolder(child, archiveName + "\\", relative + "/", info);
+            if (info.IsFolder)
+                WalkFolder(child, archiveName + "\\", relative + "/", info, outside || info.LeadsOut);
         }
         openFolders_.pop_back();
     }
@@ -398,6 +450,11 @@ private:
     std::map<std::string, Seen> names_;
     std::vector<std::vector<Word>> patterns_, folderPatterns_;
     bool excluded_ = false;   // whether anything was left out since AddRoot began a folder
+    struct TreeRoot {
+        std::string Path;   // resolved
+        bool IsFolder;
+    };
+    std::vector<TreeRoot> tree_;   // the given files and folders, for links leading out
 };
 
 }  // namespace
@@ -465,6 +522,7 @@ std::vector<SourceEntry> WalkSources(const std::vector<SourceRoot>& roots,
         throw PackError("code page " + std::to_string(options.CodePage) +
                         " is not supported (supported: " + SupportedCodePages() + ")");
     Walker walker(options);
+    walker.SetTree(roots);
     for (const SourceRoot& r : roots) walker.AddRoot(r);
     return walker.Take();
 }

@@ -18,14 +18,24 @@ enum class LinkChoice {
     Skip,     // symbolic links are left out, each with a warning
 };
 
+// What a warning of the walk is about.
+enum class WalkWarning {
+    LinkSkipped,    // a symbolic link left out: by choice, to nothing, or into a folder that holds it
+    LinkLeadsOut,   // a followed link to something outside the packed tree: every given file,
+                    // and every given folder with all it holds, as the links resolve them. A
+                    // link within what such a link brought in is not told again.
+    LeftOut,        // a folder that holds itself, a given folder that packs nothing
+};
+
 struct WalkOptions {
     int CodePage = 1252;          // ANSI code page the names are written in
     int64_t SourceDateEpoch = -1; // >= 0: no time stamp later than this Unix time, and all
                                   // times in UTC rather than the local time zone
     LinkChoice Links = LinkChoice::Follow;
     // Told one line ("'path': reason") for each item left out (a skipped link, a link to
-    // nothing or into a folder that holds it) and each given folder that holds nothing.
-    std::function<void(const std::string& line)> Warn;
+    // nothing or into a folder that holds it), each given folder that holds nothing, and
+    // each followed link that leads out of the packed tree; kind says which, for counting.
+    std::function<void(WalkWarning kind, const std::string& line)> Warn;
     // Globs matched against archive names ('/' between folders, letter case ignored as
     // Windows ignores it): a match leaves the file, or the folder with all it holds, out.
     // `*` and `?` stay within one name, `**` as a whole name spans zero or more folders,

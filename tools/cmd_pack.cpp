@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <memory>
@@ -93,13 +94,20 @@ std::string Amount(uint64_t bytes) {
     return text;
 }
 
-// The progress line on a terminal, redrawn four times a second by a thread of its own while
-// the archive is written: files in finished streams, and the share of all stream bytes
-// compressed so far (which moves block by block within a stream), its speed and the time left.
+// The progress line on a terminal, drawn at once and redrawn four times a second by a thread
+// of its own while the archive is written. Its totals are the walk's, the summary's own: all
+// files, and the bytes of them all. Files count as done once their stream is written; the
+// bytes done are the share of all stream bytes compressed so far (which moves block by block
+// within a stream), applied to the total, from which come the speed and the time left. Until
+// the writer has laid out its streams (after comparing files that may share contents), the
+// share is 0.
 class ProgressLine {
 public:
-    ProgressLine(const PackMeter& meter, double started, uint64_t files)
-        : meter_(meter), started_(started), filesTotal_(files), thread_([this] { Run(); }) {}
+    ProgressLine(const PackMeter& meter, double started, uint64_t files, uint64_t bytes)
+        : meter_(meter), started_(started), filesTotal_(files), bytesTotal_(bytes) {
+        Draw();
+        thread_ = std::thread([this] { Run(); });
+    }
     ~ProgressLine() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -110,10 +118,11 @@ public:
         Draw();   // the state at the end stays on the screen, above the summary
         fputc('\n', stderr);
     }
-    void StreamDone(const PackProgress& p) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        files_ = p.FilesDone;
-        filesTotal_ = p.FilesTotal;
+    void StreamDone(const PackProgress& p) { files_ = p.FilesDone; }
+    // The archive is complete: everything is done, whatever the meter could count.
+    void Finish() {
+        files_ = filesTotal_;
+        finished_ = true;
     }
 
 private:
@@ -123,49 +132,36 @@ private:
     }
     void Draw() {
         std::lock_guard<std::mutex> lock(drawing_);
-        const uint64_t total = meter_.Total, done = std::min<uint64_t>(meter_.Done, total);
+        const uint64_t streams = meter_.Total, compressed = std::min<uint64_t>(meter_.Done, streams);
+        const double share = finished_ ? 1.0 : streams ? (double)compressed / streams : 0.0;
+        const uint64_t done = (uint64_t)(share * bytesTotal_);
         const double elapsed = Seconds() - started_;
         const double speed = elapsed > 0 ? done / elapsed : 0.0;
         char left[32] = "";
-        if (done > 0 && elapsed >= 1.0) {
-            const unsigned long s = (unsigned long)((total - done) / speed + 0.5);
+        if (done > 0 && elapsed >= 1.0 && !finished_) {
+            const unsigned long s = (unsigned long)((bytesTotal_ - done) / speed + 0.5);
             snprintf(left, sizeof left, ", %lu:%02lu left", s / 60, s % 60);
         }
-        fprintf(stderr, "\r%3d%% %llu/%llu files, %s of %s, %.1f MiB/s%s\x1b[K",
-                total ? (int)(100 * done / total) : 100, (unsigned long long)files_,
-                (unsigned long long)filesTotal_, Amount(done).c_str(), Amount(total).c_str(),
-                speed / 1048576.0, left);
+        fprintf(stderr, "\r%3d%% %llu/%llu files, %s of %s, %.1f MiB/s%s\x1b[K", (int)(100 * share),
+                (unsigned long long)files_, (unsigned long long)filesTotal_, Amount(done).c_str(),
+                Amount(bytesTotal_).c_str(), speed / 1048576.0, left);
         fflush(stderr);
     }
 
     const PackMeter& meter_;
     const double started_;
+    const uint64_t filesTotal_, bytesTotal_;
+    std::atomic<uint64_t> files_{0};
+    std::atomic<bool> finished_{false};
     std::mutex mutex_, drawing_;
     std::condition_variable wake_;
     bool stop_ = false;
-    uint64_t files_ = 0;
-    uint64_t filesTotal_;
     std::thread thread_;
 };
 
-// The one-line summary: what went in and what came out, and how long it took.
-void PrintSummary(const char* command, const std::vector<SourceEntry>& entries, uint64_t archiveSize, double seconds) {
-    uint64_t files = 0, folders = 0, bytes = 0;
-    for (const SourceEntry& e : entries) {
-        if (e.IsFolder) {
-            ++folders;
-        } else {
-            ++files;
-            bytes += e.Size;
-        }
-    }
-    // A ratio only where it says something: tiny inputs are smaller than any archive.
-    char ratio[32] = "";
-    if (archiveSize < bytes) snprintf(ratio, sizeof ratio, " (%.1f%%)", 100.0 * archiveSize / bytes);
-    fprintf(stderr, "qar %s: %llu %s, %llu %s, %s packed into %s%s in %.1f s\n", command,
-            (unsigned long long)files, files == 1 ? "file" : "files", (unsigned long long)folders,
-            folders == 1 ? "folder" : "folders", Amount(bytes).c_str(), Amount(archiveSize).c_str(),
-            ratio, seconds);
+// "1 link skipped", "2 warnings".
+std::string Count(uint64_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
 }  // namespace
@@ -253,15 +249,33 @@ int CheckOutputPath(const char* command, const std::string& target) {
     return kExitSuccess;
 }
 
+void PrintPackSummary(const char* command, const PackReport& r) {
+    // A ratio only where it says something: tiny inputs are smaller than any archive.
+    char ratio[32] = "";
+    if (r.ArchiveSize < r.Bytes) snprintf(ratio, sizeof ratio, " (%.1f%%)", 100.0 * r.ArchiveSize / r.Bytes);
+    std::string notes;
+    auto note = [&notes](const std::string& text) { notes += (notes.empty() ? "; " : ", ") + text; };
+    if (r.SharedContents)
+        note(Count(r.SharedContents, "content", "contents") + " shared by " + Count(r.SharedFiles, "file", "files"));
+    if (r.SkippedLinks) note(Count(r.SkippedLinks, "link", "links") + " skipped");
+    if (r.Warnings) note(Count(r.Warnings, "warning", "warnings"));
+    fprintf(stderr, "qar %s: %s, %s, %s packed into %s%s in %.1f s%s\n", command,
+            Count(r.Files, "file", "files").c_str(), Count(r.Folders, "folder", "folders").c_str(),
+            Amount(r.Bytes).c_str(), Amount(r.ArchiveSize).c_str(), ratio, r.Seconds, notes.c_str());
+}
+
 int PackInto(const char* command, const PackSettings& settings,
              const std::vector<SourceRoot>& roots, const std::string& target, OutputFile* output,
-             uint64_t* archiveSize) {
+             PackReport* report) {
     const double started = Seconds();
+    *report = PackReport();
     WalkOptions walk = settings.Walk;
     // What is left out is a warning: the archive is still written. Problems of the input are
     // errors: nothing is written.
-    walk.Warn = [command](const std::string& line) {
+    walk.Warn = [command, report](WalkWarning kind, const std::string& line) {
         fprintf(stderr, "qar %s: warning: %s\n", command, line.c_str());
+        ++report->Warnings;
+        if (kind == WalkWarning::LinkSkipped) ++report->SkippedLinks;
     };
     std::vector<SourceEntry> entries;
     try {
@@ -303,21 +317,29 @@ int PackInto(const char* command, const PackSettings& settings,
         }
     }
 
+    for (const SourceEntry& e : entries) {
+        if (e.IsFolder) {
+            ++report->Folders;
+        } else {
+            ++report->Files;
+            report->Bytes += e.Size;
+        }
+    }
+
     PackOptions options = settings.Options;
     std::string error;
+    PackMeter meter;
+    options.Meter = &meter;
     try {
-        PackMeter meter;
         std::unique_ptr<ProgressLine> line;
         if (!settings.Quiet && isatty(2)) {
-            options.Meter = &meter;
-            const uint64_t files = (uint64_t)std::count_if(entries.begin(), entries.end(),
-                                                           [](const SourceEntry& e) { return !e.IsFolder; });
-            line.reset(new ProgressLine(meter, started, files));
+            line.reset(new ProgressLine(meter, started, report->Files, report->Bytes));
             ProgressLine* shown = line.get();
             options.Progress = [shown](const PackProgress& p) { shown->StreamDone(p); };
         }
         options.NameCodePage = (uint16_t)walk.CodePage;
-        *archiveSize = WriteArchiveFile(entries, options, file);
+        report->ArchiveSize = WriteArchiveFile(entries, options, file);
+        if (line) line->Finish();
     } catch (const PackError& e) {
         error = e.what();
     } catch (const std::bad_alloc&) {
@@ -329,7 +351,9 @@ int PackInto(const char* command, const PackSettings& settings,
         fprintf(stderr, "qar %s: %s ('%s' not written)\n", command, error.c_str(), target.c_str());
         return kExitFailure;
     }
-    if (!settings.Quiet) PrintSummary(command, entries, *archiveSize, Seconds() - started);
+    report->SharedContents = meter.SharedContents;
+    report->SharedFiles = meter.SharedFiles;
+    report->Seconds = Seconds() - started;
     return kExitSuccess;
 }
 
@@ -354,11 +378,12 @@ int CmdPack(int argc, char** argv) {
         fprintf(stderr, "qar pack: '%s': %s\n", out.c_str(), error.c_str());
         return kExitFailure;
     }
-    uint64_t archiveSize = 0;
-    if (int status = PackInto("pack", settings, roots, out, &output, &archiveSize)) return status;
+    PackReport report;
+    if (int status = PackInto("pack", settings, roots, out, &output, &report)) return status;
     if (!output.Commit(kDataFileMode, &error)) {
         fprintf(stderr, "qar pack: '%s': %s\n", out.c_str(), error.c_str());
         return kExitFailure;
     }
+    if (!settings.Quiet) PrintPackSummary("pack", report);
     return kExitSuccess;
 }

@@ -270,8 +270,9 @@ int CheckProgram(const SfxArgs& args, const ProductValues& values, const std::st
 
 // An installer that starts another program than the sample product's is another product's:
 // says which of the title and folders it still takes from the sample product. The probe
-// folder is left out, as any product may probe for C:\Program Files.
-void WarnOfSampleValues(const ProductValues& values, const ProductValues& sample) {
+// folder is left out, as any product may probe for C:\Program Files. Returns whether it
+// warned.
+bool WarnOfSampleValues(const ProductValues& values, const ProductValues& sample) {
     std::string kept;
     auto note = [&](const char* option, const std::string& value, const std::string& own) {
         if (value != own) return;
@@ -284,6 +285,7 @@ void WarnOfSampleValues(const ProductValues& values, const ProductValues& sample
         fprintf(stderr, "qar sfx: warning: the installer keeps the sample product's values (%s); "
                 "give your product's with these options\n", kept.c_str());
     }
+    return !kept.empty();
 }
 
 }  // namespace
@@ -347,6 +349,7 @@ int CmdSfx(int argc, char** argv) {
         return kExitFailure;
     }
     FILE* out = output.File();
+    PackReport packed;
     bool written = fwrite(stub.data(), 1, stub.size(), out) == stub.size();
     if (archive != nullptr) {
         // The archive goes through a buffer of its own size, whatever the archive's.
@@ -367,11 +370,10 @@ int CmdSfx(int argc, char** argv) {
     } else if (written) {
         // The archive is packed straight behind the stub: its positions count from its own
         // start, wherever that lies in the file.
-        uint64_t packedSize = 0;
-        if (int status = PackInto("sfx", args.Pack, roots, args.Output, &output, &packedSize))
+        if (int status = PackInto("sfx", args.Pack, roots, args.Output, &output, &packed))
             return status;
         written = fflush(out) == 0;
-        if (written && stub.size() + packedSize > 0x7FFFFFFFu) {
+        if (written && stub.size() + packed.ArchiveSize > 0x7FFFFFFFu) {
             fprintf(stderr, "qar sfx: the archive is too large for an installer (2 GiB at most)\n");
             return kExitUsage;
         }
@@ -383,10 +385,14 @@ int CmdSfx(int argc, char** argv) {
         fprintf(stderr, "qar sfx: cannot write %s: %s\n", args.Output.c_str(), strerror(errno));
         return kExitFailure;
     }
-    if (values.Program != kDefaultProgramToRun) WarnOfSampleValues(values, stubValues);
+    if (values.Program != kDefaultProgramToRun && WarnOfSampleValues(values, stubValues))
+        ++packed.Warnings;
     if (!output.Commit(kProgramFileMode, &error)) {
         fprintf(stderr, "qar sfx: '%s': %s\n", args.Output.c_str(), error.c_str());
         return kExitFailure;
     }
+    // What was packed, with this command's warnings counted too; nothing when an archive
+    // was given.
+    if (args.Archive.empty() && !args.Pack.Quiet) PrintPackSummary("sfx", packed);
     return kExitSuccess;
 }

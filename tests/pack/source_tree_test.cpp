@@ -185,19 +185,73 @@ TEST(SourceTree, RefusesLinksCaseClashesAndLongNames) {
         ASSERT_EQ(symlink("..", t.Path("d/up").c_str()), 0);
         ASSERT_EQ(symlink("missing", t.Path("d/gone").c_str()), 0);
         std::vector<std::string> warned;
+        std::vector<WalkWarning> kinds;
         WalkOptions options;
-        options.Warn = [&warned](const std::string& line) { warned.push_back(line); };
+        options.Warn = [&](WalkWarning kind, const std::string& line) {
+            kinds.push_back(kind);
+            warned.push_back(line);
+        };
         std::vector<SourceEntry> e = WalkSources({t.Root()}, options);
         EXPECT_EQ(Names(e), (std::vector<std::string>{"d/", "d\\link", "d\\target"}));
         EXPECT_EQ(e.at(1).Size, 3u);
         ASSERT_EQ(warned.size(), 2u);
         EXPECT_NE(warned[0].find(t.Path("d/gone")), std::string::npos) << warned[0];
         EXPECT_NE(warned[1].find(t.Path("d/up")), std::string::npos) << warned[1];
+        EXPECT_EQ(kinds, std::vector<WalkWarning>(2, WalkWarning::LinkSkipped));
         EXPECT_EQ(Refusal({t.Path("d/link")}), "");
         warned.clear();
+        kinds.clear();
         options.Links = LinkChoice::Skip;
         EXPECT_EQ(Names(WalkSources({t.Root()}, options)), (std::vector<std::string>{"d/", "d\\target"}));
-        EXPECT_EQ(warned.size(), 3u);
+        EXPECT_EQ(kinds, std::vector<WalkWarning>(3, WalkWarning::LinkSkipped));
+    }
+    {
+        // A followed link to what lies outside every given path is packed and told, with
+        // where it leads: a folder's link once, not again for the links within that folder.
+        // "in2" begins with the name "in" but lies outside it.
+        TempTree t;
+        t.Folder("in");
+        t.File("in/own", "own");
+        t.Folder("in2");
+        t.File("in2/far", "far");
+        t.Folder("in2/sub");
+        ASSERT_EQ(symlink("../far", t.Path("in2/sub/again").c_str()), 0);
+        ASSERT_EQ(symlink(t.Path("in2/far").c_str(), t.Path("in/far").c_str()), 0);
+        ASSERT_EQ(symlink("../in2/sub", t.Path("in/sub").c_str()), 0);
+        ASSERT_EQ(symlink("../in/own", t.Path("in/near").c_str()), 0);
+        ASSERT_EQ(symlink("/nonexistent-qar-target", t.Path("in/none").c_str()), 0);
+        std::vector<std::pair<WalkWarning, std::string>> warned;
+        WalkOptions options;
+        options.Warn = [&](WalkWarning kind, const std::string& line) { warned.emplace_back(kind, line); };
+        const std::vector<SourceEntry> e = WalkSources({t.Path("in")}, options);
+        EXPECT_EQ(Names(e), (std::vector<std::string>{"far", "near", "own", "sub/", "sub\\again"}));
+        char* resolved = realpath(t.Root().c_str(), nullptr);
+        const std::string real = resolved;
+        free(resolved);
+        ASSERT_EQ(warned.size(), 3u);
+        EXPECT_EQ(warned[0].first, WalkWarning::LinkLeadsOut);
+        EXPECT_NE(warned[0].second.find("'" + t.Path("in/far") + "'"), std::string::npos) << warned[0].second;
+        EXPECT_NE(warned[0].second.find("'" + real + "/in2/far'"), std::string::npos) << warned[0].second;
+        EXPECT_EQ(warned[1].first, WalkWarning::LinkSkipped) << warned[1].second;   // to nothing
+        EXPECT_EQ(warned[2].first, WalkWarning::LinkLeadsOut);
+        EXPECT_NE(warned[2].second.find("'" + t.Path("in/sub") + "'"), std::string::npos) << warned[2].second;
+        EXPECT_NE(warned[2].second.find("'" + real + "/in2/sub'"), std::string::npos) << warned[2].second;
+        // Left out, a link is not told as leading out.
+        warned.clear();
+        options.Excludes = {"sub/"};
+        WalkSources({t.Path("in")}, options);
+        ASSERT_EQ(warned.size(), 2u);
+        EXPECT_NE(warned[0].second.find(t.Path("in/far")), std::string::npos) << warned[0].second;
+        options.Excludes.clear();
+        // Given as well, the other folder is part of the tree; so is a given file.
+        warned.clear();
+        WalkSources({SourceRoot{t.Path("in"), "", false}, SourceRoot{t.Path("in2"), "other", true}}, options);
+        ASSERT_EQ(warned.size(), 1u);
+        EXPECT_EQ(warned[0].first, WalkWarning::LinkSkipped);
+        warned.clear();
+        WalkSources({SourceRoot{t.Path("in"), "", false}, SourceRoot{t.Path("in2/far"), "x", true}}, options);
+        ASSERT_EQ(warned.size(), 2u);
+        EXPECT_NE(warned[1].second.find(t.Path("in/sub")), std::string::npos) << warned[1].second;
     }
     {
         TempTree t;

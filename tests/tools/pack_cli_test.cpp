@@ -216,12 +216,18 @@ TEST(PackCli, ExcludeAndFilesFrom) {
     EXPECT_FALSE(fs::exists(s("b.qar")));
 }
 
-// The progress line appears on a terminal only, and -q silences it there too.
+// The progress line appears on a terminal only, and -q silences it there too. Its totals are
+// the summary's from its first drawing on. The summary counts contents stored once for
+// several files, links left out and warnings; a link out of the tree is told and packed.
 TEST(PackCli, ProgressLineOnATerminal) {
     if (system("command -v script > /dev/null") != 0) GTEST_SKIP() << "no script(1)";
     Scratch s;
     s.Write("in/a", std::vector<uint8_t>(100000, 'a'));
     s.Write("in/b", Random(5000, 3));
+    s.Write("in/c", std::vector<uint8_t>(100000, 'a'));
+    s.Write("elsewhere", "outside");
+    ASSERT_EQ(symlink(s("elsewhere").c_str(), s("in/out").c_str()), 0);
+    ASSERT_EQ(symlink(s("nothing").c_str(), s("in/dangling").c_str()), 0);
     auto onTerminal = [&](const std::string& args) {
         const std::string command = "script -qec \"'" + kQar + "' pack " + args + "\" /dev/null > " +
                                     s("log") + " 2>&1";
@@ -230,10 +236,30 @@ TEST(PackCli, ProgressLineOnATerminal) {
         return std::string(log.begin(), log.end());
     };
     const std::string shown = onTerminal("-o " + s("1.qar") + " " + s("in"));
-    EXPECT_NE(shown.find("100% 2/2 files"), std::string::npos) << shown;
-    EXPECT_NE(shown.find("MiB/s"), std::string::npos) << shown;
-    // The summary gives no ratio where the archive outgrows a tiny input.
-    EXPECT_NE(shown.find("2 files, 0 folders, 102.5 KiB packed into"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("warning: '" + s("in/out") + "': a symbolic link that leads out of the packed tree, to '" +
+                         fs::canonical(s("elsewhere")).string() + "'"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("warning: '" + s("in/dangling") + "': skipped"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("qar pack: 4 files, 0 folders, 200.2 KiB packed into"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("; 1 content shared by 2 files, 1 link skipped, 2 warnings\r\n"), std::string::npos) << shown;
+    // Every drawing of the line, the first included, has the summary's totals.
+    std::vector<std::string> drawn;
+    for (size_t at = shown.find('\r'); at != std::string::npos; at = shown.find('\r', at + 1)) {
+        if (shown.compare(at + 1, 1, "\n") != 0) drawn.push_back(shown.substr(at + 1, shown.find('\x1b', at) - at - 1));
+    }
+    ASSERT_GE(drawn.size(), 2u) << shown;
+    EXPECT_EQ(drawn.front().substr(0, 21), "  0% 0/4 files, 0 byt") << drawn.front();
+    EXPECT_EQ(drawn.back().substr(0, 32), "100% 4/4 files, 200.2 KiB of 200") << drawn.back();
+    for (const std::string& line : drawn) {
+        EXPECT_NE(line.find("/4 files, "), std::string::npos) << line;
+        EXPECT_NE(line.find(" of 200.2 KiB, "), std::string::npos) << line;
+    }
+    // The archive holds what the link leads to.
+    fs::create_directories(s("x"));
+    ASSERT_EQ(Qar("extract -q -y " + s("1.qar") + " -d " + s("x")).Status, 0);
+    EXPECT_EQ(ReadAll(s("x/out")), std::vector<uint8_t>({'o', 'u', 't', 's', 'i', 'd', 'e'}));
+    fs::remove(s("in/c"));
+    fs::remove(s("in/out"));
+    fs::remove(s("in/dangling"));
     s.Write("tiny/a", "x");
     const std::string tiny = onTerminal("-o " + s("3.qar") + " " + s("tiny"));
     EXPECT_EQ(tiny.find('%', tiny.find("packed into")), std::string::npos) << tiny;

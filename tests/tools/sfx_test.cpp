@@ -731,6 +731,13 @@ TEST_F(Sfx, CommandJoinsStubAndArchiveOrWritesNothing) {
     EXPECT_EQ(written.Program, "bin\\tool.exe.txt");
     EXPECT_NE(err.find("warning: the installer keeps the sample product's values (--title"),
               std::string::npos) << err;
+    // Without -q the summary comes last and counts that warning with those of the packing.
+    EXPECT_EQ(RunQar("sfx --stub '" + stub + "' -o '" + out + "' --run bin/tool.exe.txt '" + dir + "/tool'",
+                     &err), 0) << err;
+    const size_t summary = err.find("qar sfx: 2 files, 1 folder, ");
+    EXPECT_GT(summary, err.find("sample product's values")) << err;
+    EXPECT_EQ(err.find('\n', summary), err.size() - 1) << err;
+    EXPECT_EQ(err.compare(err.size() - 12, 12, "; 1 warning\n"), 0) << err;
     EXPECT_EQ(RunQar(tool + "--no-run --title Tool --folder 'C:\\Tool' --preferred-folder "
                             "'C:\\Program Files\\Tool' '" + dir + "/tool'", &err), 0) << err;
     EXPECT_EQ(err, "") << "another product's own values draw no warning";
