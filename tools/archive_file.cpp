@@ -18,7 +18,7 @@
 #include "decode/work_limit.h"
 #include "extract/paths.h"
 #include "platform/errors.h"
-#include "pack/code_pages.h"
+#include "text/code_pages.h"
 #include "platform/fs.h"
 #include "platform/fs_posix.h"
 #include "platform/text.h"

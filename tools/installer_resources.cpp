@@ -4,7 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "pack/code_pages.h"
+#include "text/code_pages.h"
 #include "tools/archive_file.h"
 #include "tools/commands.h"
 #include "tools/icon_file.h"

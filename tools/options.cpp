@@ -5,7 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "pack/code_pages.h"
+#include "text/code_pages.h"
 #include "tools/archive_file.h"
 #include "tools/commands.h"
 
