@@ -259,14 +259,6 @@ void CloseArchiveForCore() {
     State.ArchiveFile = kInvalidHandle;
 }
 
-bool AllocateInput() {
-    State.InputBuffer = (uint8_t*)MemAlloc(kInputBufferSize + kInputBufferSlack);
-    if (State.InputBuffer == nullptr) return false;
-    memset(State.InputBuffer, 0, kInputBufferSize + kInputBufferSlack);
-    ReleaseStream();
-    return true;
-}
-
 bool ArchiveSession::Open(const char* command, const char* path, ArchiveFileInfo* info) {
     Close();
     if (!OpenArchiveForCore(command, path, info)) return false;
@@ -289,12 +281,6 @@ void ArchiveSession::Close() {
     ReleaseInputBuffer();
     if (open_) CloseArchiveForCore();
     open_ = false;
-}
-
-void ReleaseInput() {
-    ReleaseStream();
-    MemFree(State.InputBuffer);
-    State.InputBuffer = nullptr;
 }
 
 int32_t WalkDirectory(const std::function<bool(const DirectoryEntry&, const std::string&)>& visit) {

@@ -65,10 +65,6 @@ void CloseArchiveForCore();
 // code that ended the walk (ErrDamaged for an entry that runs past its block).
 int32_t WalkDirectory(const std::function<bool(const DirectoryEntry&, const std::string&)>& visit);
 
-// Allocates and releases the InputBuffer for a run of the decoders outside ExtractAll.
-bool AllocateInput();
-void ReleaseInput();
-
 // An archive or installer opened for the core, with the input buffer that walking its
 // directory and decoding its members need. Whatever path a command leaves by, the
 // destructor gives both back.
