@@ -5,9 +5,9 @@
 #include <string.h>
 
 #include "text/code_pages.h"
-#include "tools/archive_file.h"
 #include "tools/commands.h"
 #include "tools/icon_file.h"
+#include "tools/installer_image.h"
 #include "tools/output_file.h"
 #include "tools/pe_resources.h"
 
