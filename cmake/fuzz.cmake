@@ -12,7 +12,7 @@ endif()
 set(QAR_FUZZ_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all
     -fno-omit-frame-pointer -g)
 # Instrumented core. Warnings that only clang gives do not stop fuzzing.
-foreach(lib ${QAR_CORE_LIBS} qar_ui qar_integrity qar_tools qar_pack)
+foreach(lib ${QAR_CORE_LIBS} qar_ui qar_integrity qar_tools qar_pack qar_text)
   if(TARGET ${lib})
     target_compile_options(${lib} PRIVATE ${QAR_FUZZ_FLAGS} -fsanitize=fuzzer-no-link -Wno-error)
   endif()

@@ -28,9 +28,9 @@ add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/qar.1.gz
 add_custom_target(qar_manual ALL DEPENDS ${CMAKE_BINARY_DIR}/qar.1.gz)
 install(FILES ${CMAKE_BINARY_DIR}/qar.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
-# The bash completion, its code pages listed by a program built from the packer's tables.
+# The bash completion, its code pages listed by a program built from the tables of text/.
 add_executable(qar_code_pages ${CMAKE_SOURCE_DIR}/dist/code_pages.cpp)
-target_link_libraries(qar_code_pages PRIVATE qar_pack)
+target_link_libraries(qar_code_pages PRIVATE qar_text)
 add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/qar.bash
   COMMAND ${CMAKE_COMMAND} -DGEN=$<TARGET_FILE:qar_code_pages>
           "-DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR}"

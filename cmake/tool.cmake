@@ -1,8 +1,13 @@
-# The Linux side: the packer library and the `qar` command.
+# The Linux side: the code pages of names and texts, the packer library and the `qar` command.
+file(GLOB text_src CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/text/*.cpp)
+add_library(qar_text STATIC ${text_src})
+target_include_directories(qar_text PUBLIC ${CMAKE_SOURCE_DIR})
+
 file(GLOB pack_src CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/pack/*.cpp)
 if(pack_src)
   add_library(qar_pack STATIC ${pack_src})
   target_include_directories(qar_pack PUBLIC ${CMAKE_SOURCE_DIR})
+  target_link_libraries(qar_pack PUBLIC qar_text)
   # Names are checked by the installer's own rules (extract/paths.h).
   target_link_libraries(qar_pack PUBLIC ${QAR_CORE})
 endif()

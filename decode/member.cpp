@@ -239,3 +239,17 @@ int32_t ExtractMember(FileHandle output, uint32_t streamOffset, uint32_t memberO
 }
 
 void ReleaseStream() { ForgetStream(-1); }
+
+bool AllocateInput() {
+    State.InputBuffer = (uint8_t*)MemAlloc(kInputBufferSize + kInputBufferSlack);
+    if (State.InputBuffer == nullptr) return false;
+    memset(State.InputBuffer + kInputBufferSize, 0, kInputBufferSlack);
+    ReleaseStream();
+    return true;
+}
+
+void ReleaseInput() {
+    ReleaseStream();
+    MemFree(State.InputBuffer);
+    State.InputBuffer = nullptr;
+}

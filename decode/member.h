@@ -12,3 +12,9 @@ int32_t ExtractMember(FileHandle output, uint32_t streamOffset, uint32_t memberO
                       uint32_t memberSize, uint8_t flags);
 // Releases the window of the current stream and forgets the stream (end of a run).
 void ReleaseStream();
+
+// The InputBuffer of a run, for the installer's extraction loop and the host's commands
+// alike: allocated with its slack zeroed and no stream started (false when memory is
+// short), and released together with the stream.
+bool AllocateInput();
+void ReleaseInput();

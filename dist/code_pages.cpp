@@ -3,7 +3,7 @@
 // offers exactly what this build of qar accepts.
 #include <stdio.h>
 
-#include "pack/code_page_tables.h"
+#include "text/code_page_tables.h"
 
 int main() {
     for (size_t i = 0; i < kCodePageTableCount; ++i) {

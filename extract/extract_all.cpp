@@ -219,9 +219,7 @@ int32_t ExtractNextEntry(WindowHandle dialog, char* path, char* namePosition, ui
 // Ends the run: its buffers and its destination.
 void ReleaseRunBuffers() {
     FsSetDestination(nullptr);
-    ReleaseStream();
-    MemFree(State.InputBuffer);
-    State.InputBuffer = nullptr;
+    ReleaseInput();
 }
 
 }  // namespace
@@ -267,13 +265,10 @@ int ExtractAll(WindowHandle dialog) {
     }
 
     uint32_t directory = Profile.ArchiveBase + State.Header.DirectoryOffset;
-    State.InputBuffer = (uint8_t*)MemAlloc(kInputBufferSize + kInputBufferSlack);
-    if (State.InputBuffer == nullptr) {
+    if (!AllocateInput()) {
         FsSetDestination(nullptr);
         return ErrNoMemory;
     }
-    memset(State.InputBuffer + kInputBufferSize, 0, kInputBufferSlack);
-    ReleaseStream();
 
     if (addSeparator) path[length++] = '\\';
     path[length] = 0;

@@ -20,8 +20,8 @@
 #include "profile/profile.h"
 #include "profile/state.h"
 #include "startup/integrity.h"
-#include "tools/archive_file.h"
 #include "tools/icon_file.h"
+#include "tools/installer_image.h"
 #include "tools/installer_resources.h"
 #include "tools/pe_resources.h"
 

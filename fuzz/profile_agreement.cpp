@@ -20,7 +20,7 @@
 #include "fuzz/support/fuzz_archive.h"
 #include "profile/profile.h"
 #include "startup/integrity.h"
-#include "tools/archive_file.h"
+#include "tools/installer_image.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <map>
 
-#include "pack/code_pages.h"
+#include "text/code_pages.h"
 #include "pack/dos_time.h"
 #include "pack/windows_names.h"
 

@@ -15,8 +15,10 @@
 #include "platform/text.h"
 #include "profile/profile.h"
 #include "profile/state.h"
-#include "tools/archive_file.h"
+#include "tools/archive_session.h"
 #include "tools/commands.h"
+#include "tools/directory_review.h"
+#include "tools/entry_names.h"
 #include "tools/options.h"
 #include "ui/console.h"
 

@@ -21,7 +21,6 @@
 
 #include "pack/container.h"
 #include "pack/source_tree.h"
-#include "tools/archive_file.h"
 #include "tools/commands.h"
 #include "tools/output_file.h"
 #include "tools/pack_command.h"

@@ -13,8 +13,10 @@
 #include "platform/fs.h"
 #include "platform/fs_posix.h"
 #include "profile/state.h"
-#include "tools/archive_file.h"
+#include "tools/archive_session.h"
 #include "tools/commands.h"
+#include "tools/directory_review.h"
+#include "tools/entry_names.h"
 #include "tools/options.h"
 
 namespace {

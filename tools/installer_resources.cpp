@@ -4,10 +4,10 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "pack/code_pages.h"
-#include "tools/archive_file.h"
+#include "text/code_pages.h"
 #include "tools/commands.h"
 #include "tools/icon_file.h"
+#include "tools/installer_image.h"
 #include "tools/output_file.h"
 #include "tools/pe_resources.h"
 

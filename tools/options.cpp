@@ -5,8 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "pack/code_pages.h"
-#include "tools/archive_file.h"
+#include "text/code_pages.h"
 #include "tools/commands.h"
 
 Option FlagOption(const char* name, bool* flag) {
@@ -50,6 +49,21 @@ Option NumberOption(const char* name, long low, long high, long* target) {
                       *target = n;
                       return std::string();
                   }};
+}
+
+bool ParseSize(const char* text, uint64_t* value) {
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long n = strtoull(text, &end, 10);
+    if (errno || end == text || text[0] == '-') return false;
+    uint64_t scale = 1;
+    if (*end == 'k' || *end == 'K') scale = 1u << 10, ++end;
+    else if (*end == 'm' || *end == 'M') scale = 1u << 20, ++end;
+    else if (*end == 'g' || *end == 'G') scale = 1u << 30, ++end;
+    if (*end) return false;
+    if (n > UINT64_MAX / scale) return false;
+    *value = n * scale;
+    return true;
 }
 
 Option SizeOption(const char* name, uint64_t* target) {

@@ -30,6 +30,8 @@ Option ListOption(const char* name, std::vector<std::string>* targets);
 Option NumberOption(const char* name, long low, long high, long* target);
 // A size above 0: bytes, or with K, M or G.
 Option SizeOption(const char* name, uint64_t* target);
+// Parses a count with an optional K, M or G suffix (powers of 1024).
+bool ParseSize(const char* text, uint64_t* value);
 // --codepage N: a code page that qar converts names and texts with.
 Option CodePageOption(int* target);
 

@@ -4,10 +4,10 @@
 #include <string.h>
 
 #include "archive/records.h"
-#include "pack/code_pages.h"
 #include "pack/windows_names.h"
 #include "profile/product.h"
 #include "profile/profile.h"
+#include "text/code_pages.h"
 
 namespace {
 

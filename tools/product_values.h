@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "pack/code_pages.h"
+#include "text/code_pages.h"
 
 struct ProductValues {
     std::string Title;

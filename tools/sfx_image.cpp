@@ -6,7 +6,7 @@
 #include "profile/product.h"
 #include "profile/profile.h"
 #include "startup/integrity.h"
-#include "tools/archive_file.h"
+#include "tools/installer_image.h"
 #include "tools/product_values.h"
 
 namespace {

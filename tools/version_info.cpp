@@ -5,7 +5,7 @@
 #include <string.h>
 
 #include "archive/records.h"
-#include "pack/code_pages.h"
+#include "text/code_pages.h"
 
 namespace {
 

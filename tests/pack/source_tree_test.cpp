@@ -10,9 +10,9 @@
 #include <fstream>
 
 #include "archive/records.h"
-#include "pack/code_pages.h"
 #include "pack/source_tree.h"
 #include "tests/support/windows_name_cases.h"
+#include "text/code_pages.h"
 
 using namespace qartest;
 

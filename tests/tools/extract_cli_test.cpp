@@ -24,8 +24,8 @@
 #include "tests/support/archive_builder.h"
 #include "tests/support/decoy_installer.h"
 #include "tests/support/fake_stub.h"
-#include "tools/archive_file.h"
 #include "tools/embedded_stub.h"
+#include "tools/installer_image.h"
 #include "tools/product_values.h"
 #include "tools/sfx_image.h"
 

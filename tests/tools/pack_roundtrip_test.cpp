@@ -16,7 +16,7 @@
 #include "pack/container.h"
 #include "platform/fs.h"
 #include "profile/state.h"
-#include "tools/archive_file.h"
+#include "tools/archive_session.h"
 
 namespace {
 

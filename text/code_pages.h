@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
-// Single-byte: 1252, 1250, 1251, 1253, 1254, 1257, 437; double-byte: 932, 936, 949, 950.
+// The code pages of the generated tables (text/code_page_tables.cpp), single-byte and
+// double-byte.
 bool IsSupportedCodePage(int codePage);
-const char* SupportedCodePages();   // for messages: "1252, 1250, ..."
+// For messages: the numbers of the tables in their order, "1252, 1250, ...".
+const char* SupportedCodePages();
 
 // Decodes strict UTF-8 (no overlong forms, surrogates or values above U+10FFFF).
 bool DecodeUtf8(const std::string& text, std::vector<uint32_t>* codePoints);

@@ -1,11 +1,12 @@
-#include "pack/code_pages.h"
+#include "text/code_pages.h"
 
 #include <stdio.h>
 
 #include <mutex>
+#include <string>
 #include <unordered_map>
 
-#include "pack/code_page_tables.h"
+#include "text/code_page_tables.h"
 
 namespace {
 
@@ -83,7 +84,15 @@ bool IsSupportedCodePage(int codePage) {
 }
 
 const char* SupportedCodePages() {
-    return "1252, 1250, 1251, 1253, 1254, 1257, 437, 932, 936, 949, 950";
+    static const std::string list = [] {
+        std::string text;
+        for (size_t i = 0; i < kCodePageTableCount; ++i) {
+            if (i > 0) text += ", ";
+            text += std::to_string(kCodePageTables[i].Number);
+        }
+        return text;
+    }();
+    return list.c_str();
 }
 
 bool DecodeUtf8(const std::string& text, std::vector<uint32_t>* codePoints) {

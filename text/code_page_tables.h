@@ -1,5 +1,5 @@
-// The code pages that archive names can be written in, as scripts/code-page-tables reads
-// them from the C library's converter (pack/code_page_tables.cpp, generated and checked in).
+// The code pages that archive names can be written in, as text/code-page-tables reads
+// them from the C library's converter (text/code_page_tables.cpp, generated and checked in).
 #pragma once
 
 #include <stddef.h>

@@ -1,0 +1,180 @@
+#include "tools/directory_review.h"
+
+#include <stdio.h>
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "archive/directory.h"
+#include "profile/profile.h"
+#include "profile/state.h"
+#include "text/code_pages.h"
+#include "tools/entry_names.h"
+
+namespace {
+
+// Hashes of names with letter case folded, as Windows compares them: two entries whose
+// hashes agree name the same file. A collision of two different names could only call an
+// archive damaged that is not, never the reverse.
+struct NameHash {
+    uint64_t Value = 0xCBF29CE484222325ull;
+    void Add(uint32_t codePoint) {
+        for (int i = 0; i < 4; ++i) {
+            Value ^= (codePoint >> (8 * i)) & 0xFF;
+            Value *= 0x100000001B3ull;
+        }
+    }
+};
+
+bool IsPathSeparator(uint32_t c) { return c == '\\' || c == '/'; }
+
+struct SeenName {
+    uint32_t Index;
+    bool Folder;
+};
+
+class NameReview {
+public:
+    // Returns what is wrong with the entry's place among those before it, or "".
+    std::string Add(uint32_t index, const std::string& name, bool folder) {
+        // Bytes below 0x80 stand for themselves in every code page: most names need no
+        // conversion.
+        codePoints_.clear();
+        bool ascii = true;
+        for (unsigned char c : name) {
+            ascii = ascii && c < 0x80;
+            codePoints_.push_back(c);
+        }
+        if (!ascii) DecodeUtf8(FromCodePage(name, NameCodePage()), &codePoints_);
+        std::vector<uint32_t>& codePoints = codePoints_;
+        while (!codePoints.empty() && IsPathSeparator(codePoints.back())) codePoints.pop_back();
+        NameHash hash;
+        std::string problem;
+        for (size_t i = 0; i < codePoints.size(); ++i) {
+            const uint32_t c = codePoints[i];
+            if (!IsPathSeparator(c)) {
+                hash.Add(FoldCase(c));
+                continue;
+            }
+            // The folder this entry lies in may not be a file.
+            auto seen = names_.find(hash.Value);
+            if (seen != names_.end() && !seen->second.Folder && problem.empty())
+                problem = "lies inside entry " + std::to_string(seen->second.Index) + ", which is a file";
+            parents_.emplace(hash.Value, index);
+            hash.Add('\\');
+        }
+        auto inside = parents_.find(hash.Value);
+        if (!folder && inside != parents_.end() && problem.empty())
+            problem = "is a file, yet entry " + std::to_string(inside->second) + " lies inside it";
+        auto same = names_.emplace(hash.Value, SeenName{index, folder});
+        if (!same.second && problem.empty())
+            problem = "names the same file as entry " + std::to_string(same.first->second.Index) +
+                      " (names differing in letter case only are one file on Windows)";
+        return problem;
+    }
+
+private:
+    std::vector<uint32_t> codePoints_;
+    std::unordered_map<uint64_t, SeenName> names_;
+    std::unordered_map<uint64_t, uint32_t> parents_;   // folder -> the first entry inside it
+};
+
+// Entries named one by one; past this many a line counts the rest.
+const uint64_t kEntriesNamed = 10;
+
+}  // namespace
+
+bool ReviewDirectory(const char* command, const char* path, const ArchiveFileInfo& info,
+                     int codePage, uint64_t maxEntries, DirectoryReview* review) {
+    *review = DirectoryReview();
+    uint8_t header[kArchiveHeaderSize];
+    FILE* f = fopen(path, "rb");
+    const bool read = f != nullptr && ReadAt(f, info.Base, header, sizeof header);
+    if (f != nullptr) fclose(f);
+    if (!read) {
+        fprintf(stderr, "qar %s: cannot read the archive header of %s\n", command, path);
+        ++review->Problems;
+        return false;
+    }
+    ReadHeaderCheck(header, &review->Checks);
+    const HeaderChecks& checks = review->Checks;
+    int chosen = codePage;
+    if (chosen == 0) {
+        chosen = 1252;
+        if (checks.Status == kHeaderChecked) {
+            if (IsSupportedCodePage(checks.NameCodePage)) {
+                chosen = checks.NameCodePage;
+            } else {
+                fprintf(stderr, "qar %s: %s records code page %u for its names, which this qar does "
+                        "not support; they are read in 1252 (--codepage N for another)\n", command,
+                        path, checks.NameCodePage);
+            }
+        }
+    }
+    SetNameCodePage(chosen);
+    if (checks.Status == kHeaderDamaged) {
+        fprintf(stderr, "qar %s: %s: damaged archive: the header's check value does not match; its "
+                "entry count and directory offset cannot be trusted\n", command, path);
+        ++review->Problems;
+        return false;
+    }
+    const uint32_t count = State.Header.EntryCount;
+    if (count > maxEntries) {
+        fprintf(stderr, "qar %s: %s declares %u entries, more than the %llu of --max-entries; "
+                "if you trust this archive, run again with a larger --max-entries N\n", command,
+                path, count, (unsigned long long)maxEntries);
+        review->TooMany = true;
+        ++review->Problems;
+        return false;
+    }
+
+    static uint8_t entryBuffer[kEntryBufferSize];
+    StartDirectoryWalk(entryBuffer, (int32_t)(Profile.ArchiveBase + State.Header.DirectoryOffset));
+    DirectoryCheck check;
+    StartDirectoryCheck(&check);
+    const bool checked = checks.Status == kHeaderChecked;
+    NameReview names;
+    uint64_t named = 0, changed = 0;
+    review->Damaged.assign(count, false);
+    auto tell = [&](uint32_t index, const std::string& name, const std::string& what) {
+        ++review->Problems;
+        review->Damaged[index] = true;
+        if (named++ < kEntriesNamed) {
+            fprintf(stderr, "qar %s: %s: damaged archive: entry %u (%s) %s\n", command, path,
+                    index,
+                    ShownName(name).c_str(), what.c_str());
+        }
+    };
+    for (uint32_t i = 0; i < count; ++i) {
+        DirectoryEntry entry;
+        const uint8_t* name;
+        int32_t r = NextDirectoryEntry(entryBuffer, &entry, &name);
+        if (r != 0) {
+            review->WalkError = r;
+            break;
+        }
+        const std::string text((const char*)name, entry.NameLength);
+        const uint32_t size = kEntryFixedSize + entry.NameLength + entry.ExtraLengthByte +
+                              entry.ExtraLengthWord;
+        if (checked && !CheckDirectoryEntry(&check, name - kEntryFixedSize, size)) {
+            ++changed;
+            tell(i, text, "was changed: its check value does not match");
+            continue;
+        }
+        std::string problem = EntryNameProblem(text);
+        if (problem.empty()) problem = names.Add(i, text, (entry.Flags & FlagFolder) != 0);
+        if (!problem.empty()) tell(i, text, problem);
+    }
+    if (named > kEntriesNamed) {
+        fprintf(stderr, "qar %s: %s: and %llu more damaged entries\n", command, path,
+                (unsigned long long)(named - kEntriesNamed));
+    }
+    if (checked && review->WalkError == 0 && changed == 0 && !FinishDirectoryCheck(check, checks)) {
+        fprintf(stderr, "qar %s: %s: damaged archive: the directory's check value does not match\n",
+                command, path);
+        ++review->Problems;
+    }
+    review->Checked = checked && review->Problems == 0 && review->WalkError == 0;
+    return review->Problems == 0 && review->WalkError == 0;
+}
