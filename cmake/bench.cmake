@@ -40,3 +40,13 @@ add_executable(bench_tiny_blocks EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/bench/tiny
 target_include_directories(bench_tiny_blocks PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_options(bench_tiny_blocks PRIVATE -O2)
 target_link_libraries(bench_tiny_blocks PRIVATE qar_test_support qar_pack ${QAR_CORE})
+
+# bench_table_cost: decoder time per extra TableSet against time per output byte, the weight
+# the packer gives table building when it splits a block (bench/table_cost.cpp). Not a test.
+# Only the test bit writer is taken from the test support, which does not build with Release
+# warnings.
+add_executable(bench_table_cost EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/bench/table_cost.cpp
+               ${CMAKE_SOURCE_DIR}/tests/support/bit_writer.cpp)
+target_include_directories(bench_table_cost PRIVATE ${CMAKE_SOURCE_DIR})
+target_compile_options(bench_table_cost PRIVATE -O2)
+target_link_libraries(bench_table_cost PRIVATE qar_pack ${QAR_CORE})

@@ -38,8 +38,9 @@ struct CompressedBlockInput {
     int Level;                // 1..9: how much effort goes into the choices
 };
 
-// Where the statistics of the tokens change enough to pay for a new TableSet: the first
-// token of each set (the first is 0), by an entropy estimate.
+// Where the statistics of the tokens change enough to pay for a new TableSet, its lengths and
+// the decoder's building of its tables: the first token of each set (the first is 0), by an
+// entropy estimate.
 std::vector<size_t> EstimateTableSetStarts(const Token* tokens, size_t count, int alphabets,
                                            int maxSets);
 
