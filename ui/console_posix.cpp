@@ -63,8 +63,8 @@ std::string SystemReason(const std::string& reason) {
     return same ? strerror(error) : "";
 }
 
-// A message of the core as one Linux line: the path of the entry at hand (the text in
-// Profile.DestinationFolder) as the user reads it, and the second line joined on, after a
+// A message of the core as one Linux line: the path of the entry at hand (State.OutputPath)
+// as the user reads it, and the second line joined on, after a
 // colon when it is the reason a system call gave (then in the system's words), after a space
 // when it goes on with the sentence.
 std::string OneLine(const char* text) {
@@ -75,7 +75,7 @@ std::string OneLine(const char* text) {
         reason = line.substr(split + 1);
         line.resize(split);
     }
-    const char* path = Profile.DestinationFolder;
+    const char* path = State.OutputPath;
     size_t at = path[0] != 0 ? line.find(path) : std::string::npos;
     if (at != std::string::npos) {
         line.replace(at, strlen(path), ShownPath(path));
@@ -113,10 +113,10 @@ int ShowMessage(WindowHandle, const char* text, uint32_t style) {
     }
 }
 
-int AskOverwrite() {
+int AskOverwrite(const char* shown) {
     if (TheConsoleSettings.Overwrite == kConsoleReplace) return kOverwriteYes;
     if (TheConsoleSettings.Overwrite == kConsoleKeep) return kOverwriteNo;
-    const std::string path = ShownPath(Profile.DestinationFolder);
+    const std::string path = ShownPath(shown);
     if (!Interactive()) {
         fprintf(stderr, "qar: %s exists; no terminal to ask, keeping it (use -y to replace)\n",
                 path.c_str());
