@@ -5,8 +5,9 @@
 
 #include "extract/user_interface.h"
 
-// Extracts every entry into the folder in Profile.DestinationFolder. Returns 0 or a negative
-// error code for the caller to report; errors of single entries are reported here.
+// Extracts every entry into the folder in Profile.DestinationFolder, building the paths in
+// State.OutputPath. Returns 0 or a negative error code for the caller to report; errors of
+// single entries are reported here.
 int ExtractAll(WindowHandle dialog);
 
 // What the last run did, entry by entry; the `qar` tool turns it into its exit status.

@@ -25,7 +25,6 @@ namespace {
 
 enum : uint32_t {
     kPathChars = 259,            // longest path, without its terminator
-    kDestinationBytes = 261,
     kLongNameLength = 255,       // volumes below this take 8.3 names only
 };
 
@@ -117,7 +116,7 @@ Outcome ExtractFile(WindowHandle dialog, const DirectoryEntry& entry, char* path
     if (!Profile.OverwriteWithoutPrompt) {
         int32_t attributes = FsGetAttributes(path);
         if (attributes != -1 && (attributes & kAttrFolder) == 0) {
-            int answer = AskOverwrite();
+            int answer = AskOverwrite(path);
             if (answer == kOverwriteNo) {
                 ++LastRunCounts.Skipped;
                 return kNextEntry;
@@ -226,10 +225,10 @@ void ReleaseRunBuffers() {
 
 int ExtractAll(WindowHandle dialog) {
     memset(&LastRunCounts, 0, sizeof LastRunCounts);
-    char* path = Profile.DestinationFolder;
-    const uint8_t* terminator = FindByte((const uint8_t*)path, 0, kDestinationBytes);
-    uint32_t length = terminator != nullptr ? (uint32_t)((const char*)terminator - path) : kDestinationBytes - 1;
-    if (terminator == nullptr) path[length] = 0;   // unterminated: cut, then refused as too long
+    // The paths are built in the run's own buffer; the profile keeps the destination as the
+    // user gave it. An unterminated destination is cut, then refused as too long.
+    char* path = State.OutputPath;
+    uint32_t length = CopyText(path, kOutputPathSize, Profile.DestinationFolder);
 
     // The destination text loses one trailing backslash, except a root's.
     if (length >= 2 && path[length - 1] == '\\' && !IsRoot(path, length)) path[--length] = 0;
@@ -292,7 +291,7 @@ int ExtractAll(WindowHandle dialog) {
 
     // A run that ended early (cancelled, stopped, damaged directory or name) starts nothing.
     if (program != kInvalidHandle && result == 0 && !Profile.CancelRequested) {
-        CopyText(namePosition, kDestinationBytes - (uint32_t)(namePosition - path),
+        CopyText(namePosition, kOutputPathSize - (uint32_t)(namePosition - path),
                  Product.ProgramToRun);
         if (FsReadyToRun(program, path)) {
             FormatText(State.MessageText, kMessageTextSize, "\"%s\"", path);

@@ -26,9 +26,9 @@ enum : uint32_t {
 
 // A message box with the caption Product.Title; returns the button chosen (kAnswerOk, ...).
 int ShowMessage(WindowHandle owner, const char* text, uint32_t style);
-// The overwrite prompt for the file named in Profile.DestinationFolder; returns
-// kOverwriteYes, kOverwriteNo or kOverwriteYesToAll (0 or -1 when it could not be shown).
-int AskOverwrite();
+// The overwrite prompt for the file at path; returns kOverwriteYes, kOverwriteNo or
+// kOverwriteYesToAll (0 or -1 when it could not be shown).
+int AskOverwrite(const char* path);
 // Replaces the text of a dialog control (the progress line is kControlProgress).
 void SetControlText(WindowHandle dialog, int control, const char* text);
 // Dispatches queued messages and returns at once when none are left.

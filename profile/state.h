@@ -17,6 +17,7 @@ enum : uint32_t {
     kEntryBufferSize = 8192,
     kMessageTextSize = 400,      // holds the longest message with a 259-character path uncut
     kProgramNameSize = 260,
+    kOutputPathSize = 261,       // a path of up to 259 characters, and room for the cut one
 };
 
 // The member stream being decoded. The window (history, then the block being decoded)
@@ -65,6 +66,13 @@ struct ExtractorState {
     uint8_t* EntryCursor;
     uint8_t* EntryEnd;
     int32_t DirectoryPosition;
+
+    // The extraction loop: the path of the entry at hand, the destination as the run uses it
+    // (one trailing backslash dropped, 8.3 names where the volume takes no long ones) and
+    // the entry's name. ExtractAll builds it here rather than in the profile, which keeps the
+    // destination as the user gave it; the console finds it in a message to show it as the
+    // user typed it.
+    char OutputPath[kOutputPathSize];
 
     // The member stream: a restart replaces the whole record.
     StreamState Stream;

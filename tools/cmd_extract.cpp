@@ -85,7 +85,7 @@ int CmdExtract(int argc, char** argv) {
     std::string folder;
     uint64_t maxOutput = 0, maxEntries = kDefaultMaxEntries;
     int codePage = 0;
-    TheConsoleSettings = ConsoleSettings{kConsoleAsk, false, false, false, ShowPath};
+    TheConsoleSettings = ConsoleSettings{kConsoleAsk, false, false, false, ShowPath, "extract"};
     bool replace = false, keep = false;
     const CommandLine line{"extract", kExtractUsage,
                            {TextOption("-d", &folder), FlagOption("-y", &replace),

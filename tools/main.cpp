@@ -4,6 +4,7 @@
 
 #include "decode/crc32.h"
 #include "tools/commands.h"
+#include "ui/console.h"
 
 namespace {
 
@@ -69,10 +70,14 @@ int main(int argc, char** argv) {
     BuildCrcTable();
     const Command* command = Find(help ? argv[2] : first);
     if (command == nullptr) {
-        fprintf(stderr, "qar: unknown command '%s'\nRun 'qar --help' for the commands.\n",
-                help ? argv[2] : first);
+        // In "qar help NAME" the command typed is help; a first word that is no command
+        // leaves only the program's name.
+        fprintf(stderr, "qar%s: unknown command '%s'\nRun 'qar --help' for the commands.\n",
+                !strcmp(first, "help") ? " help" : "", help ? argv[2] : first);
         return kExitUsage;
     }
+    // The core's messages (the console's lines) name the command as well.
+    TheConsoleSettings.Command = command->Name;
     if (help) {
         char option[] = "--help";
         char* words[] = {argv[2], option, nullptr};

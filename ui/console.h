@@ -21,6 +21,8 @@ struct ConsoleSettings {
     // Turns a path of the core (backslashes, entry names in the archive's code page) into
     // the text shown; null shows it with '/' for '\'.
     std::string (*ShowPath)(const char* path);
+    // The command the user typed ("extract"): the lines say "qar extract: ..."; null: "qar: ...".
+    const char* Command;
 };
 
 // The problems the summary repeats; the others were shown as they came.

@@ -40,6 +40,12 @@ int ReadAnswer() {
 
 bool Interactive() { return isatty(STDIN_FILENO) != 0; }
 
+// What the lines start with: "qar" and the command the user typed.
+std::string Prefix() {
+    const char* command = TheConsoleSettings.Command;
+    return command != nullptr ? std::string("qar ") + command : std::string("qar");
+}
+
 std::string ShownPath(const char* path) {
     if (TheConsoleSettings.ShowPath != nullptr) return TheConsoleSettings.ShowPath(path);
     std::string text = path;
@@ -63,10 +69,10 @@ std::string SystemReason(const std::string& reason) {
     return same ? strerror(error) : "";
 }
 
-// A message of the core as one Linux line: the path of the entry at hand (the text in
-// Profile.DestinationFolder) as the user reads it, and the second line joined on, after a
-// colon when it is the reason a system call gave (then in the system's words), after a space
-// when it goes on with the sentence.
+// A message of the core as one Linux line: the path of the entry at hand (State.OutputPath)
+// as the user reads it, and the second line joined on, after a colon when it is the reason a
+// system call gave (then in the system's words), after a space when it goes on with the
+// sentence.
 std::string OneLine(const char* text) {
     std::string line = text;
     std::string reason;
@@ -75,7 +81,7 @@ std::string OneLine(const char* text) {
         reason = line.substr(split + 1);
         line.resize(split);
     }
-    const char* path = Profile.DestinationFolder;
+    const char* path = State.OutputPath;
     size_t at = path[0] != 0 ? line.find(path) : std::string::npos;
     if (at != std::string::npos) {
         line.replace(at, strlen(path), ShownPath(path));
@@ -99,7 +105,7 @@ int ShowMessage(WindowHandle, const char* text, uint32_t style) {
     std::string line = OneLine(text);
     // A hostile archive can fail entry after entry: the summary repeats the first lines only.
     if (TheConsoleRecord.Problems.size() < kConsoleProblemsKept) TheConsoleRecord.Problems.push_back(line);
-    fprintf(stderr, "qar: %s\n", line.c_str());
+    fprintf(stderr, "%s: %s\n", Prefix().c_str(), line.c_str());
     if ((style & 0x0F) != kBoxOkCancel) return kAnswerOk;
     // Nobody to ask: the member at hand is given up (a file that failed its check has been
     // deleted already) and the run goes on; the summary lists every problem.
@@ -113,13 +119,13 @@ int ShowMessage(WindowHandle, const char* text, uint32_t style) {
     }
 }
 
-int AskOverwrite() {
+int AskOverwrite(const char* file) {
     if (TheConsoleSettings.Overwrite == kConsoleReplace) return kOverwriteYes;
     if (TheConsoleSettings.Overwrite == kConsoleKeep) return kOverwriteNo;
-    const std::string path = ShownPath(Profile.DestinationFolder);
+    const std::string path = ShownPath(file);
     if (!Interactive()) {
-        fprintf(stderr, "qar: %s exists; no terminal to ask, keeping it (use -y to replace)\n",
-                path.c_str());
+        fprintf(stderr, "%s: %s exists; no terminal to ask, keeping it (use -y to replace)\n",
+                Prefix().c_str(), path.c_str());
         return kOverwriteNo;
     }
     for (;;) {

@@ -49,13 +49,13 @@ INT_PTR PaintBackground(UINT message, WPARAM wParam) {
     return FALSE;
 }
 
-INT_PTR CALLBACK OverwriteDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+// The prompt's parameter (lParam of WM_INITDIALOG) is the path of the file.
+INT_PTR CALLBACK OverwriteDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
         DressDialog(dialog, CTL_QUESTION, CTL_NO);   // the icon keeps its own font
         FormatText(State.MessageText, sizeof State.MessageText,
-                   "File \"%s\" already exists. Do you want to replace it?",
-                   Profile.DestinationFolder);
+                   "File \"%s\" already exists. Do you want to replace it?", (const char*)lParam);
         SetControlText(dialog, CTL_QUESTION, State.MessageText);
         return TRUE;   // the dialog manager focuses the first tab stop, "&Yes"
     case WM_COMMAND: {
@@ -72,9 +72,9 @@ int ShowMessage(WindowHandle owner, const char* text, uint32_t style) {
     return MessageBoxA((HWND)owner, text, Product.Title, style);
 }
 
-int AskOverwrite() {
+int AskOverwrite(const char* path) {
     return (int)DialogBoxParamA((HINSTANCE)State.Instance, MAKEINTRESOURCEA(kOverwriteDialog), 0,
-                                OverwriteDialogProc, 0);
+                                OverwriteDialogProc, (LPARAM)path);
 }
 
 // Controls are read and set through their messages (what SetDlgItemTextA and the like send),

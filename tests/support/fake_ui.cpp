@@ -1,7 +1,5 @@
 #include "tests/support/fake_ui.h"
 
-#include "profile/profile.h"
-
 FakeUi TheFakeUi;
 
 int ShowMessage(WindowHandle owner, const char* text, uint32_t style) {
@@ -12,8 +10,8 @@ int ShowMessage(WindowHandle owner, const char* text, uint32_t style) {
     return answer;
 }
 
-int AskOverwrite() {
-    TheFakeUi.OverwritePrompts.push_back(Profile.DestinationFolder);
+int AskOverwrite(const char* path) {
+    TheFakeUi.OverwritePrompts.push_back(path);
     if (TheFakeUi.OverwriteAnswers.empty()) return kOverwriteYes;
     int answer = TheFakeUi.OverwriteAnswers.front();
     TheFakeUi.OverwriteAnswers.pop_front();

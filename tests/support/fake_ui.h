@@ -16,7 +16,7 @@ struct FakeUi {
     };
     std::vector<Message> Messages;
     std::vector<std::string> Progress;        // texts given to SetControlText
-    std::vector<std::string> OverwritePrompts;  // DestinationFolder when the prompt was shown
+    std::vector<std::string> OverwritePrompts;  // the path each prompt was shown for
     std::vector<std::string> StartedPrograms;
     std::deque<int> MessageAnswers;           // default kAnswerOk
     std::deque<int> OverwriteAnswers;         // default kOverwriteYes

@@ -176,6 +176,8 @@ TEST_F(ExtractCli, ExtractWritesTheTreeAndFollowsTheOverwritePolicy) {
     WriteWholeFile(P("out/empty"), Bytes(5, 'x'));
     r = Qar("extract -q " + Q("a.qar") + " -d " + Q("out"));
     EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_NE(r.Err.find("qar extract: " + P("out/empty") + " exists; no terminal to ask"), std::string::npos)
+        << r.Err;
     EXPECT_NE(r.Err.find("-y"), std::string::npos) << r.Err;
     EXPECT_EQ(fs::file_size(P("out/empty")), 5u);
     r = Qar("extract -q -n " + Q("a.qar") + " -d " + Q("out"));
@@ -607,7 +609,7 @@ TEST_F(ExtractCli, EntriesNotReachedAreCounted) {
     EXPECT_EQ(r.Status, 1);
     EXPECT_NE(r.Out.find("5 of 6 entries intact, 1 not reached"), std::string::npos) << r.Out;
     // The two-line damage message comes as one line.
-    EXPECT_NE(r.Err.find("qar: Archive data is damaged, probably caused by a corrupt disk"),
+    EXPECT_NE(r.Err.find("qar test: Archive data is damaged, probably caused by a corrupt disk"),
               std::string::npos) << r.Err;
     r = Qar("extract -q " + Q("cut.qar") + " -d " + Q("out"));
     EXPECT_EQ(r.Status, 1);
@@ -642,6 +644,7 @@ TEST_F(ExtractCli, UsageErrorsSayWhatWasWrong) {
         {"sfx --archive " + Q("a.qar") + " -q -o " + Q("x.exe"), "qar sfx: --archive takes no paths or pack options"},
         {"extract --max-output 0 " + Q("a.qar"), "qar extract: --max-output takes a size above 0"},
         {"frobnicate", "qar: unknown command 'frobnicate'"},
+        {"help frobnicate", "qar help: unknown command 'frobnicate'"},
     };
     for (const auto& c : cases) {
         Result r = Qar(c.first);
