@@ -1,6 +1,8 @@
 #include "tools/directory_review.h"
 
+#include <errno.h>
 #include <stdio.h>
+#include <string.h>
 
 #include <string>
 #include <unordered_map>
@@ -91,9 +93,10 @@ bool ReviewDirectory(const char* command, const char* path, const ArchiveFileInf
     uint8_t header[kArchiveHeaderSize];
     FILE* f = fopen(path, "rb");
     const bool read = f != nullptr && ReadAt(f, info.Base, header, sizeof header);
+    const std::string why = f == nullptr ? strerror(errno) : read ? "" : ReadFailure(f);
     if (f != nullptr) fclose(f);
     if (!read) {
-        fprintf(stderr, "qar %s: cannot read the archive header of %s\n", command, path);
+        fprintf(stderr, "qar %s: cannot read the archive header of %s: %s\n", command, path, why.c_str());
         ++review->Problems;
         return false;
     }

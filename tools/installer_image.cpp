@@ -17,13 +17,16 @@ bool ReadAt(FILE* f, uint64_t offset, uint8_t* buffer, size_t count) {
     return fseeko(f, (off_t)offset, SEEK_SET) == 0 && fread(buffer, 1, count, f) == count;
 }
 
+std::string ReadFailure(FILE* f) {
+    const int why = errno;
+    return ferror(f) && why != 0 ? strerror(why) : "the file ends too early";
+}
+
 namespace {
 
-// "Cannot read NAME: why", after a read of f failed: the system's reason, or the file's end.
+// "Cannot read NAME: why", after a read of f failed.
 std::string CannotRead(FILE* f, const std::string& name) {
-    const int why = errno;
-    return "Cannot read " + name + ": " +
-           (ferror(f) && why != 0 ? strerror(why) : "the file ends too early");
+    return "Cannot read " + name + ": " + ReadFailure(f);
 }
 
 // The file offset of the first occurrence of the profile's anchor in the first limit bytes

@@ -55,3 +55,7 @@ bool LocateArchive(const char* path, ArchiveFileInfo* info, std::string* error);
 // Reads count bytes of f at offset; false (errno set by the failed call, or 0 at the file's
 // end) when it cannot.
 bool ReadAt(FILE* f, uint64_t offset, uint8_t* buffer, size_t count);
+
+// Why a read of f (ReadAt, fread) just failed: the system's reason, or the file's end. Call it
+// before anything else can change errno.
+std::string ReadFailure(FILE* f);
