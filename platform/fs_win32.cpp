@@ -347,8 +347,8 @@ uint32_t FsMaxComponentLength(const char* destination) {
     // GetVolumeInformationA asks about when it is given no root.
     char root[MAX_PATH];
     const char* asked = VolumeRoot(destination, root, sizeof root) ? root : nullptr;
-    DWORD maxComponent = 0, flags = 0;
-    if (!GetVolumeInformationA(asked, nullptr, 0, nullptr, &maxComponent, &flags, nullptr, 0)) {
+    DWORD maxComponent = 0;
+    if (!GetVolumeInformationA(asked, nullptr, 0, nullptr, &maxComponent, nullptr, nullptr, 0)) {
         return 0;
     }
     return maxComponent;
