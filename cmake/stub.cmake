@@ -15,8 +15,17 @@ include(${CMAKE_SOURCE_DIR}/cmake/integrity.cmake)
 # - link-time optimisation across the core (fat objects, so that the unit tests, which link
 #   the same libraries without it, still find plain code);
 # - no compiler identification string in every object;
-# - -Oz; data aligned to its type only, not to 32 bytes for every array of that size or more.
-set(QAR_STUB_FLAGS -fno-data-sections -flto -ffat-lto-objects -fno-ident -Oz -malign-data=abi)
+# - -Oz; data aligned to its type only, not to 32 bytes for every array of that size or more;
+# - passes that -Oz runs although, on this code, they cost bytes: RTL loop-invariant motion,
+#   if-conversion, value-range propagation, final-value replacement of loop results, saving
+#   call-clobbered registers around calls, shrink-wrapping; and points-to analysis across the
+#   whole program, which -Oz leaves out although it saves bytes here. Each was measured alone
+#   and together on the i686 stub (docs/performance.md, "The stub's size"); the link step
+#   gets them too, since that is where the program is compiled.
+set(QAR_STUB_TUNING -fipa-pta -fno-move-loop-invariants -fno-if-conversion -fno-tree-vrp
+    -fno-tree-scev-cprop -fno-caller-saves -fno-shrink-wrap)
+set(QAR_STUB_FLAGS -fno-data-sections -flto -ffat-lto-objects -fno-ident -Oz -malign-data=abi
+    ${QAR_STUB_TUNING})
 # What differs between the two architectures, all of it here:
 # - i686: a 4-byte stack alignment (all Windows guarantees anyway: no padding of stack
 #   frames, no realigning prologues, about 2% less code) and arguments pushed rather than
@@ -54,7 +63,7 @@ if(stub_src AND TARGET qar_ui)
   # The copy and clear routines must not be compiled back into calls to themselves.
   set_source_files_properties(${CMAKE_SOURCE_DIR}/startup/crt_win32.cpp PROPERTIES
     COMPILE_OPTIONS "-ffreestanding;-fno-tree-loop-distribute-patterns;-fno-lto")
-  target_link_options(stub PRIVATE -Oz -flto -nostdlib -nostartfiles -Wl,-e,${QAR_STUB_ENTRY} -s
+  target_link_options(stub PRIVATE -Oz -flto ${QAR_STUB_TUNING} -nostdlib -nostartfiles -Wl,-e,${QAR_STUB_ENTRY} -s
                       -Wl,-T,${QAR_STUB_LINKER_SCRIPT}
                       -Wl,--gc-sections -Wl,--disable-reloc-section -Wl,--disable-dynamicbase
                       -Wl,--nxcompat -Wl,--no-insert-timestamp -Wl,--build-id=none

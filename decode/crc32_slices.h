@@ -1,5 +1,6 @@
-// The table-driven CRC-32 step shared by both builds: eight bytes per step through
-// State.CrcTable and seven more tables, the rest byte by byte.
+// The table-driven CRC-32 step of the native builds (the stubs step a byte at a time through
+// State.CrcTable alone): eight bytes per step through State.CrcTable and seven more tables,
+// the rest byte by byte.
 #pragma once
 
 #include <stdint.h>

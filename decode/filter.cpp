@@ -5,6 +5,7 @@
 // an 0xE8 whose operand has not fully arrived is held back in FilterCarry.
 #include "decode/filter.h"
 
+#include <bit_word.h>
 #include <string.h>
 
 #include "decode/crc32.h"
@@ -25,10 +26,10 @@ enum : uint32_t {
 // x = word ^ 0xE8E8... has a zero byte, and the lowest flag of (x - 0x0101...) & ~x & 0x8080...
 // marks the first such byte exactly (both targets are little-endian). The trailing zeros
 // are counted at the word's own width: `long` has 32 bits on 64-bit Windows, where the word
-// has 64.
+// has 64. The stubs search byte by byte (kWordCallScan, bit_word.h): the smaller code.
 inline const uint8_t* NextCall(const uint8_t* p, const uint8_t* end) {
     const uintptr_t ones = (uintptr_t)-1 / 0xFF;
-    while ((uintptr_t)(end - p) >= sizeof(uintptr_t)) {
+    while (kWordCallScan && (uintptr_t)(end - p) >= sizeof(uintptr_t)) {
         uintptr_t x;
         memcpy(&x, p, sizeof x);
         x ^= ones * 0xE8;

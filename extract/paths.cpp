@@ -13,9 +13,10 @@ namespace {
 
 enum : uint32_t { kPathBytes = 260 };
 
-// Characters left out of the base and of the extension of an 8.3 name.
+// Characters left out of the base and of the extension of an 8.3 name: the extension keeps
+// its full stop and drops the rest, so its set is the base's without the first character.
 const char kBaseDropSet[] = ". :*?\"<>|/";
-const char kExtensionDropSet[] = " :*?\"<>|/";
+const char* const kExtensionDropSet = kBaseDropSet + 1;
 
 bool Dropped(const char* set, char c) { return c != 0 && FindChar(set, c) != nullptr; }
 
@@ -122,16 +123,11 @@ void MakeShortPath(char* path) {
 
 int CreateFolderTree(const char* path) {
     char copy[kPathBytes];
-    uint32_t length = 0;
-    while (length < kPathBytes - 1 && path[length] != 0) {
-        copy[length] = path[length];
-        ++length;
-    }
+    uint32_t length = CopyText(copy, kPathBytes, path);
     if (path[length] != 0) {
         State.LastSystemError = kErrorBadPathname;   // longer than any path of this system
         return 0;
     }
-    copy[length] = 0;
     if (length > 0 && copy[length - 1] == '\\') copy[--length] = 0;
     if (length == 0) return 1;
     if (FsGetAttributes(path) != -1) return 1;

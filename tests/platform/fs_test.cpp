@@ -254,6 +254,9 @@ TEST(FileSystem, MaxComponentLengthOfAFolderStillToBeMade) {
     ScratchFolder dir;
     EXPECT_GT(FsMaxComponentLength((dir / "not/made/yet").c_str()), 12u);
     EXPECT_GT(FsMaxComponentLength(dir.Path.c_str()), 12u);
+    // No drive and no server: the volume of the current directory answers.
+    EXPECT_GT(FsMaxComponentLength("relative-not-made"), 12u);
+    EXPECT_GT(FsMaxComponentLength("\\rooted-not-made"), 12u);
 }
 
 TEST(Memory, AllocateGrowFree) {
