@@ -79,9 +79,10 @@ static_assert((kMaxDistanceSymbols - 1 - 6) / 2 + 1 == kMaxDistanceExtraBits, "t
 //                 the block has three alphabets, else 0
 //     bits 8-16   symbol of a literal or of 256; literals are below kFirstEndEntry, symbol
 //                 256 below kFirstLengthEntry, match lengths (whose base is at least 2) above
-//     bits 8-12   of a match length: its code length plus its extra bits, so that a wide
-//                 bit buffer drops both with one shift and takes the extra bits from the
-//                 buffer saved before it (TakeField)
+//     bits 8-12   of a match length in builds with the fast loop: its code length plus its
+//                 extra bits, so that the loop drops both with one shift and takes the extra
+//                 bits from the buffer saved before it (TakeCodeAndField); in the others
+//                 bits 8-16 hold the symbol
 //     bits 17-20  number of extra bits of a match length
 //     bits 21-29  base of a match length
 //   distance alphabets:
@@ -132,9 +133,12 @@ int32_t PackEntry(uint32_t symbol, uint32_t length, bool distance, uint32_t alph
     symbol -= kFirstLengthSymbol;
     // Only symbol 257 gives length 2 and only symbol 258 gives length 3.
     uint32_t alphabet = symbol == 0 ? 1 : (symbol == 1 && alphabets == 3) ? 2 : 0;
+    // Only the fast loop reads the code and extra bits together; the other builds keep the
+    // symbol there, which costs the stubs no code.
+    uint32_t bits = kUncheckedLoop ? length + kLengthExtra[symbol] : symbol + kFirstLengthSymbol;
     return (int32_t)((uint32_t)kLengthBase[symbol] << kLengthBaseShift |
-                     (uint32_t)kLengthExtra[symbol] << kLengthExtraShift |
-                     (length + kLengthExtra[symbol]) << kLengthBitsShift | alphabet << kAlphabetShift | length);
+                     (uint32_t)kLengthExtra[symbol] << kLengthExtraShift | bits << kLengthBitsShift |
+                     alphabet << kAlphabetShift | length);
 }
 
 void Build(int32_t* primary, DecodeNode* tree, uint32_t* codes, int32_t* packed, const uint8_t* lengths,
