@@ -21,26 +21,35 @@ enum : uint32_t {
     kChunk32 = 16379,   // the same with 4 operand bytes
 };
 
-// Position of the first 0xE8 in [p, end), or end. Reads a machine word at a time (8 bytes
-// on 64-bit targets, 4 in the i686 stub) while a whole word remains: the word holds an 0xE8 where
+// Copies the bytes from p up to the first 0xE8 in [p, end) to o and returns the position of
+// that 0xE8, or end; o moves past the bytes copied. Reads and writes a machine word at a time
+// (8 bytes on 64-bit targets, 4 in the i686 stub) while a whole word remains, so the bytes of
+// a word behind its 0xE8 are written too: o must have room for as many bytes as lie from p to
+// end. The word holds an 0xE8 where
 // x = word ^ 0xE8E8... has a zero byte, and the lowest flag of (x - 0x0101...) & ~x & 0x8080...
 // marks the first such byte exactly (both targets are little-endian). The trailing zeros
 // are counted at the word's own width: `long` has 32 bits on 64-bit Windows, where the word
-// has 64. The stubs search byte by byte (kWordCallScan, bit_word.h): the smaller code.
-inline const uint8_t* NextCall(const uint8_t* p, const uint8_t* end) {
+// has 64. The stubs copy and search byte by byte (kWordCallScan, bit_word.h): the smaller
+// code.
+inline const uint8_t* CopyToCall(const uint8_t* p, const uint8_t* end, uint8_t*& o) {
     const uintptr_t ones = (uintptr_t)-1 / 0xFF;
+    uint8_t* to = o;
     while (kWordCallScan && (uintptr_t)(end - p) >= sizeof(uintptr_t)) {
-        uintptr_t x;
-        memcpy(&x, p, sizeof x);
-        x ^= ones * 0xE8;
+        uintptr_t word;
+        memcpy(&word, p, sizeof word);
+        memcpy(to, &word, sizeof word);
+        uintptr_t x = word ^ ones * 0xE8;
         uintptr_t found = (x - ones) & ~x & (ones * 0x80);
         if (found != 0) {
             unsigned zeros = sizeof found == 8 ? __builtin_ctzll(found) : __builtin_ctz((uint32_t)found);
+            o = to + (zeros >> 3);
             return p + (zeros >> 3);
         }
-        p += sizeof x;
+        p += sizeof word;
+        to += sizeof word;
     }
-    while (p < end && *p != 0xE8) ++p;
+    while (p < end && *p != 0xE8) *to++ = *p++;
+    o = to;
     return p;
 }
 
@@ -67,13 +76,10 @@ int32_t CallFilter(FileHandle output, const uint8_t* data, uint32_t length, uint
     int32_t result = 0;
     while (p < end) {
         const uint8_t* chunkEnd = (uint32_t)(end - p) > limit ? p + limit : end;
+        // o stays as far into the buffer as p into the chunk, which fits the buffer.
         uint8_t* o = buffer;
         while (p < chunkEnd) {
-            const uint8_t* call = NextCall(p, chunkEnd);
-            uint32_t plain = (uint32_t)(call - p);
-            memcpy(o, p, plain);
-            o += plain;
-            p = call;
+            p = CopyToCall(p, chunkEnd, o);
             if (p == chunkEnd) break;
             // The opcode itself, then its operand, which may lie up to width bytes behind
             // chunkEnd (and behind end); callers guarantee those bytes exist.

@@ -44,7 +44,10 @@ struct Tables {
     int32_t Distance[kDistanceAlphabets][1 << kDistanceBits];
     DecodeNode LiteralTree[kLiteralSymbols];
     DecodeNode DistanceTree[kDistanceAlphabets][kMaxDistanceSymbols];
-    uint32_t Codes[kLiteralSymbols];
+    uint32_t Codes[kLiteralSymbols];    // the canonical codes of the alphabet built last
+    // Each symbol's entry, packed once and copied to its primary slots (wide builds: the
+    // literal table is widened from them, WidenLiteralTable).
+    int32_t Packed[kWideBitWord ? (uint32_t)kLiteralSymbols : 1u];
 };
 
 // Length symbols 257 to 287: base length and number of extra bits.
@@ -74,8 +77,12 @@ static_assert((kMaxDistanceSymbols - 1 - 6) / 2 + 1 == kMaxDistanceExtraBits, "t
 //     bits 0-4    code length
 //     bits 5-6    distance alphabet of a match length: 1 for length 2, 2 for length 3 when
 //                 the block has three alphabets, else 0
-//     bits 8-16   symbol; literals are below kFirstEndEntry, symbol 256 below
-//                 kFirstLengthEntry
+//     bits 8-16   symbol of a literal or of 256; literals are below kFirstEndEntry, symbol
+//                 256 below kFirstLengthEntry, match lengths (whose base is at least 2) above
+//     bits 8-12   of a match length in builds with the fast loop: its code length plus its
+//                 extra bits, so that the loop drops both with one shift and takes the extra
+//                 bits from the buffer saved before it (TakeCodeAndField); in the others
+//                 bits 8-16 hold the symbol
 //     bits 17-20  number of extra bits of a match length
 //     bits 21-29  base of a match length
 //   distance alphabets:
@@ -88,6 +95,7 @@ namespace entry {
 constexpr uint32_t kCodeLengthMask = 31;
 constexpr uint32_t kAlphabetShift = 5, kAlphabetMask = 3;
 constexpr uint32_t kSymbolShift = 8;
+constexpr uint32_t kLengthBitsShift = 8, kLengthBitsMask = 31;
 constexpr uint32_t kLengthExtraShift = 17, kLengthExtraMask = 15;
 constexpr uint32_t kLengthBaseShift = 21;
 constexpr uint32_t kDistanceExtraShift = 5, kDistanceExtraMask = 31;
@@ -97,10 +105,14 @@ constexpr int32_t kFirstLengthEntry = (int32_t)(kFirstLengthSymbol << kSymbolShi
 constexpr int32_t kSecondRepeatEntry = 1 << kDistanceExtraShift;
 constexpr int32_t kFirstExplicitEntry = 1 << kDistanceBaseShift;
 static_assert(kMaxCodeBits <= kCodeLengthMask, "a code length fits its field");
+static_assert(kMaxCodeBits + kMaxLengthExtraBits <= kLengthBitsMask && kLengthBitsShift + 5 <= kLengthExtraShift,
+              "a length's code and extra bits fit their field");
+static_assert((2 << kLengthBaseShift) > kFirstLengthEntry, "match lengths compare above symbol 256");
 static_assert(kMaxDistanceExtraBits <= kDistanceExtraMask, "a distance's extra bits fit their field");
 
 inline uint32_t CodeLength(int32_t e) { return (uint32_t)e & kCodeLengthMask; }
 inline uint8_t Literal(int32_t e) { return (uint8_t)((uint32_t)e >> kSymbolShift); }
+inline uint32_t LengthBits(int32_t e) { return ((uint32_t)e >> kLengthBitsShift) & kLengthBitsMask; }
 inline uint32_t LengthBase(int32_t e) { return (uint32_t)e >> kLengthBaseShift; }
 inline uint32_t LengthExtraBits(int32_t e) { return ((uint32_t)e >> kLengthExtraShift) & kLengthExtraMask; }
 inline uint32_t Alphabet(int32_t e) { return ((uint32_t)e >> kAlphabetShift) & kAlphabetMask; }
@@ -121,24 +133,26 @@ int32_t PackEntry(uint32_t symbol, uint32_t length, bool distance, uint32_t alph
     symbol -= kFirstLengthSymbol;
     // Only symbol 257 gives length 2 and only symbol 258 gives length 3.
     uint32_t alphabet = symbol == 0 ? 1 : (symbol == 1 && alphabets == 3) ? 2 : 0;
+    // Only the fast loop reads the code and extra bits together; the other builds keep the
+    // symbol there, which costs the stubs no code.
+    uint32_t bits = kUncheckedLoop ? length + kLengthExtra[symbol] : symbol + kFirstLengthSymbol;
     return (int32_t)((uint32_t)kLengthBase[symbol] << kLengthBaseShift |
-                     (uint32_t)kLengthExtra[symbol] << kLengthExtraShift |
-                     (symbol + kFirstLengthSymbol) << kSymbolShift | alphabet << kAlphabetShift | length);
+                     (uint32_t)kLengthExtra[symbol] << kLengthExtraShift | bits << kLengthBitsShift |
+                     alphabet << kAlphabetShift | length);
 }
 
-void Build(int32_t* primary, DecodeNode* tree, uint32_t* codes, const uint8_t* lengths,
+void Build(int32_t* primary, DecodeNode* tree, uint32_t* codes, int32_t* packed, const uint8_t* lengths,
            uint32_t k, uint32_t n, bool distance, uint32_t alphabets) {
     BuildCanonicalCodes(codes, lengths, (int)n);
     // A failed build leaves the symbols it could not place without a code; decoding goes
     // on with the table as far as it was built.
     BuildDecodeTable(primary, tree, codes, lengths, (int)k, (int)n);
     if (kWideBitWord) {
-        // Each symbol packed once (into codes, which are no longer needed), then copied to
-        // its primary slots: several times fewer PackEntry calls for short codes.
-        for (uint32_t s = 0; s < n; ++s)
-            codes[s] = (uint32_t)PackEntry(s, lengths[s], distance, alphabets);
+        // Each symbol packed once, then copied to its primary slots: several times fewer
+        // PackEntry calls for short codes.
+        for (uint32_t s = 0; s < n; ++s) packed[s] = PackEntry(s, lengths[s], distance, alphabets);
         for (uint32_t i = 0; i < (1u << k); ++i)
-            if (primary[i] >= 0) primary[i] = (int32_t)codes[primary[i]];
+            if (primary[i] >= 0) primary[i] = packed[primary[i]];
         return;
     }
     for (uint32_t i = 0; i < (1u << k); ++i)
@@ -152,8 +166,8 @@ void Build(int32_t* primary, DecodeNode* tree, uint32_t* codes, const uint8_t* l
 // or finds no code, the entry keeps the narrow one, and LookupLong goes on from there. So
 // every bit pattern decodes as through the narrow table, damaged table sets included (a
 // symbol found in the tree is packed with its own length, as LookupLong packs it). packed
-// holds each symbol's entry (Build leaves it in the TableSet's Codes).
-void WidenLiteralTable(int32_t* table, const DecodeNode* tree, const uint32_t* packed) {
+// holds each symbol's entry.
+void WidenLiteralTable(int32_t* table, const DecodeNode* tree, const int32_t* packed) {
     const uint32_t narrow = 1u << kLiteralBits;
     for (uint32_t i = narrow; i < (1u << kLiteralTableBits); i += narrow)
         memcpy(table + i, table, narrow * sizeof *table);
@@ -169,7 +183,7 @@ void WidenLiteralTable(int32_t* table, const DecodeNode* tree, const uint32_t* p
                     node = next;
                     continue;
                 }
-                if (next != EmptyEntry) table[i] = (int32_t)packed[-next];
+                if (next != EmptyEntry) table[i] = packed[-next];
                 break;
             }
         }
@@ -177,11 +191,11 @@ void WidenLiteralTable(int32_t* table, const DecodeNode* tree, const uint32_t* p
 }
 
 void BuildTables(Tables* t, const uint8_t* set, uint32_t alphabets) {
-    Build(t->Literal, t->LiteralTree, t->Codes, set, kLiteralBits, kLiteralSymbols, false,
+    Build(t->Literal, t->LiteralTree, t->Codes, t->Packed, set, kLiteralBits, kLiteralSymbols, false,
           alphabets);
-    if (kLiteralTableBits > kLiteralBits) WidenLiteralTable(t->Literal, t->LiteralTree, t->Codes);
+    if (kLiteralTableBits > kLiteralBits) WidenLiteralTable(t->Literal, t->LiteralTree, t->Packed);
     for (uint32_t a = 0; a < alphabets; ++a)
-        Build(t->Distance[a], t->DistanceTree[a], t->Codes, set + Profile.DistanceLengthOffsets[a],
+        Build(t->Distance[a], t->DistanceTree[a], t->Codes, t->Packed, set + Profile.DistanceLengthOffsets[a],
               kDistanceBits, Profile.DistanceAlphabetSizes[a], true, alphabets);
 }
 
@@ -304,6 +318,8 @@ inline const uint8_t* SafeEnd(const uint8_t* dataEnd) {
 // the match had been written (a later match of distance 0 leaves those bytes as they were).
 const uint32_t kShortMatch = 32;
 const uint32_t kShortMatchRoom = 2 * kShortMatch;
+// The most CopyMatchPastEnd writes behind a match, and the room it needs behind it.
+const uint32_t kPastEnd = kShortMatch;
 inline void CopyShortMatch(uint8_t* out, uint32_t distance, uint32_t length) {
     DECODE_ASSERT(distance >= 8 && length <= kShortMatch);
     const uint8_t* from = out - distance;
@@ -314,6 +330,30 @@ inline void CopyShortMatch(uint8_t* out, uint32_t distance, uint32_t length) {
     memcpy(out + 16, from + 16, 8);
     memcpy(out + 24, from + 24, 8);
     memcpy(out + length, behind, kShortMatch);
+}
+
+// Copies a match from a distance of at least 8 back by whole words, four of them whatever
+// the length, then more while the match goes on: up to 7 bytes (32 - length for a match of
+// at most 32) are written behind its end. That is for the caller to allow: the window must
+// have room for them, and no later match may still show the bytes behind this one as they
+// were (a match of distance 0 leaves the window's bytes in place).
+inline void CopyMatchPastEnd(uint8_t* out, uint32_t distance, uint32_t length) {
+    DECODE_ASSERT(distance >= 8);
+    const uint8_t* from = out - distance;
+    uint8_t* const end = out + length;
+    memcpy(out, from, 8);
+    memcpy(out + 8, from + 8, 8);
+    memcpy(out + 16, from + 16, 8);
+    memcpy(out + 24, from + 24, 8);
+    if (length > kShortMatch) {
+        out += kShortMatch;
+        from += kShortMatch;
+        do {
+            memcpy(out, from, 8);
+            out += 8;
+            from += 8;
+        } while (out < end);
+    }
 }
 
 // Copies a match of length bytes from distance back, byte after byte in effect, so that a
@@ -376,9 +416,17 @@ enum : int {
     kSetEnds = 2,      // symbol 256
 };
 
+// The two remembered distances after a match at distance: distances 1-4 are not
+// remembered, every longer one is. Selected without a branch, as the two kinds alternate
+// unpredictably.
+inline void Remember(uint32_t distance, uint32_t& lastDistance, uint32_t& previousDistance) {
+    bool remembered = distance > 4;
+    previousDistance = remembered ? lastDistance : previousDistance;
+    lastDistance = remembered ? distance : lastDistance;
+}
+
 // The repeat distances and the explicit ones: distance symbol entry e (already dropped from
-// the buffer) with its extra bits taken from b (narrow words fill for them first). Distances 1-4 (symbols 2-5) are not
-// remembered; every longer one is.
+// the buffer) with its extra bits taken from b (narrow words fill for them first).
 template <typename Word>
 inline uint32_t TakeDistance(int32_t e, BitReader<Word>& b, uint32_t& lastDistance,
                              uint32_t& previousDistance) {
@@ -391,10 +439,33 @@ inline uint32_t TakeDistance(int32_t e, BitReader<Word>& b, uint32_t& lastDistan
     }
     b.FillForField();
     uint32_t distance = entry::DistanceBase(e) + b.Take(entry::DistanceExtraBits(e));
-    // Selected without a branch, as the two kinds alternate unpredictably.
-    bool remembered = distance > 4;
-    previousDistance = remembered ? lastDistance : previousDistance;
-    lastDistance = remembered ? distance : lastDistance;
+    Remember(distance, lastDistance, previousDistance);
+    return distance;
+}
+
+// The fast loop's fields behind a code, where a fill holds the code and its extra bits
+// together: the code (codeBits, not yet dropped) and the extra bits (bits in all) are
+// dropped with one shift, and the extra bits come from the buffer saved before it.
+template <typename Word>
+inline uint32_t TakeCodeAndField(BitReader<Word>& b, uint32_t codeBits, uint32_t bits) {
+    static_assert(Budget<Word>::kFillPerHalf, "a fill holds a code and its extra bits");
+    const Word saved = b.Buffer;
+    b.Drop(bits);
+    return (uint32_t)((saved & (((Word)1 << bits) - 1)) >> codeBits);
+}
+
+// TakeDistance for the fast loop: e's code is not yet dropped.
+template <typename Word>
+inline uint32_t TakeCodeAndDistance(int32_t e, BitReader<Word>& b, uint32_t& lastDistance,
+                                    uint32_t& previousDistance) {
+    const uint32_t codeBits = entry::CodeLength(e);
+    if (e < entry::kFirstExplicitEntry) {
+        b.Drop(codeBits);
+        return TakeDistance(e, b, lastDistance, previousDistance);
+    }
+    uint32_t distance =
+        entry::DistanceBase(e) + TakeCodeAndField(b, codeBits, codeBits + entry::DistanceExtraBits(e));
+    Remember(distance, lastDistance, previousDistance);
     return distance;
 }
 
@@ -504,8 +575,8 @@ int DecodeFast(const SymbolState& s, const Tables* t, BitReader<Word>& reader, u
                 break;
             }
         }
-        b.Drop(entry::CodeLength(e));
         if (e < entry::kFirstEndEntry) {
+            b.Drop(entry::CodeLength(e));
             *out++ = entry::Literal(e);
             // The literals that follow are taken from the same fill. A negative entry
             // compares above every literal as unsigned.
@@ -518,10 +589,11 @@ int DecodeFast(const SymbolState& s, const Tables* t, BitReader<Word>& reader, u
             continue;
         }
         if (e < entry::kFirstLengthEntry) {   // symbol 256
+            b.Drop(entry::CodeLength(e));
             outcome = kSetEnds;
             break;
         }
-        uint32_t length = entry::LengthBase(e) + b.Take(entry::LengthExtraBits(e));
+        uint32_t length = entry::LengthBase(e) + TakeCodeAndField(b, entry::CodeLength(e), entry::LengthBits(e));
         uint32_t a = entry::Alphabet(e);
         e = b.Look(t->Distance[a], kDistanceBits);
         if (e < 0) {
@@ -532,14 +604,25 @@ int DecodeFast(const SymbolState& s, const Tables* t, BitReader<Word>& reader, u
                 break;
             }
         }
-        b.Drop(entry::CodeLength(e));
-        uint32_t distance = TakeDistance(e, b, lastDistance, previousDistance);
+        uint32_t distance = TakeCodeAndDistance(e, b, lastDistance, previousDistance);
         e = t->Literal[(uint32_t)b.Buffer & literalMask];
         if (distance > (uint32_t)(out - s.Window)) continue;   // reaching in front of the window: dropped
-        if (distance >= 8 && length <= kShortMatch)
-            CopyShortMatch(out, distance, length);
-        else
+        // Once both remembered distances are set, no match of distance 0 can follow in this
+        // block: what a copy writes behind the match is overwritten before anything reads it.
+        // A match at a distance of 8 or more has just made it the last distance, so the
+        // previous one is the one to test.
+        // The window has room for a short match and what the copy writes behind it.
+        static_assert(kFastOutMargin >= kShortMatch + kPastEnd, "a short match copied past its end");
+        if (distance >= 8 && (length <= kShortMatch || length + kPastEnd <= (uint32_t)(outEnd - out))) {
+            if (previousDistance != 0)
+                CopyMatchPastEnd(out, distance, length);
+            else if (length <= kShortMatch)
+                CopyShortMatch(out, distance, length);
+            else
+                length = CopyMatch<Word>(out, distance, length, (uint32_t)(outEnd - out));
+        } else {
             length = CopyMatch<Word>(out, distance, length, (uint32_t)(outEnd - out));
+        }
         out += length;
     } while (b.Next < safeEnd && out < fastOutEnd);
     DECODE_ASSERT(out <= outEnd);

@@ -397,28 +397,43 @@ TEST(LzDecode, BlocksLargerThanTheBufferAreDecodedAcrossRefills) {
 
 }  // namespace
 
-// Matches shorter in distance than a word, long enough to be copied by words, cut at the
-// block's end at every remainder: each byte repeats the one distance back, and nothing is
-// written behind the block.
-TEST(LzDecode, ShortDistanceRunsAreExactAndStopAtTheBlockEnd) {
-    for (uint32_t distance = 1; distance <= 9; ++distance) {
-        for (uint32_t length = 14; length <= 42; ++length) {
-            for (uint32_t cut : {0u, 1u, 7u}) {
-                BitWriter w;
-                uint32_t count = 9 + length - cut;
-                LzBlockWriter block(w, 2, {}, count);
-                for (char c : Text("abcdefghi")) block.Literal(c);
-                block.Match(length, distance);
-                ArchiveInput input;
-                input.LoadBlock(w.Bytes());
-                Bytes window(count + 16, 0xEE);
-                ASSERT_EQ(DecodeLzBlock(window.data(), 0, count), (int32_t)count);
-                std::string expect = "abcdefghi";
-                for (uint32_t i = 9; i < count; ++i) expect += expect[i - distance];
-                ASSERT_EQ(std::string(window.begin(), window.begin() + count), expect)
-                    << "distance " << distance << " length " << length << " cut " << cut;
-                for (uint32_t i = count; i < window.size(); ++i)
-                    ASSERT_EQ(window[i], 0xEE) << "distance " << distance << " length " << length;
+// Matches long enough to be copied by words, at distances shorter than a word and longer,
+// cut at the block's end or ending a few bytes before it, with input behind so that the
+// fast loop decodes them where it can; once two distances are remembered a copy may write
+// behind the match, within the block. Each byte repeats the one distance back, and nothing
+// is written behind the block.
+TEST(LzDecode, WordCopiedMatchesAreExactAndStopAtTheBlockEnd) {
+    const std::string front = "abcdefghijklmnopqrstuvwxyz0123456789ABCD";
+    for (bool remembered : {false, true}) {
+        for (uint32_t distance : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 9u, 16u, 40u}) {
+            for (uint32_t length = 14; length <= 110; length += length < 42 ? 1 : 3) {
+                for (int32_t end : {-7, -1, 0, 1, 6, 7}) {
+                    std::string expect = front;
+                    BitWriter w;
+                    uint32_t count = (uint32_t)((int32_t)(front.size() + (remembered ? 8 : 0) + length) + end);
+                    LzBlockWriter block(w, 2, {}, count);
+                    for (char c : front) block.Literal((uint8_t)c);
+                    if (remembered) {
+                        for (uint32_t d : {20u, 30u}) {
+                            block.Match(4, d);
+                            for (int i = 0; i < 4; ++i) expect += expect[expect.size() - d];
+                        }
+                    }
+                    block.Match(length, distance);
+                    for (uint32_t i = 0; i < length; ++i) expect += expect[expect.size() - distance];
+                    for (uint32_t i = 0; i < 80; ++i) {
+                        block.Literal((uint8_t)('a' + i % 7));
+                        expect += (char)('a' + i % 7);
+                    }
+                    ArchiveInput input;
+                    input.LoadBlock(w.Bytes());
+                    Bytes window(count + 16, 0xEE);
+                    ASSERT_EQ(DecodeLzBlock(window.data(), 0, count), (int32_t)count);
+                    ASSERT_EQ(std::string(window.begin(), window.begin() + count), expect.substr(0, count))
+                        << "distance " << distance << " length " << length << " end " << end;
+                    for (uint32_t i = count; i < window.size(); ++i)
+                        ASSERT_EQ(window[i], 0xEE) << "distance " << distance << " length " << length << " end " << end;
+                }
             }
         }
     }
