@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "bench/block_stream.h"
 #include "decode/input.h"
 #include "decode/lzdecode.h"
 #include "pack/block_writer.h"
@@ -77,39 +78,6 @@ Bytes EncodeBlock(const std::vector<Token>& tokens, uint32_t decodedSize, bool l
     Bytes bytes = w.Bytes();
     SetBlockSize(bytes, (uint32_t)bytes.size());
     return bytes;
-}
-
-// Decodes every block of the stream in the file into window; returns the bytes produced.
-size_t DecodeStream(int fd, uint8_t* window, size_t blocks) {
-    FsSeek(fd, 0, kFileBegin);
-    State.ArchiveFile = fd;
-    State.FilePosition = 0;
-    State.Stream.StreamStarted = 0;
-    size_t produced = 0;
-    for (size_t b = 0; b < blocks; ++b) {
-        if (RefillInput(true) != 0) return 0;
-        uint32_t decodedSize = (State.InputBuffer[0] >> 5 | State.InputBuffer[1] << 3 |
-                                State.InputBuffer[2] << 11 | (State.InputBuffer[3] & 1) << 19);
-        State.InputPointer = State.InputBuffer + 6;
-        State.BitOffset = 2;
-        int32_t r = DecodeLzBlock(window, (uint32_t)produced, decodedSize);
-        if (r < 0) return 0;
-        produced += (size_t)r;
-        State.Stream.StreamStarted = 1;
-        State.NextBlockPosition = State.FilePosition;
-    }
-    return produced;
-}
-
-double CpuSeconds() {
-    timespec ts;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return ts.tv_sec + ts.tv_nsec * 1e-9;
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 }  // namespace
