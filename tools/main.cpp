@@ -62,8 +62,12 @@ int main(int argc, char** argv) {
         printf("qar %s\n", QAR_VERSION);
         return kExitSuccess;
     }
-    bool help = !strcmp(first, "--help") || !strcmp(first, "-h") || !strcmp(first, "help");
-    if (help && argc == 2) {
+    auto isHelp = [](const char* word) {
+        return !strcmp(word, "--help") || !strcmp(word, "-h") || !strcmp(word, "help");
+    };
+    bool help = isHelp(first);
+    // "qar help", and help asked of help itself ("qar help -h"), print the commands.
+    if (help && (argc == 2 || isHelp(argv[2]))) {
         fputs(kUsage, stdout);
         return kExitSuccess;
     }

@@ -672,9 +672,11 @@ TEST_F(ExtractCli, UsageErrorsSayWhatWasWrong) {
     r = Qar("help extract");
     EXPECT_EQ(r.Status, 0);
     EXPECT_NE(r.Out.find("usage: qar extract"), std::string::npos) << r.Out;
-    r = Qar("--help");
-    EXPECT_EQ(r.Status, 0);
-    EXPECT_NE(r.Out.find("128+N"), std::string::npos) << r.Out;
+    for (const char* help : {"--help", "help", "help -h", "help --help", "-h help"}) {
+        r = Qar(help);
+        EXPECT_EQ(r.Status, 0) << help << ": " << r.Err;
+        EXPECT_NE(r.Out.find("128+N"), std::string::npos) << help << ": " << r.Out;
+    }
 
     // Without a terminal the file lines are only printed when asked for (-v).
     r = Qar("extract " + Q("a.qar") + " -d " + Q("quiet"));
