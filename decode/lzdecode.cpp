@@ -50,8 +50,10 @@ struct Tables {
     int32_t Packed[kWideBitWord ? (uint32_t)kLiteralSymbols : 1u];
 };
 
-// Length symbols 257 to 287: base length and number of extra bits.
-const uint16_t kLengthBase[31] = {
+// Length symbols 257 to 287: base length and number of extra bits. The decoder computes both
+// (LengthExtra, LengthBase), which takes less code than reading these tables; the tables stay
+// as the reference that the computation is checked against at compile time.
+constexpr uint16_t kLengthBase[31] = {
     2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 13, 15, 17, 19, 23, 27, 31,
     35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 259, 259,
 };
@@ -67,6 +69,19 @@ enum : uint32_t {
     kMaxLengthExtraBits = 15,
     kMaxDistanceExtraBits = 18,
 };
+// Symbol s (0 for 257): s < 9 has no extra bits and length s + 2; up to 28 every fourth symbol
+// adds an extra bit, the bases of each group of four being 4, 5, 6 and 7 shifted by that
+// count, plus 3; 29 and 30 take 15 extra bits on top of 259.
+constexpr uint32_t LengthExtra(uint32_t s) { return s < 9 ? 0 : s < 29 ? (s - 5) >> 2 : 15; }
+constexpr uint32_t LengthBase(uint32_t s) {
+    return s < 9 ? s + 2 : s < 29 ? ((4 + ((s - 5) & 3)) << LengthExtra(s)) + 3 : 259;
+}
+constexpr bool LengthRuleMatchesTables() {
+    for (uint32_t s = 0; s < 31; ++s)
+        if (LengthExtra(s) != kLengthExtra[s] || LengthBase(s) != kLengthBase[s]) return false;
+    return true;
+}
+static_assert(LengthRuleMatchesTables(), "the computed base and extra bits of every length symbol");
 static_assert(kLengthExtra[29] == kMaxLengthExtraBits && kLengthExtra[30] == kMaxLengthExtraBits,
               "the longest length field");
 static_assert((kMaxDistanceSymbols - 1 - 6) / 2 + 1 == kMaxDistanceExtraBits, "the longest distance field");
@@ -135,9 +150,9 @@ int32_t PackEntry(uint32_t symbol, uint32_t length, bool distance, uint32_t alph
     uint32_t alphabet = symbol == 0 ? 1 : (symbol == 1 && alphabets == 3) ? 2 : 0;
     // Only the fast loop reads the code and extra bits together; the other builds keep the
     // symbol there, which costs the stubs no code.
-    uint32_t bits = kUncheckedLoop ? length + kLengthExtra[symbol] : symbol + kFirstLengthSymbol;
-    return (int32_t)((uint32_t)kLengthBase[symbol] << kLengthBaseShift |
-                     (uint32_t)kLengthExtra[symbol] << kLengthExtraShift | bits << kLengthBitsShift |
+    uint32_t extra = LengthExtra(symbol);
+    uint32_t bits = kUncheckedLoop ? length + extra : symbol + kFirstLengthSymbol;
+    return (int32_t)(LengthBase(symbol) << kLengthBaseShift | extra << kLengthExtraShift | bits << kLengthBitsShift |
                      alphabet << kAlphabetShift | length);
 }
 
