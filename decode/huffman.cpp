@@ -47,14 +47,59 @@ void BuildCanonicalCodes(uint32_t* codes, const uint8_t* lengths, int n) {
     }
 }
 
+namespace {
+
+// Places the code of symbol s, longer than k bits, in the tree below its primary entry.
 // Over-subscribed lengths can give a long code whose first k bits select a primary entry
 // that already holds a shorter code's symbol. The table has no place for it, so the build
 // stops there with ErrDamaged, as when the tree's nodes run out. Inside the tree such
 // codes simply take over the slots they meet; every node is taken only after the capacity
 // test, so nothing outside the primary table and the n nodes is ever written. A node is
 // cleared when it is taken: only nodes taken by this build are reachable from the table.
-int32_t BuildDecodeTable(int32_t* primary, DecodeNode* tree, const uint32_t* codes,
-                         const uint8_t* lengths, int k, int n) {
+inline int32_t PlaceLongCode(int32_t* primary, DecodeNode* tree, uint32_t c, int length, int s, int k, int n,
+                             int& nextNode) {
+    int32_t* entry = &primary[c & ((1u << k) - 1)];
+    uint32_t rest = c >> k;
+    int levels = length - k - 1;
+    int32_t* slot;
+    if (*entry == EmptyEntry) {
+        if (nextNode == n) return ErrDamaged;
+        *entry = -nextNode;
+        tree[nextNode].Slot[0] = tree[nextNode].Slot[1] = EmptyEntry;
+        slot = &tree[nextNode].Slot[rest & 1];
+        rest >>= 1;
+        ++nextNode;
+    } else if (*entry < 0) {
+        int32_t node = -*entry;
+        for (;;) {
+            slot = &tree[node].Slot[rest & 1];
+            rest >>= 1;
+            if (*slot < 0) break;
+            node = *slot;
+            --levels;
+        }
+    } else {
+        return ErrDamaged;   // the primary entry holds a shorter code
+    }
+    for (; levels != 0; --levels) {   // negative only for over-subscribed lengths
+        if (nextNode == n) return ErrDamaged;
+        *slot = nextNode;
+        tree[nextNode].Slot[0] = tree[nextNode].Slot[1] = EmptyEntry;
+        slot = &tree[nextNode].Slot[rest & 1];
+        rest >>= 1;
+        ++nextNode;
+    }
+    *slot = -s;
+    return 0;
+}
+
+// The largest alphabet the length-ordered builder sorts; larger ones take the other builder.
+const int kMaxOrderedSymbols = 288;
+
+}  // namespace
+
+int32_t BuildDecodeTableBySymbol(int32_t* primary, DecodeNode* tree, const uint32_t* codes,
+                                 const uint8_t* lengths, int k, int n) {
     int size = 1 << k;
     for (int i = 0; i < size; ++i) primary[i] = EmptyEntry;
     int nextNode = 1;
@@ -67,38 +112,67 @@ int32_t BuildDecodeTable(int32_t* primary, DecodeNode* tree, const uint32_t* cod
                 primary[i] = s;
             continue;
         }
-        int32_t* entry = &primary[c & (size - 1)];
-        uint32_t rest = c >> k;
-        int levels = length - k - 1;
-        int32_t* slot;
-        if (*entry == EmptyEntry) {
-            if (nextNode == n) return ErrDamaged;
-            *entry = -nextNode;
-            tree[nextNode].Slot[0] = tree[nextNode].Slot[1] = EmptyEntry;
-            slot = &tree[nextNode].Slot[rest & 1];
-            rest >>= 1;
-            ++nextNode;
-        } else if (*entry < 0) {
-            int32_t node = -*entry;
-            for (;;) {
-                slot = &tree[node].Slot[rest & 1];
-                rest >>= 1;
-                if (*slot < 0) break;
-                node = *slot;
-                --levels;
-            }
-        } else {
-            return ErrDamaged;   // the primary entry holds a shorter code
+        int32_t r = PlaceLongCode(primary, tree, c, length, s, k, n, nextNode);
+        if (r < 0) return r;
+    }
+    return 0;
+}
+
+// Fills the primary table one code length at a time: the part filled for codes of up to
+// l - 1 bits is doubled (a code of fewer bits takes every index that ends in its bits), then
+// the l-bit codes are written once each. That gives the table of the symbol-order builder
+// only when no code is a prefix of another, which canonical codes guarantee while the
+// lengths do not over-subscribe the code space; other length sets, and a tree that runs out
+// of nodes (the symbol-order build stops there, before later short codes), are built by
+// BuildDecodeTableBySymbol. Long codes go into the tree in symbol order, as there, so the
+// nodes are numbered alike.
+int32_t BuildDecodeTable(int32_t* primary, DecodeNode* tree, const uint32_t* codes, const uint8_t* lengths,
+                         int k, int n) {
+    if (!kFastTableBuild || n > kMaxOrderedSymbols)
+        return BuildDecodeTableBySymbol(primary, tree, codes, lengths, k, n);
+    uint32_t count[kMaxCodeLength + 2] = {0};
+    for (int s = 0; s < n; ++s) {
+        if (lengths[s] > kMaxCodeLength) return BuildDecodeTableBySymbol(primary, tree, codes, lengths, k, n);
+        ++count[lengths[s]];
+    }
+    uint32_t space = 0;   // code space taken, in units of 2^-kMaxCodeLength
+    for (int l = 1; l <= kMaxCodeLength; ++l) space += count[l] << (kMaxCodeLength - l);
+    if (space > 1u << kMaxCodeLength) return BuildDecodeTableBySymbol(primary, tree, codes, lengths, k, n);
+
+    // The symbols of codes up to k bits, by length and within a length by symbol.
+    uint16_t order[kMaxOrderedSymbols];
+    uint32_t start[kMaxCodeLength + 2];
+    start[1] = 0;
+    for (int l = 1; l <= k; ++l) start[l + 1] = start[l] + count[l];
+    uint32_t next[kMaxCodeLength + 2];
+    for (int l = 1; l <= k + 1; ++l) next[l] = start[l];
+    bool anyLong = false;
+    for (int s = 0; s < n; ++s) {
+        int length = lengths[s];
+        if (length == 0) continue;
+        if (length > k) {
+            anyLong = true;
+            continue;
         }
-        for (; levels != 0; --levels) {   // negative only for over-subscribed lengths
-            if (nextNode == n) return ErrDamaged;
-            *slot = nextNode;
-            tree[nextNode].Slot[0] = tree[nextNode].Slot[1] = EmptyEntry;
-            slot = &tree[nextNode].Slot[rest & 1];
-            rest >>= 1;
-            ++nextNode;
+        order[next[length]++] = (uint16_t)s;
+    }
+
+    primary[0] = EmptyEntry;
+    uint32_t filled = 1;
+    for (int l = 1; l <= k; ++l) {
+        __builtin_memcpy(primary + filled, primary, filled * sizeof *primary);
+        filled <<= 1;
+        for (uint32_t i = start[l]; i < start[l + 1]; ++i) {
+            int s = order[i];
+            primary[codes[s] & (filled - 1)] = s;
         }
-        *slot = -s;
+    }
+    if (!anyLong) return 0;
+    int nextNode = 1;
+    for (int s = 0; s < n; ++s) {
+        if (lengths[s] <= k) continue;
+        if (PlaceLongCode(primary, tree, codes[s], lengths[s], s, k, n, nextNode) < 0)
+            return BuildDecodeTableBySymbol(primary, tree, codes, lengths, k, n);
     }
     return 0;
 }
