@@ -3,8 +3,8 @@
 // a literal/length table of 2^11 entries, and a fast symbol loop without per-symbol tests
 // where the input holds a whole symbol and the window has room for it, decode tables filled
 // by code length (decode/huffman.cpp), and a call filter that looks for 0xE8 a machine word
-// at a time (memory and code spent for speed). The build puts one folder of decode/bitword/ on the include path of the decoding core and of everything
-// that uses it.
+// at a time (memory and code spent for speed). The build puts one folder of decode/bitword/
+// on the include path of the decoding core and of everything that uses it.
 #pragma once
 
 #include <stdint.h>
