@@ -8,6 +8,17 @@
 
 namespace {
 const int kMaxCodeLength = 16;
+
+// The low length bits of c in reverse order: the whole word reversed by swapping ever smaller
+// halves, so that the low bits end up on top and are shifted down.
+inline uint32_t ReverseBits(uint32_t c, int length) {
+    c = (c >> 16) | (c << 16);
+    c = ((c >> 8) & 0x00FF00FFu) | ((c & 0x00FF00FFu) << 8);
+    c = ((c >> 4) & 0x0F0F0F0Fu) | ((c & 0x0F0F0F0Fu) << 4);
+    c = ((c >> 2) & 0x33333333u) | ((c & 0x33333333u) << 2);
+    c = ((c >> 1) & 0x55555555u) | ((c & 0x55555555u) << 1);
+    return c >> (32 - length);
+}
 }
 
 void BuildCanonicalCodes(uint32_t* codes, const uint8_t* lengths, int n) {
@@ -27,15 +38,8 @@ void BuildCanonicalCodes(uint32_t* codes, const uint8_t* lengths, int n) {
         int length = lengths[s];
         if (length == 0) continue;
         uint32_t c = next[length]++;
-        if (sizeof(void*) >= 8) {
-            // The whole word reversed by swapping ever smaller halves; the low length bits
-            // of c end up on top and are shifted down. The stub keeps the shorter loop.
-            c = (c >> 16) | (c << 16);
-            c = ((c >> 8) & 0x00FF00FFu) | ((c & 0x00FF00FFu) << 8);
-            c = ((c >> 4) & 0x0F0F0F0Fu) | ((c & 0x0F0F0F0Fu) << 4);
-            c = ((c >> 2) & 0x33333333u) | ((c & 0x33333333u) << 2);
-            c = ((c >> 1) & 0x55555555u) | ((c & 0x55555555u) << 1);
-            codes[s] = c >> (32 - length);
+        if (sizeof(void*) >= 8) {   // the stub keeps the shorter loop
+            codes[s] = ReverseBits(c, length);
             continue;
         }
         uint32_t reversed = 0;
@@ -98,8 +102,8 @@ const int kMaxOrderedSymbols = 288;
 
 }  // namespace
 
-int32_t BuildDecodeTableBySymbol(int32_t* primary, DecodeNode* tree, const uint32_t* codes,
-                                 const uint8_t* lengths, int k, int n) {
+int32_t BuildDecodeTable(int32_t* primary, DecodeNode* tree, const uint32_t* codes, const uint8_t* lengths,
+                         int k, int n) {
     int size = 1 << k;
     for (int i = 0; i < size; ++i) primary[i] = EmptyEntry;
     int nextNode = 1;
@@ -118,43 +122,51 @@ int32_t BuildDecodeTableBySymbol(int32_t* primary, DecodeNode* tree, const uint3
     return 0;
 }
 
-// Fills the primary table one code length at a time: the part filled for codes of up to
-// l - 1 bits is doubled (a code of fewer bits takes every index that ends in its bits), then
-// the l-bit codes are written once each. That gives the table of the symbol-order builder
-// only when no code is a prefix of another, which canonical codes guarantee while the
-// lengths do not over-subscribe the code space; other length sets, and a tree that runs out
-// of nodes (the symbol-order build stops there, before later short codes), are built by
-// BuildDecodeTableBySymbol. Long codes go into the tree in symbol order, as there, so the
-// nodes are numbered alike.
-int32_t BuildDecodeTable(int32_t* primary, DecodeNode* tree, const uint32_t* codes, const uint8_t* lengths,
-                         int k, int n) {
-    if (!kFastTableBuild || n > kMaxOrderedSymbols)
-        return BuildDecodeTableBySymbol(primary, tree, codes, lengths, k, n);
-    uint32_t count[kMaxCodeLength + 2] = {0};
-    for (int s = 0; s < n; ++s) {
-        if (lengths[s] > kMaxCodeLength) return BuildDecodeTableBySymbol(primary, tree, codes, lengths, k, n);
-        ++count[lengths[s]];
+// The same table as BuildCanonicalCodes and BuildDecodeTable, filled one code length at a
+// time: the part filled for codes of up to l - 1 bits is doubled (a code of fewer bits takes
+// every index that ends in its bits), then the l-bit codes are written once each, their
+// bit-reversed codes counted up in place. That gives the symbol-order table only when no code
+// is a prefix of another, which canonical codes guarantee while the lengths do not
+// over-subscribe the code space; other length sets, and trees that run out of nodes (the
+// symbol-order build stops there, before later short codes), take the two-step build. Long
+// codes go into the tree in symbol order, as there, so the nodes are numbered alike. codes is
+// scratch: only the long codes' entries are written here.
+int32_t BuildDecodeTableFromLengths(int32_t* primary, DecodeNode* tree, uint32_t* codes, const uint8_t* lengths,
+                                    int k, int n) {
+    uint32_t count[kMaxCodeLength + 1] = {0};
+    bool ordered = n <= kMaxOrderedSymbols;
+    for (int s = 0; s < n && ordered; ++s) {
+        if (lengths[s] > kMaxCodeLength) ordered = false;
+        else ++count[lengths[s]];
     }
     uint32_t space = 0;   // code space taken, in units of 2^-kMaxCodeLength
     for (int l = 1; l <= kMaxCodeLength; ++l) space += count[l] << (kMaxCodeLength - l);
-    if (space > 1u << kMaxCodeLength) return BuildDecodeTableBySymbol(primary, tree, codes, lengths, k, n);
+    if (!ordered || space > 1u << kMaxCodeLength) {
+        BuildCanonicalCodes(codes, lengths, n);
+        return BuildDecodeTable(primary, tree, codes, lengths, k, n);
+    }
 
     // The symbols of codes up to k bits, by length and within a length by symbol.
     uint16_t order[kMaxOrderedSymbols];
     uint32_t start[kMaxCodeLength + 2];
-    start[1] = 0;
-    for (int l = 1; l <= k; ++l) start[l + 1] = start[l] + count[l];
     uint32_t next[kMaxCodeLength + 2];
-    for (int l = 1; l <= k + 1; ++l) next[l] = start[l];
-    bool anyLong = false;
+    start[1] = next[1] = 0;
+    for (int l = 1; l <= k; ++l) start[l + 1] = next[l + 1] = start[l] + count[l];
+    // Then the symbols of longer codes, in symbol order, from the end of order down.
+    uint32_t longStart = kMaxOrderedSymbols;
     for (int s = 0; s < n; ++s) {
         int length = lengths[s];
-        if (length == 0) continue;
-        if (length > k) {
-            anyLong = true;
-            continue;
-        }
-        order[next[length]++] = (uint16_t)s;
+        if (length > k) order[--longStart] = (uint16_t)s;
+        else if (length != 0) order[next[length]++] = (uint16_t)s;
+    }
+
+    // The first canonical code of each length, most significant bit first.
+    uint32_t first[kMaxCodeLength + 1];
+    uint32_t code = 0;
+    count[0] = 0;
+    for (int l = 1; l <= kMaxCodeLength; ++l) {
+        code = (code + count[l - 1]) << 1;
+        first[l] = code;
     }
 
     primary[0] = EmptyEntry;
@@ -162,17 +174,29 @@ int32_t BuildDecodeTable(int32_t* primary, DecodeNode* tree, const uint32_t* cod
     for (int l = 1; l <= k; ++l) {
         __builtin_memcpy(primary + filled, primary, filled * sizeof *primary);
         filled <<= 1;
+        if (start[l] == start[l + 1]) continue;
+        uint32_t reversed = ReverseBits(first[l], l);
         for (uint32_t i = start[l]; i < start[l + 1]; ++i) {
-            int s = order[i];
-            primary[codes[s] & (filled - 1)] = s;
+            primary[reversed] = order[i];
+            // The next code, counted up from its most significant bit, which is bit 0 here.
+            uint32_t bit = 1u << (l - 1);
+            while (reversed & bit) {
+                reversed ^= bit;
+                bit >>= 1;
+            }
+            reversed |= bit;
         }
     }
-    if (!anyLong) return 0;
     int nextNode = 1;
-    for (int s = 0; s < n; ++s) {
-        if (lengths[s] <= k) continue;
-        if (PlaceLongCode(primary, tree, codes[s], lengths[s], s, k, n, nextNode) < 0)
-            return BuildDecodeTableBySymbol(primary, tree, codes, lengths, k, n);
+    for (uint32_t i = kMaxOrderedSymbols; i != longStart;) {
+        int s = order[--i];
+        int length = lengths[s];
+        uint32_t reversed = ReverseBits(first[length]++, length);
+        codes[s] = reversed;
+        if (PlaceLongCode(primary, tree, reversed, length, s, k, n, nextNode) < 0) {
+            BuildCanonicalCodes(codes, lengths, n);
+            return BuildDecodeTable(primary, tree, codes, lengths, k, n);
+        }
     }
     return 0;
 }
