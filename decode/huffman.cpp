@@ -131,8 +131,8 @@ int32_t BuildDecodeTable(int32_t* primary, DecodeNode* tree, const uint32_t* cod
 // symbol-order build stops there, before later short codes), take the two-step build. Long
 // codes go into the tree in symbol order, as there, so the nodes are numbered alike. codes is
 // scratch: only the long codes' entries are written here.
-int32_t BuildDecodeTableFromLengths(int32_t* primary, DecodeNode* tree, uint32_t* codes, const uint8_t* lengths,
-                                    int k, int n) {
+int32_t BuildDecodeTableFromLengths(int32_t* primary, DecodeNode* tree, uint32_t* codes,
+                                    const uint8_t* lengths, int k, int n) {
     uint32_t count[kMaxCodeLength + 1] = {0};
     bool ordered = n <= kMaxOrderedSymbols;
     for (int s = 0; s < n && ordered; ++s) {

@@ -141,8 +141,10 @@ int32_t PackEntry(uint32_t symbol, uint32_t length, bool distance, uint32_t alph
                      alphabet << kAlphabetShift | length);
 }
 
-__attribute__((noinline)) void Build(int32_t* primary, DecodeNode* tree, uint32_t* codes, int32_t* packed, const uint8_t* lengths,
-           uint32_t k, uint32_t n, bool distance, uint32_t alphabets) {
+// Out of line: inlined into the block decoder, it calls PackEntry instead of inlining it.
+__attribute__((noinline)) void Build(int32_t* primary, DecodeNode* tree, uint32_t* codes, int32_t* packed,
+                                     const uint8_t* lengths, uint32_t k, uint32_t n, bool distance,
+                                     uint32_t alphabets) {
     // A failed build leaves the symbols it could not place without a code; decoding goes
     // on with the table as far as it was built.
     if (kFastTableBuild) {

@@ -27,7 +27,8 @@ Table Build(const std::vector<uint8_t>& lengths, int k, bool oneStep = false) {
     t.Tree.assign(n + 1, DecodeNode{{12345, 12345}});
     t.Codes.assign(n, 0xDEADBEEF);
     if (oneStep) {
-        t.Result = BuildDecodeTableFromLengths(t.Primary.data(), t.Tree.data(), t.Codes.data(), lengths.data(), k, n);
+        t.Result =
+            BuildDecodeTableFromLengths(t.Primary.data(), t.Tree.data(), t.Codes.data(), lengths.data(), k, n);
     } else {
         BuildCanonicalCodes(t.Codes.data(), lengths.data(), n);
         t.Result = BuildDecodeTable(t.Primary.data(), t.Tree.data(), t.Codes.data(), lengths.data(), k, n);
