@@ -97,7 +97,7 @@ inline int32_t PlaceLongCode(int32_t* primary, DecodeNode* tree, uint32_t c, int
     return 0;
 }
 
-// The largest alphabet the length-ordered builder sorts; larger ones take the other builder.
+// The largest alphabet the one-step build sorts; larger ones take the two-step build.
 const int kMaxOrderedSymbols = 288;
 
 }  // namespace
