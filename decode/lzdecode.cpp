@@ -156,12 +156,18 @@ int32_t PackEntry(uint32_t symbol, uint32_t length, bool distance, uint32_t alph
                      alphabet << kAlphabetShift | length);
 }
 
-void Build(int32_t* primary, DecodeNode* tree, uint32_t* codes, int32_t* packed, const uint8_t* lengths,
-           uint32_t k, uint32_t n, bool distance, uint32_t alphabets) {
-    BuildCanonicalCodes(codes, lengths, (int)n);
+// Out of line: inlined into the block decoder, it calls PackEntry instead of inlining it.
+__attribute__((noinline)) void Build(int32_t* primary, DecodeNode* tree, uint32_t* codes, int32_t* packed,
+                                     const uint8_t* lengths, uint32_t k, uint32_t n, bool distance,
+                                     uint32_t alphabets) {
     // A failed build leaves the symbols it could not place without a code; decoding goes
     // on with the table as far as it was built.
-    BuildDecodeTable(primary, tree, codes, lengths, (int)k, (int)n);
+    if (kFastTableBuild) {
+        BuildDecodeTableFromLengths(primary, tree, codes, lengths, (int)k, (int)n);
+    } else {
+        BuildCanonicalCodes(codes, lengths, (int)n);
+        BuildDecodeTable(primary, tree, codes, lengths, (int)k, (int)n);
+    }
     if (kWideBitWord) {
         // Each symbol packed once, then copied to its primary slots: several times fewer
         // PackEntry calls for short codes.

@@ -14,16 +14,24 @@
 
 namespace {
 
-// Builds the tables of one alphabet into exactly sized storage.
+// Builds the tables of one alphabet into exactly sized storage, and again in one step by code
+// length, which must give the same result, entries and nodes.
 void BuildAlphabet(const uint8_t* lengths, int k, int n) {
     std::vector<uint32_t> codes(n);
-    std::vector<int32_t> primary(1 << k);
-    std::vector<DecodeNode> tree(n);
+    std::vector<int32_t> primary(1 << k), oneStep(1 << k);
+    std::vector<DecodeNode> tree(n, DecodeNode{{0, 0}}), oneStepTree(n, DecodeNode{{0, 0}});
     BuildCanonicalCodes(codes.data(), lengths, n);
     int32_t r = BuildDecodeTable(primary.data(), tree.data(), codes.data(), lengths, k, n);
     FuzzCheck(r == 0 || r == ErrDamaged, "table build result");
     for (int32_t e : primary)
         FuzzCheck(e == EmptyEntry || (e < 0 && -e < n) || (e >= 0 && e < n), "primary entry");
+    std::vector<uint32_t> scratch(n);
+    int32_t oneStepResult =
+        BuildDecodeTableFromLengths(oneStep.data(), oneStepTree.data(), scratch.data(), lengths, k, n);
+    FuzzCheck(r == oneStepResult && primary == oneStep, "both builds give the same table");
+    for (int i = 0; i < n; ++i)
+        FuzzCheck(tree[i].Slot[0] == oneStepTree[i].Slot[0] && tree[i].Slot[1] == oneStepTree[i].Slot[1],
+                  "both builds give the same nodes");
 }
 
 }  // namespace

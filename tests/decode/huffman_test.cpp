@@ -1,6 +1,8 @@
 // Canonical codes and the two-level decode tables.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <vector>
 
 #include "decode/codelengths.h"
@@ -18,14 +20,19 @@ struct Table {
     bool GuardIntact;   // the node just past the n the build was given was left alone
 };
 
-Table Build(const std::vector<uint8_t>& lengths, int k) {
+Table Build(const std::vector<uint8_t>& lengths, int k, bool oneStep = false) {
     int n = (int)lengths.size();
     Table t;
     t.Primary.assign(1u << k, 12345);
     t.Tree.assign(n + 1, DecodeNode{{12345, 12345}});
     t.Codes.assign(n, 0xDEADBEEF);
-    BuildCanonicalCodes(t.Codes.data(), lengths.data(), n);
-    t.Result = BuildDecodeTable(t.Primary.data(), t.Tree.data(), t.Codes.data(), lengths.data(), k, n);
+    if (oneStep) {
+        t.Result =
+            BuildDecodeTableFromLengths(t.Primary.data(), t.Tree.data(), t.Codes.data(), lengths.data(), k, n);
+    } else {
+        BuildCanonicalCodes(t.Codes.data(), lengths.data(), n);
+        t.Result = BuildDecodeTable(t.Primary.data(), t.Tree.data(), t.Codes.data(), lengths.data(), k, n);
+    }
     t.GuardIntact = t.Tree[n].Slot[0] == 12345 && t.Tree[n].Slot[1] == 12345;
     t.Tree.pop_back();
     return t;
@@ -145,6 +152,59 @@ TEST(Huffman, OverSubscribedLengths) {
     Table clash = Build({1, 1, 1, 7}, 6);
     EXPECT_EQ(clash.Result, ErrDamaged);
     for (int i = 0; i < 64; ++i) EXPECT_EQ(clash.Primary[i], i % 2 ? 1 : 2);
+}
+
+// Code lengths of a code built by splitting random leaves: complete, with m codes of at most
+// 16 bits placed on random symbols of n.
+std::vector<uint8_t> CompleteLengths(std::mt19937& rng, int n, int m) {
+    std::vector<uint8_t> leaves = {0};
+    while ((int)leaves.size() < m) {
+        size_t i = rng() % leaves.size();
+        if (leaves[i] == 16) continue;
+        ++leaves[i];
+        leaves.push_back(leaves[i]);
+    }
+    std::vector<uint8_t> lengths(n, 0);
+    std::vector<int> symbols(n);
+    for (int s = 0; s < n; ++s) symbols[s] = s;
+    std::shuffle(symbols.begin(), symbols.end(), rng);
+    for (int i = 0; i < m; ++i) lengths[symbols[i]] = leaves[i];
+    return lengths;
+}
+
+TEST(Huffman, OneStepBuildGivesTheSymbolOrderTable) {
+    // Filled by code length, the primary entries, the tree nodes and the result are those of
+    // the two-step, symbol-order build: for complete codes, incomplete ones,
+    // over-subscribed ones (later codes overwrite earlier ones) and trees that run out of nodes.
+    std::mt19937 rng(23);
+    int shapes[4] = {0, 0, 0, 0};   // complete, incomplete, over-subscribed, damaged
+    for (int round = 0; round < 3000; ++round) {
+        const int sizes[3][2] = {{21, 6}, {42, 7}, {288, 9}};
+        int n = sizes[round % 3][0], k = sizes[round % 3][1];
+        std::vector<uint8_t> lengths = CompleteLengths(rng, n, 2 + (int)(rng() % (n - 1)));
+        int kind = (round / 3) % 4;
+        if (kind == 1) {   // some codes dropped
+            for (int drop = 1 + (int)(rng() % 4); drop > 0; --drop) lengths[rng() % n] = 0;
+        } else if (kind == 2) {   // one code added or shortened
+            int s = (int)(rng() % n);
+            lengths[s] = lengths[s] > 1 ? (uint8_t)(lengths[s] - 1 - rng() % 2) : (uint8_t)(1 + rng() % 16);
+        } else if (kind == 3) {   // anything from 0 to 16
+            for (uint8_t& l : lengths) l = (uint8_t)(rng() % 17);
+        }
+        Table fast = Build(lengths, k, true);
+        Table reference = Build(lengths, k);
+        ASSERT_EQ(fast.Result, reference.Result) << round;
+        ASSERT_EQ(fast.Primary, reference.Primary) << round;
+        for (int i = 0; i < n; ++i) {
+            ASSERT_EQ(fast.Tree[i].Slot[0], reference.Tree[i].Slot[0]) << round << " node " << i;
+            ASSERT_EQ(fast.Tree[i].Slot[1], reference.Tree[i].Slot[1]) << round << " node " << i;
+        }
+        ASSERT_TRUE(fast.GuardIntact);
+        uint32_t space = 0;
+        for (uint8_t l : lengths) space += l ? 1u << (16 - l) : 0;
+        ++shapes[reference.Result != 0 ? 3 : space == 65536 ? 0 : space < 65536 ? 1 : 2];
+    }
+    for (int count : shapes) EXPECT_GT(count, 100);
 }
 
 }  // namespace

@@ -10,4 +10,5 @@ typedef uint32_t BitWord;
 const bool kKeepDefaultTables = false;
 const unsigned kLiteralTableBits = 9;
 const bool kUncheckedLoop = false;
+const bool kFastTableBuild = false;
 const bool kWordCallScan = false;
