@@ -5,7 +5,6 @@
 #include <string.h>
 
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "archive/directory.h"
@@ -19,17 +18,69 @@ namespace {
 // Hashes of names with letter case folded, as Windows compares them: two entries whose
 // hashes agree name the same file. A collision of two different names could only call an
 // archive damaged that is not, never the reverse.
+// One multiplication for each code point: each step is a bijection of the hash, so names of
+// one length that differ in a single code point never share a hash.
 struct NameHash {
     uint64_t Value = 0xCBF29CE484222325ull;
-    void Add(uint32_t codePoint) {
-        for (int i = 0; i < 4; ++i) {
-            Value ^= (codePoint >> (8 * i)) & 0xFF;
-            Value *= 0x100000001B3ull;
-        }
-    }
+    void Add(uint32_t codePoint) { Value = (Value ^ codePoint) * 0x100000001B3ull; }
 };
 
 bool IsPathSeparator(uint32_t c) { return c == '\\' || c == '/'; }
+
+// A set of name hashes with a value for each, kept by the first entry that brought it:
+// open addressing in a table of a power of two slots, at most half of them used. The
+// review makes a lookup or two for every folder level of every name, so this is where a
+// directory of many files spends its time.
+template <class Value>
+class HashTable {
+public:
+    // The value kept under key, or null.
+    const Value* Find(uint64_t key) const {
+        if (slots_.empty()) return nullptr;
+        for (size_t i = Home(key);; i = (i + 1) & mask_) {
+            const Slot& slot = slots_[i];
+            if (!slot.Used) return nullptr;
+            if (slot.Key == key) return &slot.Kept;
+        }
+    }
+    // Keeps value under key unless the key has one; returns the value kept and whether it
+    // is the new one.
+    std::pair<const Value*, bool> Insert(uint64_t key, const Value& value) {
+        if (2 * (used_ + 1) > slots_.size()) Grow();
+        size_t i = Home(key);
+        for (; slots_[i].Used; i = (i + 1) & mask_) {
+            if (slots_[i].Key == key) return {&slots_[i].Kept, false};
+        }
+        slots_[i] = Slot{key, value, true};
+        ++used_;
+        return {&slots_[i].Kept, true};
+    }
+
+private:
+    struct Slot {
+        uint64_t Key;
+        Value Kept;
+        bool Used;
+    };
+    // The hash's high bits after one more multiplication: every bit of the key counts.
+    size_t Home(uint64_t key) const { return (size_t)((key * 0x9E3779B97F4A7C15ull) >> shift_); }
+    void Grow() {
+        std::vector<Slot> old;
+        old.swap(slots_);
+        const size_t size = old.empty() ? 64 : 2 * old.size();
+        slots_.assign(size, Slot{0, Value{}, false});
+        mask_ = size - 1;
+        shift_ = 64;
+        for (size_t s = size; s > 1; s >>= 1) --shift_;
+        used_ = 0;
+        for (const Slot& slot : old) {
+            if (slot.Used) Insert(slot.Key, slot.Kept);
+        }
+    }
+    std::vector<Slot> slots_;
+    size_t mask_ = 0, used_ = 0;
+    int shift_ = 64;
+};
 
 struct SeenName {
     uint32_t Index;
@@ -42,13 +93,13 @@ public:
     std::string Add(uint32_t index, const std::string& name, bool folder) {
         // Bytes below 0x80 stand for themselves in every code page: most names need no
         // conversion.
-        codePoints_.clear();
-        bool ascii = true;
-        for (unsigned char c : name) {
-            ascii = ascii && c < 0x80;
-            codePoints_.push_back(c);
+        unsigned char high = 0;
+        for (unsigned char c : name) high |= c;
+        if (high < 0x80) {
+            codePoints_.assign(name.begin(), name.end());
+        } else {
+            CodePageToCodePoints(name, NameCodePage(), &codePoints_);
         }
-        if (!ascii) DecodeUtf8(FromCodePage(name, NameCodePage()), &codePoints_);
         std::vector<uint32_t>& codePoints = codePoints_;
         while (!codePoints.empty() && IsPathSeparator(codePoints.back())) codePoints.pop_back();
         NameHash hash;
@@ -60,26 +111,26 @@ public:
                 continue;
             }
             // The folder this entry lies in may not be a file.
-            auto seen = names_.find(hash.Value);
-            if (seen != names_.end() && !seen->second.Folder && problem.empty())
-                problem = "lies inside entry " + std::to_string(seen->second.Index) + ", which is a file";
-            parents_.emplace(hash.Value, index);
+            const SeenName* seen = names_.Find(hash.Value);
+            if (seen != nullptr && !seen->Folder && problem.empty())
+                problem = "lies inside entry " + std::to_string(seen->Index) + ", which is a file";
+            parents_.Insert(hash.Value, index);
             hash.Add('\\');
         }
-        auto inside = parents_.find(hash.Value);
-        if (!folder && inside != parents_.end() && problem.empty())
-            problem = "is a file, yet entry " + std::to_string(inside->second) + " lies inside it";
-        auto same = names_.emplace(hash.Value, SeenName{index, folder});
+        const uint32_t* inside = parents_.Find(hash.Value);
+        if (!folder && inside != nullptr && problem.empty())
+            problem = "is a file, yet entry " + std::to_string(*inside) + " lies inside it";
+        auto same = names_.Insert(hash.Value, SeenName{index, folder});
         if (!same.second && problem.empty())
-            problem = "names the same file as entry " + std::to_string(same.first->second.Index) +
+            problem = "names the same file as entry " + std::to_string(same.first->Index) +
                       " (names differing in letter case only are one file on Windows)";
         return problem;
     }
 
 private:
     std::vector<uint32_t> codePoints_;
-    std::unordered_map<uint64_t, SeenName> names_;
-    std::unordered_map<uint64_t, uint32_t> parents_;   // folder -> the first entry inside it
+    HashTable<SeenName> names_;
+    HashTable<uint32_t> parents_;   // folder -> the first entry inside it
 };
 
 // Entries named one by one; past this many a line counts the rest.
