@@ -71,7 +71,7 @@ int CmdTest(int argc, char** argv) {
     StartMaxOutput(maxOutput != 0 ? maxOutput : DefaultMaxOutput(info.FileSize));
     double start = Seconds();
     uint32_t index = 0;
-    int32_t r = WalkDirectory([&](const DirectoryEntry& e, const std::string& name) {
+    int32_t r = WalkReviewed(review, [&](const DirectoryEntry& e, const std::string& name) {
         // An entry the review found changed or misnamed is not intact, whatever its member.
         if (review.IsDamaged(index++)) {
             ++reached;

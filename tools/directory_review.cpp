@@ -191,6 +191,7 @@ bool ReviewDirectory(const char* command, const char* path, const ArchiveFileInf
     NameReview names;
     uint64_t named = 0, changed = 0;
     review->Damaged.assign(count, false);
+    bool keeping = true;
     auto tell = [&](uint32_t index, const std::string& name, const std::string& what) {
         ++review->Problems;
         review->Damaged[index] = true;
@@ -211,6 +212,12 @@ bool ReviewDirectory(const char* command, const char* path, const ArchiveFileInf
         const std::string text((const char*)name, entry.NameLength);
         const uint32_t size = kEntryFixedSize + entry.NameLength + entry.ExtraLengthByte +
                               entry.ExtraLengthWord;
+        if (keeping && review->Entries.size() + size <= kKeptEntryBytes) {
+            review->Entries.append((const char*)name - kEntryFixedSize, size);
+        } else if (keeping) {
+            keeping = false;
+            std::string().swap(review->Entries);
+        }
         if (checked && !CheckDirectoryEntry(&check, name - kEntryFixedSize, size)) {
             ++changed;
             tell(i, text, "was changed: its check value does not match");
@@ -229,6 +236,23 @@ bool ReviewDirectory(const char* command, const char* path, const ArchiveFileInf
                 command, path);
         ++review->Problems;
     }
+    review->Kept = keeping;
     review->Checked = checked && review->Problems == 0 && review->WalkError == 0;
     return review->Problems == 0 && review->WalkError == 0;
+}
+
+int32_t WalkReviewed(const DirectoryReview& review,
+                     const std::function<bool(const DirectoryEntry&, const std::string&)>& visit) {
+    if (!review.Kept) return WalkDirectory(visit);
+    const uint8_t* at = (const uint8_t*)review.Entries.data();
+    const uint8_t* end = at + review.Entries.size();
+    while (at != end) {
+        // The review took each entry whole from the walk: its sizes hold.
+        DirectoryEntry entry;
+        ReadDirectoryEntry(at, &entry);
+        const uint8_t* name = at + kEntryFixedSize;
+        at = name + entry.NameLength + entry.ExtraLengthByte + entry.ExtraLengthWord;
+        if (!visit(entry, std::string((const char*)name, entry.NameLength))) return 0;
+    }
+    return review.WalkError;
 }
