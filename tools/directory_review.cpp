@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -34,25 +35,31 @@ bool IsPathSeparator(uint32_t c) { return c == '\\' || c == '/'; }
 template <class Value>
 class HashTable {
 public:
+    // Makes room for count keys at once, so that the table does not grow on the way there.
+    void Reserve(size_t count) {
+        size_t size = 64;
+        while (size < 2 * count) size *= 2;
+        if (size > slots_.size()) Resize(size);
+    }
     // The value kept under key, or null.
     const Value* Find(uint64_t key) const {
         if (slots_.empty()) return nullptr;
         for (size_t i = Home(key);; i = (i + 1) & mask_) {
-            const Slot& slot = slots_[i];
-            if (!slot.Used) return nullptr;
-            if (slot.Key == key) return &slot.Kept;
+            if (!used_[i]) return nullptr;
+            if (slots_[i].Key == key) return &slots_[i].Kept;
         }
     }
     // Keeps value under key unless the key has one; returns the value kept and whether it
     // is the new one.
     std::pair<const Value*, bool> Insert(uint64_t key, const Value& value) {
-        if (2 * (used_ + 1) > slots_.size()) Grow();
+        if (2 * (count_ + 1) > slots_.size()) Resize(slots_.empty() ? 64 : 2 * slots_.size());
         size_t i = Home(key);
-        for (; slots_[i].Used; i = (i + 1) & mask_) {
+        for (; used_[i]; i = (i + 1) & mask_) {
             if (slots_[i].Key == key) return {&slots_[i].Kept, false};
         }
-        slots_[i] = Slot{key, value, true};
-        ++used_;
+        slots_[i] = Slot{key, value};
+        used_[i] = 1;
+        ++count_;
         return {&slots_[i].Kept, true};
     }
 
@@ -60,25 +67,25 @@ private:
     struct Slot {
         uint64_t Key;
         Value Kept;
-        bool Used;
     };
     // The hash's high bits after one more multiplication: every bit of the key counts.
     size_t Home(uint64_t key) const { return (size_t)((key * 0x9E3779B97F4A7C15ull) >> shift_); }
-    void Grow() {
-        std::vector<Slot> old;
-        old.swap(slots_);
-        const size_t size = old.empty() ? 64 : 2 * old.size();
-        slots_.assign(size, Slot{0, Value{}, false});
+    void Resize(size_t size) {
+        std::vector<Slot> slots(size);
+        std::vector<uint8_t> used(size);
+        slots.swap(slots_);
+        used.swap(used_);
         mask_ = size - 1;
         shift_ = 64;
         for (size_t s = size; s > 1; s >>= 1) --shift_;
-        used_ = 0;
-        for (const Slot& slot : old) {
-            if (slot.Used) Insert(slot.Key, slot.Kept);
+        count_ = 0;
+        for (size_t i = 0; i < slots.size(); ++i) {
+            if (used[i]) Insert(slots[i].Key, slots[i].Kept);
         }
     }
     std::vector<Slot> slots_;
-    size_t mask_ = 0, used_ = 0;
+    std::vector<uint8_t> used_;   // by slot: 1 when it holds a key
+    size_t mask_ = 0, count_ = 0;
     int shift_ = 64;
 };
 
@@ -89,6 +96,8 @@ struct SeenName {
 
 class NameReview {
 public:
+    // Room for the names of count entries (a hostile count gets no more than a first part).
+    explicit NameReview(uint32_t count) { names_.Reserve(count < (1u << 16) ? count : 1u << 16); }
     // Returns what is wrong with the entry's place among those before it, or "".
     std::string Add(uint32_t index, const std::string& name, bool folder) {
         // Bytes below 0x80 stand for themselves in every code page: most names need no
@@ -188,10 +197,12 @@ bool ReviewDirectory(const char* command, const char* path, const ArchiveFileInf
     DirectoryCheck check;
     StartDirectoryCheck(&check);
     const bool checked = checks.Status == kHeaderChecked;
-    NameReview names;
+    NameReview names(count);
     uint64_t named = 0, changed = 0;
     review->Damaged.assign(count, false);
     bool keeping = true;
+    // Most directories take about this much; a larger one grows the string as it goes.
+    review->Entries.reserve(std::min<size_t>((size_t)count * (kEntryFixedSize + 64), kKeptEntryBytes));
     auto tell = [&](uint32_t index, const std::string& name, const std::string& what) {
         ++review->Problems;
         review->Damaged[index] = true;
