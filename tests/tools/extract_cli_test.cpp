@@ -914,10 +914,10 @@ TEST_F(ExtractCli, DirectoryChecksNameTheChangedEntry) {
 // that name one file as Windows compares names, an entry inside a file, a control character;
 // and each refuses an entry count above --max-entries.
 TEST_F(ExtractCli, NamesExtractRefusesAreDamageInListAndTest) {
-    // first, then 300 files in 30 folders, then last.
+    // first, then 300 files in 100 folders, then last.
     auto many = [](const std::string& first, const std::string& last) {
         std::vector<std::string> names{first};
-        for (int i = 0; i < 300; ++i) names.push_back("d" + std::to_string(i % 30) + "\\f" + std::to_string(i));
+        for (int i = 0; i < 300; ++i) names.push_back("d" + std::to_string(i % 100) + "\\f" + std::to_string(i));
         names.push_back(last);
         return names;
     };
@@ -934,6 +934,7 @@ TEST_F(ExtractCli, NamesExtractRefusesAreDamageInListAndTest) {
         // Found among many names, whose hashes outgrow the first tables.
         {many("Early.txt", "EARLY.TXT"), "names the same file as entry 0"},
         {many("early", "EARLY\\inside"), "lies inside entry 0, which is a file"},
+        {many("c\\d", "C"), "is a file, yet entry 0 lies inside it"},
     };
     for (const Case& c : cases) {
         ArchiveBuilder b;
