@@ -18,9 +18,9 @@ namespace {
 
 // Hashes of names with letter case folded, as Windows compares them: two entries whose
 // hashes agree name the same file. A collision of two different names could only call an
-// archive damaged that is not, never the reverse.
-// One multiplication for each code point: each step is a bijection of the hash, so names of
-// one length that differ in a single code point never share a hash.
+// archive damaged that is not, never the reverse. One multiplication for each code point:
+// each step is a bijection of the hash, so names of one length that differ in a single code
+// point never share a hash.
 struct NameHash {
     uint64_t Value = 0xCBF29CE484222325ull;
     void Add(uint32_t codePoint) { Value = (Value ^ codePoint) * 0x100000001B3ull; }
