@@ -41,8 +41,15 @@ bool DosToTimespec(uint16_t date, uint16_t time, struct timespec* out) {
     tm.tm_min = minute;
     tm.tm_sec = second;
     tm.tm_isdst = -1;
-    time_t seconds = mktime(&tm);
+    // mktime reads the time zone anew on every call (a stat of /etc/localtime at least); the
+    // files of an archive mostly share a few time stamps, so the last answer is kept.
+    static uint32_t lastStamp = 0;   // date << 16 | time; 0 is no valid moment (day 0)
+    static time_t lastSeconds;
+    const uint32_t stamp = (uint32_t)date << 16 | time;
+    time_t seconds = stamp == lastStamp ? lastSeconds : mktime(&tm);
     if (seconds == (time_t)-1) return false;
+    lastStamp = stamp;
+    lastSeconds = seconds;
     out->tv_sec = seconds;
     out->tv_nsec = 0;
     return true;

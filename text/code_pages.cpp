@@ -14,12 +14,15 @@ const uint32_t kNone = 0xFFFF;
 const uint32_t kFirstTrail = 0x40, kTrailCount = 0xFF - kFirstTrail;
 const uint32_t kFirstLead = 0x81, kLeadCount = 0xFF - kFirstLead;
 
-// One code page's tables, decoded from their UTF-8 texts once.
+// One code page's tables, decoded from their UTF-8 texts once. The reverse map, which
+// only the packer needs and which holds thousands of codes in a double-byte code page, is
+// built the first time a code point is encoded.
 struct CodePage {
-    int Number = 0;
+    const CodePageTable* Table = nullptr;
     uint16_t High[128];                             // bytes 0x80..0xFF
     std::vector<uint16_t> Pairs;                    // lead 0x81.., trail 0x40..: kNone for none
     bool Lead[256] = {};
+    std::once_flag CodesBuilt;
     std::unordered_map<uint32_t, uint16_t> Codes;   // code point -> code
 };
 
@@ -30,40 +33,77 @@ void ReadText(const char* text, uint16_t* out, uint32_t count) {
     for (uint32_t i = 0; i < count; ++i) out[i] = i < cps.size() && cps[i] != 0x7F ? (uint16_t)cps[i] : kNone;
 }
 
-CodePage Build(const CodePageTable& t) {
-    CodePage cp;
-    cp.Number = t.Number;
-    ReadText(t.High, cp.High, 128);
-    for (uint32_t b = 0; b < 128; ++b) {
-        if (cp.High[b] != kNone) cp.Codes.emplace(cp.High[b], (uint16_t)(0x80 + b));
-    }
+void Build(const CodePageTable& t, CodePage* cp) {
+    cp->Table = &t;
+    ReadText(t.High, cp->High, 128);
     if (t.Rows != nullptr) {
-        cp.Pairs.assign(kLeadCount * kTrailCount, kNone);
+        cp->Pairs.assign(kLeadCount * kTrailCount, kNone);
         for (uint32_t l = 0; l < kLeadCount; ++l) {
             if (t.Rows[l] == nullptr) continue;
-            cp.Lead[kFirstLead + l] = true;
-            uint16_t* row = &cp.Pairs[l * kTrailCount];
-            ReadText(t.Rows[l], row, kTrailCount);
-            for (uint32_t i = 0; i < kTrailCount; ++i) {
-                if (row[i] != kNone) cp.Codes.emplace(row[i], (uint16_t)((kFirstLead + l) << 8 | (kFirstTrail + i)));
-            }
+            cp->Lead[kFirstLead + l] = true;
+            ReadText(t.Rows[l], &cp->Pairs[l * kTrailCount], kTrailCount);
+        }
+    }
+}
+
+void BuildCodes(CodePage* cp) {
+    for (uint32_t b = 0; b < 128; ++b) {
+        if (cp->High[b] != kNone) cp->Codes.emplace(cp->High[b], (uint16_t)(0x80 + b));
+    }
+    for (uint32_t l = 0; l < kLeadCount; ++l) {
+        if (!cp->Lead[kFirstLead + l]) continue;
+        const uint16_t* row = &cp->Pairs[l * kTrailCount];
+        for (uint32_t i = 0; i < kTrailCount; ++i) {
+            if (row[i] != kNone) cp->Codes.emplace(row[i], (uint16_t)((kFirstLead + l) << 8 | (kFirstTrail + i)));
         }
     }
     // Where codes share a code point, the converter's choice of code replaces the first.
-    for (size_t i = 0; i < t.PreferredCount; ++i) cp.Codes[t.Preferred[i][0]] = t.Preferred[i][1];
-    return cp;
+    const CodePageTable& t = *cp->Table;
+    for (size_t i = 0; i < t.PreferredCount; ++i) cp->Codes[t.Preferred[i][0]] = t.Preferred[i][1];
 }
 
 // The tables of a code page, decoded the first time it is asked for (a run needs one).
-const CodePage* Find(int number) {
+CodePage* Find(int number) {
     static std::vector<std::once_flag> once(kCodePageTableCount);
     static std::vector<CodePage> built(kCodePageTableCount);
     for (size_t i = 0; i < kCodePageTableCount; ++i) {
         if (kCodePageTables[i].Number != number) continue;
-        std::call_once(once[i], [i] { built[i] = Build(kCodePageTables[i]); });
+        std::call_once(once[i], [i] { Build(kCodePageTables[i], &built[i]); });
         return &built[i];
     }
     return nullptr;
+}
+
+// The code point of a two-byte code, or kNone; lead is one of the code page's lead bytes.
+uint32_t PairToUnicode(const CodePage& cp, uint32_t lead, uint32_t trail) {
+    if (trail < kFirstTrail || trail == 0xFF) return kNone;
+    return cp.Pairs[(lead - kFirstLead) * kTrailCount + (trail - kFirstTrail)];
+}
+
+// Calls emit with the code point of each character of text in the code page (U+FFFD for a
+// code that stands for nothing).
+template <class Emit>
+void DecodeCodePage(const std::string& text, int codePage, Emit emit) {
+    const CodePage* cp = Find(codePage);
+    const size_t n = text.size();
+    for (size_t i = 0; i < n; ++i) {
+        const uint32_t code = (uint8_t)text[i];
+        if (code < 0x80) {
+            emit(code);
+            continue;
+        }
+        uint32_t point = kNone;
+        if (cp != nullptr) {
+            point = cp->High[code - 0x80];
+            if (cp->Lead[code] && i + 1 < n) {
+                // A lead byte without a valid second byte stands for nothing; the byte after
+                // it is read on its own.
+                point = PairToUnicode(*cp, code, (uint8_t)text[i + 1]);
+                if (point != kNone) ++i;
+            }
+        }
+        emit(point == kNone ? 0xFFFD : point);
+    }
 }
 
 // Second bytes that the installer, which splits paths byte by byte, would misread: a
@@ -141,9 +181,10 @@ void AppendUtf8(uint32_t cp, std::string* out) {
 }
 
 int EncodeCodePoint(int codePage, uint32_t codePoint) {
-    const CodePage* cp = Find(codePage);
+    CodePage* cp = Find(codePage);
     if (cp == nullptr) return -1;
     if (codePoint < 0x80) return (int)codePoint;
+    std::call_once(cp->CodesBuilt, BuildCodes, cp);
     auto found = cp->Codes.find(codePoint);
     return found != cp->Codes.end() ? found->second : -1;
 }
@@ -153,9 +194,9 @@ uint32_t CodePageToUnicode(int codePage, uint32_t code) {
     if (code < 0x80) return code;
     if (cp == nullptr) return kNone;
     if (code < 0x100) return cp->High[code - 0x80];
-    const uint32_t lead = code >> 8, trail = code & 0xFF;
-    if (code > 0xFFFF || !cp->Lead[lead] || trail < kFirstTrail || trail == 0xFF) return kNone;
-    return cp->Pairs[(lead - kFirstLead) * kTrailCount + (trail - kFirstTrail)];
+    const uint32_t lead = code >> 8;
+    if (code > 0xFFFF || !cp->Lead[lead]) return kNone;
+    return PairToUnicode(*cp, lead, code & 0xFF);
 }
 
 bool IsLeadByte(int codePage, uint8_t byte) {
@@ -192,19 +233,25 @@ bool ToCodePage(const std::string& utf8, int codePage, std::string* out, std::st
 }
 
 std::string FromCodePage(const std::string& text, int codePage) {
+    // Bytes below 0x80 are ASCII in every code page: most names are returned as they are.
+    unsigned char high = 0;
+    for (unsigned char c : text) high |= c;
+    if (high < 0x80) return text;
     std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        uint32_t code = (uint8_t)text[i];
-        uint32_t cp = CodePageToUnicode(codePage, code);
-        if (IsLeadByte(codePage, (uint8_t)code) && i + 1 < text.size()) {
-            // A lead byte without a valid second byte stands for nothing; the byte after it
-            // is read on its own.
-            cp = CodePageToUnicode(codePage, code << 8 | (uint8_t)text[i + 1]);
-            if (cp != kNone) ++i;
+    out.reserve(text.size());
+    DecodeCodePage(text, codePage, [&out](uint32_t point) {
+        if (point < 0x80) {
+            out += (char)point;
+        } else {
+            AppendUtf8(point, &out);
         }
-        AppendUtf8(cp == kNone ? 0xFFFD : cp, &out);
-    }
+    });
     return out;
+}
+
+void CodePageToCodePoints(const std::string& text, int codePage, std::vector<uint32_t>* codePoints) {
+    codePoints->clear();
+    DecodeCodePage(text, codePage, [codePoints](uint32_t point) { codePoints->push_back(point); });
 }
 
 uint32_t FoldCase(uint32_t c) {

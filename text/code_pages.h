@@ -32,6 +32,8 @@ bool IsLeadByte(int codePage, uint8_t byte);
 bool ToCodePage(const std::string& utf8, int codePage, std::string* out, std::string* error);
 // Text in the code page as UTF-8; codes that stand for nothing become U+FFFD.
 std::string FromCodePage(const std::string& text, int codePage);
+// The same text's code points: those of FromCodePage's UTF-8, without the round trip.
+void CodePageToCodePoints(const std::string& text, int codePage, std::vector<uint32_t>* codePoints);
 
 // Upper-case form of a code point, as Windows compares file names: ASCII, Latin-1,
 // Latin Extended-A, Greek and Cyrillic letters; every other code point stands for itself.

@@ -15,6 +15,7 @@
 #include "platform/text.h"
 #include "profile/profile.h"
 #include "profile/state.h"
+#include "tools/directory_review.h"
 
 bool OpenArchiveForCore(const char* command, const char* path, ArchiveFileInfo* info) {
     std::string error;
@@ -99,13 +100,13 @@ bool ReportMaxOutput(const char* command) {
     return true;
 }
 
-uint64_t DeclaredFileBytes(uint64_t blockSize, uint64_t* unrounded) {
+uint64_t DeclaredFileBytes(const DirectoryReview& review, uint64_t blockSize, uint64_t* unrounded) {
     if (blockSize == 0) blockSize = 1;
     uint64_t total = 0, plain = 0;
     auto add = [](uint64_t* sum, uint64_t bytes) {
         *sum = bytes > UINT64_MAX - *sum ? UINT64_MAX : *sum + bytes;
     };
-    WalkDirectory([&](const DirectoryEntry& e, const std::string&) {
+    WalkReviewed(review, [&](const DirectoryEntry& e, const std::string&) {
         if (e.Flags & FlagFolder) return true;
         add(&plain, e.MemberSize);
         add(&total, ((uint64_t)e.MemberSize + blockSize - 1) / blockSize * blockSize);

@@ -59,7 +59,9 @@ bool ReportMaxOutput(const char* command);
 // whole number of blockSize blocks, summed (no more than UINT64_MAX); *unrounded, when
 // given, gets the sum of the sizes themselves. Entries past a damaged part of the directory
 // are not counted (the run itself reports the damage).
-uint64_t DeclaredFileBytes(uint64_t blockSize, uint64_t* unrounded = nullptr);
+// The entries are those the review walked (WalkReviewed).
+struct DirectoryReview;
+uint64_t DeclaredFileBytes(const DirectoryReview& review, uint64_t blockSize, uint64_t* unrounded = nullptr);
 // Bytes that an unprivileged writer may still use on the file system of path, or of the
 // nearest folder above it that exists, and the size of the blocks it hands them out in.
 // False when it cannot be told.

@@ -150,7 +150,7 @@ int CmdExtract(int argc, char** argv) {
     // file system (a file the run replaces counts in full: the new one is written beside it).
     uint64_t declared = 0, rounded = 0, available = 0, block = 1;
     const bool spaceKnown = AvailableSpace(destination, &available, &block);
-    if (spaceKnown) rounded = DeclaredFileBytes(block, &declared);
+    if (spaceKnown) rounded = DeclaredFileBytes(review, block, &declared);
     session.ReleaseInputBuffer();
     if (State.Header.EntryCount == 0) {
         printf("%s: Archive contains no files\n", file);

@@ -250,7 +250,7 @@ int CmdList(int argc, char** argv) {
                "Filter", "CRC", "Name");
     }
     uint64_t files = 0, folders = 0, bytes = 0;
-    int32_t r = WalkDirectory([&](const DirectoryEntry& e, const std::string& name) {
+    int32_t r = WalkReviewed(review, [&](const DirectoryEntry& e, const std::string& name) {
         bool folder = (e.Flags & FlagFolder) != 0;
         if (json) {
             PrintJson(e, name);

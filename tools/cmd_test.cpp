@@ -71,7 +71,7 @@ int CmdTest(int argc, char** argv) {
     StartMaxOutput(maxOutput != 0 ? maxOutput : DefaultMaxOutput(info.FileSize));
     double start = Seconds();
     uint32_t index = 0;
-    int32_t r = WalkDirectory([&](const DirectoryEntry& e, const std::string& name) {
+    int32_t r = WalkReviewed(review, [&](const DirectoryEntry& e, const std::string& name) {
         // An entry the review found changed or misnamed is not intact, whatever its member.
         if (review.IsDamaged(index++)) {
             ++reached;
@@ -92,13 +92,13 @@ int CmdTest(int argc, char** argv) {
         ++reached;
         // A member that came out short is ErrCrc already; a CRC-32 that differs joins it.
         if (code == 0 && State.RunningCrc != e.MemberCrc) code = ErrCrc;
-        const std::string shown = ShownName(name);
         if (code == 0) {
             ++intact;
             bytes += e.MemberSize;
-            if (!quiet) printf("OK      %s\n", shown.c_str());
+            if (!quiet) printf("OK      %s\n", ShownName(name).c_str());
         } else {
             ++failed;
+            const std::string shown = ShownName(name);
             // A hostile archive can fail entry after entry: the summary names the first ones.
             if (failures.size() < kFailuresKept) failures.push_back(shown);
             printf("FAILED  %s\n", shown.c_str());

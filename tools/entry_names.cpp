@@ -7,10 +7,20 @@
 #include "platform/fs_posix.h"
 #include "text/code_pages.h"
 
-std::string PrintableName(const std::string& name) {
-    std::string out;
-    for (unsigned char c : name) {
-        if (c < 0x20 || c == 0x7F) {
+namespace {
+
+bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
+
+// text with its control characters escaped; most names have none and are returned as they
+// are, without a copy.
+std::string Printable(std::string text) {
+    size_t i = 0;
+    while (i < text.size() && !IsControl((unsigned char)text[i])) ++i;
+    if (i == text.size()) return text;
+    std::string out(text, 0, i);
+    for (; i < text.size(); ++i) {
+        const unsigned char c = (unsigned char)text[i];
+        if (IsControl(c)) {
             char escaped[5];
             snprintf(escaped, sizeof escaped, "\\x%02X", c);
             out += escaped;
@@ -20,6 +30,10 @@ std::string PrintableName(const std::string& name) {
     }
     return out;
 }
+
+}  // namespace
+
+std::string PrintableName(const std::string& name) { return Printable(name); }
 
 namespace {
 
@@ -52,7 +66,7 @@ std::string NameInUtf8(const std::string& name) {
     return text;
 }
 
-std::string ShownName(const std::string& name) { return PrintableName(NameInUtf8(name)); }
+std::string ShownName(const std::string& name) { return Printable(NameInUtf8(name)); }
 
 std::string EntryNameProblem(const std::string& name) {
     if (name.empty()) return "has an empty name";

@@ -220,6 +220,24 @@ TEST(FileSystem, SetTimesHonoursZeroDates) {
                                              << written.Day << " " << written.Hour << ":"
                                              << written.Minute << ":" << written.Second;
 
+    // Files written one after another with stamps that share their date, or their time of
+    // day, each get their own.
+    const struct {
+        uint16_t Date, Time;
+        CivilTime Expected;
+    } stamps[] = {{0x291F, 0x0000, {2000, 8, 31, 0, 0, 0}},
+                  {0x2B21, 0x0000, {2001, 9, 1, 0, 0, 0}},
+                  {0x2B21, 0x6000, {2001, 9, 1, 12, 0, 0}}};
+    for (const auto& stamp : stamps) {
+        const std::string other = dir / "stamp.txt";
+        h = FsCreate(other.c_str(), kAttrNormal);
+        ASSERT_NE(h, kInvalidHandle);
+        EXPECT_EQ(FsSetTimes(h, 0, 0, stamp.Date, stamp.Time), 1);
+        ASSERT_EQ(FsClose(h), 1);
+        ASSERT_TRUE(ReadWriteTime(other, &written));
+        EXPECT_TRUE(SameCivil(written, stamp.Expected)) << stamp.Date << " " << stamp.Time;
+    }
+
     // A zero write date leaves the write time alone whatever its time word says, also when
     // a creation time is given.
     h = FsOpen(path.c_str(), kGenericRead | kGenericWrite);

@@ -300,7 +300,10 @@ TEST_F(ExtractCli, MaxOutputStopsTestAndExtract) {
     ArchiveBuilder b;
     b.BlockSize = 50000;
     b.AddFile("data.bin", RandomBytes(300000, 21));
+    b.AddFolder("after");   // the run stops before it too
     WriteWholeFile(P("a.qar"), b.Build());
+    EXPECT_NE(Qar("test -q --max-output 100K " + Q("a.qar")).Out.find("0 of 2 entries intact, 2 not reached"),
+              std::string::npos);
     for (const char* command : {"test -q", "extract -q -d "}) {
         const bool extract = command[0] == 'e';
         const std::string out = extract ? Q("out") : "";
@@ -911,6 +914,13 @@ TEST_F(ExtractCli, DirectoryChecksNameTheChangedEntry) {
 // that name one file as Windows compares names, an entry inside a file, a control character;
 // and each refuses an entry count above --max-entries.
 TEST_F(ExtractCli, NamesExtractRefusesAreDamageInListAndTest) {
+    // first, then 300 files in 100 folders, then last.
+    auto many = [](const std::string& first, const std::string& last) {
+        std::vector<std::string> names{first};
+        for (int i = 0; i < 300; ++i) names.push_back("d" + std::to_string(i % 100) + "\\f" + std::to_string(i));
+        names.push_back(last);
+        return names;
+    };
     struct Case {
         std::vector<std::string> Files;
         const char* Says;
@@ -921,6 +931,10 @@ TEST_F(ExtractCli, NamesExtractRefusesAreDamageInListAndTest) {
         {{"a", "A\\b"}, "lies inside entry 0, which is a file"},
         {{"c\\d", "C"}, "is a file, yet entry 0 lies inside it"},
         {{"tab\tname"}, "has a name with control characters"},
+        // Found among many names, whose hashes outgrow the first tables.
+        {many("Early.txt", "EARLY.TXT"), "names the same file as entry 0"},
+        {many("early", "EARLY\\inside"), "lies inside entry 0, which is a file"},
+        {many("c\\d", "C"), "is a file, yet entry 0 lies inside it"},
     };
     for (const Case& c : cases) {
         ArchiveBuilder b;
