@@ -296,8 +296,7 @@ int ExtractAll(WindowHandle dialog) {
         CopyText(namePosition, kOutputPathSize - (uint32_t)(namePosition - path),
                  Product.ProgramToRun);
         if (FsReadyToRun(program, path)) {
-            FormatText(State.MessageText, kMessageTextSize, "\"%s\"", path);
-            StartProgram(State.MessageText);
+            StartProgram(path);
         } else {
             ReportError(dialog, ErrOpen, path, false);
         }

@@ -33,8 +33,8 @@ int AskOverwrite(const char* path);
 void SetControlText(WindowHandle dialog, int control, const char* text);
 // Dispatches queued messages and returns at once when none are left.
 void PumpMessages();
-// Starts the installed program (a path, quoted by the caller if needed); the console
-// build does not start anything.
+// Starts the installed program at path (the Win32 build quotes it for the command line);
+// the console build does not start anything.
 void StartProgram(const char* commandLine);
 
 // Shows the message of code (with name, or ProgramName when name is null, and the suffix of

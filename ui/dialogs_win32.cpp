@@ -84,14 +84,9 @@ void SetControlText(WindowHandle dialog, int control, const char* text) {
 }
 
 // The program's path goes to WinExec in double quotes: unquoted, a folder with spaces such
-// as C:\Program Files\Tavlore would make Windows try C:\Program.exe first. A line that the
-// caller has already quoted is passed as it is.
-void StartProgram(const char* commandLine) {
-    if (commandLine[0] == '"') {
-        WinExec(commandLine, SW_SHOWNORMAL);
-        return;
-    }
-    char quoted[sizeof Profile.DestinationFolder + 2];
-    FormatText(quoted, sizeof quoted, "\"%s\"", commandLine);
-    WinExec(quoted, SW_SHOWNORMAL);
+// as C:\Program Files\Tavlore would make Windows try C:\Program.exe first. The quoted line
+// is built in the message buffer, which the run does not need at that point.
+void StartProgram(const char* path) {
+    FormatText(State.MessageText, sizeof State.MessageText, "\"%s\"", path);
+    WinExec(State.MessageText, SW_SHOWNORMAL);
 }

@@ -101,7 +101,7 @@ TEST_F(ExtractAllTest, ExtractsTreeShowsProgressAndStartsTheProgram) {
     EXPECT_EQ(TheFakeUi.Progress[3], "Extracting missing\\folder\\x.dat");
     EXPECT_TRUE(TheFakeUi.Messages.empty());
     ASSERT_EQ(TheFakeUi.StartedPrograms.size(), 1u);
-    EXPECT_EQ(TheFakeUi.StartedPrograms[0], "\"" + CoreName(Product.ProgramToRun) + "\"");
+    EXPECT_EQ(TheFakeUi.StartedPrograms[0], CoreName(Product.ProgramToRun));
     // Once before each member and once after each entry.
     EXPECT_EQ(TheFakeUi.PumpCount, 4 + 6);
     EXPECT_EQ(LastRunCounts.Files, 4u);
@@ -109,7 +109,7 @@ TEST_F(ExtractAllTest, ExtractsTreeShowsProgressAndStartsTheProgram) {
 }
 
 TEST_F(ExtractAllTest, ProgramStartsOnlyFromAFileThisRunWroteAndVerified) {
-    const std::string started = "\"" + CoreName(Product.ProgramToRun) + "\"";
+    const std::string started = CoreName(Product.ProgramToRun);
     std::string upper = Product.ProgramToRun;
     for (char& c : upper) c = (char)toupper((unsigned char)c);
     ArchiveBuilder b;
@@ -491,7 +491,7 @@ TEST_F(ExtractAllTest, TrailingBackslashOfTheDestinationIsNotDoubled) {
     EXPECT_EQ(Run(b), 0);
     EXPECT_TRUE(fs::exists(Disk("a.txt")));
     ASSERT_EQ(TheFakeUi.StartedPrograms.size(), 1u);
-    EXPECT_EQ(TheFakeUi.StartedPrograms[0], "\"" + CoreName(Product.ProgramToRun) + "\"");
+    EXPECT_EQ(TheFakeUi.StartedPrograms[0], CoreName(Product.ProgramToRun));
     // The run builds its paths in a buffer of its own: the destination the dialog shows and
     // a second run reads stays as it was given.
     EXPECT_EQ(std::string(Profile.DestinationFolder), CorePath(dest_) + "\\");
