@@ -162,11 +162,11 @@ bool VolumeRoot(const char* path, char* root, uint32_t size) {
 
 }  // namespace
 
-// MemAlloc and MemFree stay functions of their own: a call of one of them takes fewer bytes
-// than the system call with its arguments copied into each of their many callers.
+// MemAlloc, MemRealloc and MemFree stay functions of their own: a call of one of them takes
+// fewer bytes than the system call with its arguments copied into each of their callers.
 __attribute__((noinline)) void* MemAlloc(uint32_t size) { return (void*)LocalAlloc(LMEM_FIXED, size); }
 
-void* MemRealloc(void* block, uint32_t size) {
+__attribute__((noinline)) void* MemRealloc(void* block, uint32_t size) {
     // LocalReAlloc takes no null block: a first allocation goes to LocalAlloc.
     if (block == nullptr) return MemAlloc(size);
     return (void*)LocalReAlloc((HLOCAL)block, size, LMEM_MOVEABLE);
