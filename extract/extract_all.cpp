@@ -125,8 +125,7 @@ Outcome ExtractFile(WindowHandle dialog, const DirectoryEntry& entry, char* path
             if (answer == kOverwriteYesToAll) Profile.OverwriteWithoutPrompt = 1;
         }
     }
-    FormatText(State.MessageText, kMessageTextSize, "Extracting %s", namePosition);
-    SetControlText(dialog, kControlProgress, State.MessageText);
+    SetFormattedControlText(dialog, kControlProgress, "Extracting %s", namePosition);
 
     FileHandle file = CreateOutput(path);
     if (file == kInvalidHandle) {

@@ -54,9 +54,9 @@ INT_PTR CALLBACK OverwriteDialogProc(HWND dialog, UINT message, WPARAM wParam, L
     switch (message) {
     case WM_INITDIALOG:
         DressDialog(dialog, CTL_QUESTION, CTL_NO);   // the icon keeps its own font
-        FormatText(State.MessageText, sizeof State.MessageText,
-                   "File \"%s\" already exists. Do you want to replace it?", (const char*)lParam);
-        SetControlText(dialog, CTL_QUESTION, State.MessageText);
+        SetFormattedControlText(dialog, CTL_QUESTION,
+                                "File \"%s\" already exists. Do you want to replace it?",
+                                (const char*)lParam);
         return TRUE;   // the dialog manager focuses the first tab stop, "&Yes"
     case WM_COMMAND: {
         // Only the three buttons leave the prompt; IDCANCEL (Escape) does nothing.
