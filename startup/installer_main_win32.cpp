@@ -65,7 +65,6 @@ void ChooseDefaultDestination() {
 }  // namespace
 
 int InstallerMain(void* instance, void*, char*, int) {
-    State.ArchiveFile = kInvalidHandle;
     DWORD length = GetModuleFileNameA((HMODULE)instance, State.MessageText, kMessageTextSize);
     // A path cut at the buffer's end is unusable; opening it fails below with its message.
     if (length >= kMessageTextSize) State.MessageText[kMessageTextSize - 1] = 0;
@@ -82,6 +81,6 @@ int InstallerMain(void* instance, void*, char*, int) {
         ChooseDefaultDestination();
         DialogBoxParamA((HINSTANCE)instance, MAKEINTRESOURCEA(kMainDialog), 0, MainDialogProc, 0);
     }
-    if (State.ArchiveFile != kInvalidHandle) FsClose(State.ArchiveFile);
+    // The archive file stays open: the process ends right after, and its handles with it.
     return 0;
 }

@@ -5,7 +5,7 @@
 
 // Runs the installer from start to end: opens and checks the program's own file, reads the
 // archive header, prepares the dialogs' font and brush, picks the default destination, runs
-// the main dialog and cleans up. Always returns 0: the process exit code never varies.
+// the main dialog. Always returns 0: the process exit code never varies.
 int InstallerMain(void* instance, void* previousInstance, char* commandLine, int showState);
 
 // Checks the first Profile.StubSize bytes of State.ArchiveFile against the integrity words.
