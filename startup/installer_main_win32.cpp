@@ -31,8 +31,8 @@ int OpenArchive() {
     BuildCrcTable();
     int result = VerifyOwnImage();
     if (result < 0) return result;
-    if (FsSeek(State.ArchiveFile, 0, kFileEnd) == -1) return ErrSeek;
-    FsSeek(State.ArchiveFile, (int32_t)Profile.ArchiveBase, kFileBegin);
+    // The check read the image, ArchiveBase bytes, from the file's start: the archive header
+    // is next.
     uint8_t header[kArchiveHeaderSize];
     if (FsRead(State.ArchiveFile, header, kArchiveHeaderSize) != (int32_t)kArchiveHeaderSize)
         return ErrRead;
