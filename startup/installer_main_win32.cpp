@@ -36,7 +36,11 @@ int OpenArchive() {
     uint8_t header[kArchiveHeaderSize];
     if (FsRead(State.ArchiveFile, header, kArchiveHeaderSize) != (int32_t)kArchiveHeaderSize)
         return ErrRead;
-    ReadArchiveHeader(header, &State.Header);
+    // The extraction needs two of the header's fields; the others stay 0.
+    ArchiveHeader read;
+    ReadArchiveHeader(header, &read);
+    State.Header.DirectoryOffset = read.DirectoryOffset;
+    State.Header.EntryCount = read.EntryCount;
     if (State.Header.EntryCount == 0) {
         ShowMessage(0, "Archive contains no files", kBoxOk);
         return 1;
