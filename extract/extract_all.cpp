@@ -163,9 +163,12 @@ Outcome ExtractFile(WindowHandle dialog, const DirectoryEntry& entry, char* path
 bool IsProgramName(const char* name) {
     for (const char* p = Product.ProgramToRun;; ++name, ++p) {
         char a = *name, b = *p;
-        if (a >= 'A' && a <= 'Z') a = (char)(a - 'A' + 'a');
-        if (b >= 'A' && b <= 'Z') b = (char)(b - 'A' + 'a');
-        if (a != b) return false;
+        // Two bytes that differ are the same letter when they differ in the case bit alone
+        // and that bit set gives a lower-case letter.
+        if (a != b) {
+            char lower = (char)(a | 0x20);
+            if ((a ^ b) != 0x20 || lower < 'a' || lower > 'z') return false;
+        }
         if (a == 0) return true;
     }
 }
