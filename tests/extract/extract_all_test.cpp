@@ -186,6 +186,22 @@ TEST_F(ExtractAllTest, ProgramStartsOnlyFromAFileThisRunWroteAndVerified) {
     EXPECT_EQ(Run(twice.Write()), 0);
     EXPECT_EQ(LastRunCounts.Failed, 1u);
     EXPECT_FALSE(Started());
+
+    // Only letters have a case: bytes that differ in that bit alone are otherwise different
+    // names ("{" is not "["), and such an entry neither replaces nor releases the program.
+    const char* const shipped = Product.ProgramToRun;
+    Product.ProgramToRun = "T[1].exe";
+    const Bytes held = RandomBytes(10, 47);
+    ArchiveBuilder braced;
+    braced.AddFile("t[1].EXE", held);
+    braced.AddFile("t{1}.exe", RandomBytes(10, 48));
+    TheFakeUi.Reset();
+    EXPECT_EQ(Run(braced), 0);
+    EXPECT_TRUE(fs::exists(Disk("t{1}.exe")));
+    EXPECT_EQ(ReadWholeFile(Disk("T[1].exe")), held);
+    ASSERT_EQ(TheFakeUi.StartedPrograms.size(), 1u);
+    EXPECT_EQ(TheFakeUi.StartedPrograms[0], CoreName("T[1].exe"));
+    Product.ProgramToRun = shipped;
 }
 
 TEST_F(ExtractAllTest, EmptyMemberAndTimeStampsAndReadOnly) {
