@@ -18,12 +18,15 @@ include(${CMAKE_SOURCE_DIR}/cmake/integrity.cmake)
 # - -Oz; data aligned to its type only, not to 32 bytes for every array of that size or more;
 # - passes that -Oz runs although, on this code, they cost bytes: RTL loop-invariant motion,
 #   if-conversion, value-range propagation, final-value replacement of loop results, saving
-#   call-clobbered registers around calls, shrink-wrapping; and points-to analysis across the
-#   whole program, which -Oz leaves out although it saves bytes here. Each was measured alone
-#   and together on the i686 stub (docs/performance.md, "The stub's size"); the link step
-#   gets them too, since that is where the program is compiled.
+#   call-clobbered registers around calls, shrink-wrapping, merging the tails of blocks that
+#   end alike, turning calls in tail position into jumps, and sinking statements towards their
+#   uses; and points-to analysis across the whole program, which -Oz leaves out although it
+#   saves bytes here. Each was measured alone and together on the i686 stub
+#   (docs/performance.md, "The stub's size"); the link step gets them too, since that is where
+#   the program is compiled.
 set(QAR_STUB_TUNING -fipa-pta -fno-move-loop-invariants -fno-if-conversion -fno-tree-vrp
-    -fno-tree-scev-cprop -fno-caller-saves -fno-shrink-wrap)
+    -fno-tree-scev-cprop -fno-caller-saves -fno-shrink-wrap -fno-tree-tail-merge
+    -fno-optimize-sibling-calls -fno-tree-sink)
 set(QAR_STUB_FLAGS -fno-data-sections -flto -ffat-lto-objects -fno-ident -Oz -malign-data=abi
     ${QAR_STUB_TUNING})
 # What differs between the two architectures, all of it here:

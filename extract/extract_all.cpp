@@ -125,8 +125,7 @@ Outcome ExtractFile(WindowHandle dialog, const DirectoryEntry& entry, char* path
             if (answer == kOverwriteYesToAll) Profile.OverwriteWithoutPrompt = 1;
         }
     }
-    FormatText(State.MessageText, kMessageTextSize, "Extracting %s", namePosition);
-    SetControlText(dialog, kControlProgress, State.MessageText);
+    SetFormattedControlText(dialog, kControlProgress, "Extracting %s", namePosition);
 
     FileHandle file = CreateOutput(path);
     if (file == kInvalidHandle) {
@@ -164,9 +163,12 @@ Outcome ExtractFile(WindowHandle dialog, const DirectoryEntry& entry, char* path
 bool IsProgramName(const char* name) {
     for (const char* p = Product.ProgramToRun;; ++name, ++p) {
         char a = *name, b = *p;
-        if (a >= 'A' && a <= 'Z') a = (char)(a - 'A' + 'a');
-        if (b >= 'A' && b <= 'Z') b = (char)(b - 'A' + 'a');
-        if (a != b) return false;
+        // Two bytes that differ are the same letter when they differ in the case bit alone
+        // and that bit set gives a lower-case letter.
+        if (a != b) {
+            char lower = (char)(a | 0x20);
+            if ((a ^ b) != 0x20 || lower < 'a' || lower > 'z') return false;
+        }
         if (a == 0) return true;
     }
 }
@@ -296,8 +298,7 @@ int ExtractAll(WindowHandle dialog) {
         CopyText(namePosition, kOutputPathSize - (uint32_t)(namePosition - path),
                  Product.ProgramToRun);
         if (FsReadyToRun(program, path)) {
-            FormatText(State.MessageText, kMessageTextSize, "\"%s\"", path);
-            StartProgram(State.MessageText);
+            StartProgram(path);
         } else {
             ReportError(dialog, ErrOpen, path, false);
         }

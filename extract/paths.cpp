@@ -43,7 +43,7 @@ bool IsDeviceName(const char* first, const char* end) {
     // empty name behind the last.
     static const char kDevices[] = "CON\0PRN\0AUX\0NUL\0COM1\0LPT1\0CONIN$\0CONOUT$\0";
     for (const char* device = kDevices; *device != 0; device += TextLength(device) + 1) {
-        if (CompareBytes(base, device, n + 1) == 0) return true;
+        if (memcmp(base, device, n + 1) == 0) return true;
     }
     return false;
 }

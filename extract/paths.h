@@ -22,10 +22,3 @@ bool IsDeviceName(const char* first, const char* end);
 char* FindChar(const char* text, char c);
 char* FindLastChar(const char* text, char c);
 const uint8_t* FindByte(const uint8_t* start, uint8_t byte, uint32_t count);
-// -1, 0 or 1 as the first of count bytes where a and b differ is lower in a, or there is
-// none, or it is higher. Through memcmp, which the compiler knows: a test for equality
-// becomes one of memcmp's result.
-static inline int CompareBytes(const void* a, const void* b, uint32_t count) {
-    const int r = memcmp(a, b, count);
-    return (r > 0) - (r < 0);
-}

@@ -31,10 +31,13 @@ int ShowMessage(WindowHandle owner, const char* text, uint32_t style);
 int AskOverwrite(const char* path);
 // Replaces the text of a dialog control (the progress line is kControlProgress).
 void SetControlText(WindowHandle dialog, int control, const char* text);
+// SetControlText with format's "%s" replaced by text, formatted in State.MessageText. One
+// call instead of the two at each of the dialogs' and the progress line's texts.
+void SetFormattedControlText(WindowHandle dialog, int control, const char* format, const char* text);
 // Dispatches queued messages and returns at once when none are left.
 void PumpMessages();
-// Starts the installed program (a path, quoted by the caller if needed); the console
-// build does not start anything.
+// Starts the installed program at path (the Win32 build quotes it for the command line);
+// the console build does not start anything.
 void StartProgram(const char* commandLine);
 
 // Shows the message of code (with name, or ProgramName when name is null, and the suffix of

@@ -31,12 +31,16 @@ int OpenArchive() {
     BuildCrcTable();
     int result = VerifyOwnImage();
     if (result < 0) return result;
-    if (FsSeek(State.ArchiveFile, 0, kFileEnd) == -1) return ErrSeek;
-    FsSeek(State.ArchiveFile, (int32_t)Profile.ArchiveBase, kFileBegin);
+    // The check read the image, ArchiveBase bytes, from the file's start: the archive header
+    // is next.
     uint8_t header[kArchiveHeaderSize];
     if (FsRead(State.ArchiveFile, header, kArchiveHeaderSize) != (int32_t)kArchiveHeaderSize)
         return ErrRead;
-    ReadArchiveHeader(header, &State.Header);
+    // The extraction needs two of the header's fields; the others stay 0.
+    ArchiveHeader read;
+    ReadArchiveHeader(header, &read);
+    State.Header.DirectoryOffset = read.DirectoryOffset;
+    State.Header.EntryCount = read.EntryCount;
     if (State.Header.EntryCount == 0) {
         ShowMessage(0, "Archive contains no files", kBoxOk);
         return 1;
@@ -65,7 +69,6 @@ void ChooseDefaultDestination() {
 }  // namespace
 
 int InstallerMain(void* instance, void*, char*, int) {
-    State.ArchiveFile = kInvalidHandle;
     DWORD length = GetModuleFileNameA((HMODULE)instance, State.MessageText, kMessageTextSize);
     // A path cut at the buffer's end is unusable; opening it fails below with its message.
     if (length >= kMessageTextSize) State.MessageText[kMessageTextSize - 1] = 0;
@@ -82,6 +85,6 @@ int InstallerMain(void* instance, void*, char*, int) {
         ChooseDefaultDestination();
         DialogBoxParamA((HINSTANCE)instance, MAKEINTRESOURCEA(kMainDialog), 0, MainDialogProc, 0);
     }
-    if (State.ArchiveFile != kInvalidHandle) FsClose(State.ArchiveFile);
+    // The archive file stays open: the process ends right after, and its handles with it.
     return 0;
 }

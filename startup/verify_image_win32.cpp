@@ -24,8 +24,8 @@ int VerifyOwnImage() {
     if (!image) return ErrNoMemory;
     int result = 0;
     uint32_t base;
-    if (FsSeek(State.ArchiveFile, 0, kFileBegin) != 0 ||
-        FsRead(State.ArchiveFile, image, size) != (int32_t)size) {
+    // The file was opened just before: it is read from its start.
+    if (FsRead(State.ArchiveFile, image, size) != (int32_t)size) {
         result = ErrRead;
     } else if (!(base = CheckedArchiveBase(image, size, (uint32_t)((const uint8_t*)&Profile -
                                                                     (const uint8_t*)&__ImageBase)))) {

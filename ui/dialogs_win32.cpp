@@ -54,9 +54,9 @@ INT_PTR CALLBACK OverwriteDialogProc(HWND dialog, UINT message, WPARAM wParam, L
     switch (message) {
     case WM_INITDIALOG:
         DressDialog(dialog, CTL_QUESTION, CTL_NO);   // the icon keeps its own font
-        FormatText(State.MessageText, sizeof State.MessageText,
-                   "File \"%s\" already exists. Do you want to replace it?", (const char*)lParam);
-        SetControlText(dialog, CTL_QUESTION, State.MessageText);
+        SetFormattedControlText(dialog, CTL_QUESTION,
+                                "File \"%s\" already exists. Do you want to replace it?",
+                                (const char*)lParam);
         return TRUE;   // the dialog manager focuses the first tab stop, "&Yes"
     case WM_COMMAND: {
         // Only the three buttons leave the prompt; IDCANCEL (Escape) does nothing.
@@ -84,14 +84,9 @@ void SetControlText(WindowHandle dialog, int control, const char* text) {
 }
 
 // The program's path goes to WinExec in double quotes: unquoted, a folder with spaces such
-// as C:\Program Files\Tavlore would make Windows try C:\Program.exe first. A line that the
-// caller has already quoted is passed as it is.
-void StartProgram(const char* commandLine) {
-    if (commandLine[0] == '"') {
-        WinExec(commandLine, SW_SHOWNORMAL);
-        return;
-    }
-    char quoted[sizeof Profile.DestinationFolder + 2];
-    FormatText(quoted, sizeof quoted, "\"%s\"", commandLine);
-    WinExec(quoted, SW_SHOWNORMAL);
+// as C:\Program Files\Tavlore would make Windows try C:\Program.exe first. The quoted line
+// is built in the message buffer, which the run does not need at that point.
+void StartProgram(const char* path) {
+    FormatText(State.MessageText, sizeof State.MessageText, "\"%s\"", path);
+    WinExec(State.MessageText, SW_SHOWNORMAL);
 }

@@ -22,10 +22,10 @@ const char kHelpText[] =
 bool ExtractionRunning;
 
 void InitMainDialog(HWND dialog) {
-    FormatText(State.MessageText, sizeof State.MessageText,
-               "Click the Extract button to extract all files in %s to the specified folder.",
-               State.ProgramName);
-    SetControlText(dialog, CTL_INSTRUCTION, State.MessageText);
+    SetFormattedControlText(
+        dialog, CTL_INSTRUCTION,
+        "Click the Extract button to extract all files in %s to the specified folder.",
+        State.ProgramName);
     if (Profile.OverwriteWithoutPrompt)
         SendDlgItemMessageA(dialog, CTL_OVERWRITE, BM_SETCHECK, BST_CHECKED, 0);
     DressDialog(dialog, CTL_FOLDER, CTL_EXTRACT);

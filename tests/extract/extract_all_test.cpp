@@ -101,7 +101,7 @@ TEST_F(ExtractAllTest, ExtractsTreeShowsProgressAndStartsTheProgram) {
     EXPECT_EQ(TheFakeUi.Progress[3], "Extracting missing\\folder\\x.dat");
     EXPECT_TRUE(TheFakeUi.Messages.empty());
     ASSERT_EQ(TheFakeUi.StartedPrograms.size(), 1u);
-    EXPECT_EQ(TheFakeUi.StartedPrograms[0], "\"" + CoreName(Product.ProgramToRun) + "\"");
+    EXPECT_EQ(TheFakeUi.StartedPrograms[0], CoreName(Product.ProgramToRun));
     // Once before each member and once after each entry.
     EXPECT_EQ(TheFakeUi.PumpCount, 4 + 6);
     EXPECT_EQ(LastRunCounts.Files, 4u);
@@ -109,7 +109,7 @@ TEST_F(ExtractAllTest, ExtractsTreeShowsProgressAndStartsTheProgram) {
 }
 
 TEST_F(ExtractAllTest, ProgramStartsOnlyFromAFileThisRunWroteAndVerified) {
-    const std::string started = "\"" + CoreName(Product.ProgramToRun) + "\"";
+    const std::string started = CoreName(Product.ProgramToRun);
     std::string upper = Product.ProgramToRun;
     for (char& c : upper) c = (char)toupper((unsigned char)c);
     ArchiveBuilder b;
@@ -186,6 +186,22 @@ TEST_F(ExtractAllTest, ProgramStartsOnlyFromAFileThisRunWroteAndVerified) {
     EXPECT_EQ(Run(twice.Write()), 0);
     EXPECT_EQ(LastRunCounts.Failed, 1u);
     EXPECT_FALSE(Started());
+
+    // Only letters have a case: bytes that differ in that bit alone are otherwise different
+    // names ("{" is not "["), and such an entry neither replaces nor releases the program.
+    const char* const shipped = Product.ProgramToRun;
+    Product.ProgramToRun = "T[1].exe";
+    const Bytes held = RandomBytes(10, 47);
+    ArchiveBuilder braced;
+    braced.AddFile("t[1].EXE", held);
+    braced.AddFile("t{1}.exe", RandomBytes(10, 48));
+    TheFakeUi.Reset();
+    EXPECT_EQ(Run(braced), 0);
+    EXPECT_TRUE(fs::exists(Disk("t{1}.exe")));
+    EXPECT_EQ(ReadWholeFile(Disk("T[1].exe")), held);
+    ASSERT_EQ(TheFakeUi.StartedPrograms.size(), 1u);
+    EXPECT_EQ(TheFakeUi.StartedPrograms[0], CoreName("T[1].exe"));
+    Product.ProgramToRun = shipped;
 }
 
 TEST_F(ExtractAllTest, EmptyMemberAndTimeStampsAndReadOnly) {
@@ -491,7 +507,7 @@ TEST_F(ExtractAllTest, TrailingBackslashOfTheDestinationIsNotDoubled) {
     EXPECT_EQ(Run(b), 0);
     EXPECT_TRUE(fs::exists(Disk("a.txt")));
     ASSERT_EQ(TheFakeUi.StartedPrograms.size(), 1u);
-    EXPECT_EQ(TheFakeUi.StartedPrograms[0], "\"" + CoreName(Product.ProgramToRun) + "\"");
+    EXPECT_EQ(TheFakeUi.StartedPrograms[0], CoreName(Product.ProgramToRun));
     // The run builds its paths in a buffer of its own: the destination the dialog shows and
     // a second run reads stays as it was given.
     EXPECT_EQ(std::string(Profile.DestinationFolder), CorePath(dest_) + "\\");

@@ -84,7 +84,7 @@ TEST(IsContainedName, RefusesNamesThatLeaveTheFolder) {
     }
 }
 
-TEST(ByteHelpers, FindAndCompare) {
+TEST(ByteHelpers, Find) {
     const char* text = "a\\b\\c";
     EXPECT_EQ(FindChar(text, '\\'), text + 1);
     EXPECT_EQ(FindLastChar(text, '\\'), text + 3);
@@ -98,12 +98,6 @@ TEST(ByteHelpers, FindAndCompare) {
     EXPECT_EQ(FindByte(bytes, 0xFF, 5), bytes + 4);
     EXPECT_EQ(FindByte(bytes, 0xFF, 4), nullptr);
     EXPECT_EQ(FindByte(bytes, 1, 0), nullptr);
-
-    const uint8_t low[] = {1, 2, 0x7F}, high[] = {1, 2, 0x80};
-    EXPECT_EQ(CompareBytes(low, high, 3), -1);
-    EXPECT_EQ(CompareBytes(high, low, 3), 1);
-    EXPECT_EQ(CompareBytes(low, high, 2), 0);
-    EXPECT_EQ(CompareBytes(low, high, 0), 0);
 }
 
 }  // namespace
