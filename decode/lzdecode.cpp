@@ -280,6 +280,15 @@ struct BitReader {
         Buffer >>= n;
         Count -= n;
     }
+    // Drops a literal's code (entry e). The buffer is shifted by the entry itself, the
+    // machine's shift taking its low 6 bits, which keeps an AND off the chain from one table
+    // load to the next; only the count needs the code length alone.
+    void DropLiteral(int32_t e) {
+        static_assert(entry::kCodeLengthMask < 64 && entry::kSymbolShift >= 6,
+                      "a literal's entry has nothing but its code length in its low 6 bits");
+        Buffer >>= (uint32_t)e & 63;
+        Count -= entry::CodeLength(e);
+    }
     // The next count bits (at most 31), consumed.
     uint32_t Take(uint32_t count) {
         uint32_t v = LowBits((uint32_t)Buffer, count);
@@ -475,6 +484,21 @@ inline uint32_t TakeCodeAndField(BitReader<Word>& b, uint32_t codeBits, uint32_t
     return (uint32_t)((saved & (((Word)1 << bits) - 1)) >> codeBits);
 }
 
+// TakeCodeAndField for a match length's entry e: the buffer is shifted by the entry's bits
+// from its code-plus-extra field on, the machine's shift taking their low 6 bits (the field
+// and the unused bit above it), which keeps an AND off the chain to the distance lookup.
+template <typename Word>
+inline uint32_t TakeLengthCodeAndField(BitReader<Word>& b, int32_t e) {
+    static_assert(Budget<Word>::kFillPerHalf, "a fill holds a code and its extra bits");
+    static_assert(entry::kLengthBitsShift + 6 <= entry::kLengthExtraShift,
+                  "the bit above the code-plus-extra field is unused");
+    const Word saved = b.Buffer;
+    const uint32_t bits = entry::LengthBits(e);
+    b.Buffer >>= ((uint32_t)e >> entry::kLengthBitsShift) & 63;
+    b.Count -= bits;
+    return (uint32_t)((saved & (((Word)1 << bits) - 1)) >> entry::CodeLength(e));
+}
+
 // TakeDistance for the fast loop: e's code is not yet dropped.
 template <typename Word>
 inline uint32_t TakeCodeAndDistance(int32_t e, BitReader<Word>& b, uint32_t& lastDistance,
@@ -589,32 +613,41 @@ int DecodeFast(const SymbolState& s, const Tables* t, BitReader<Word>& reader, u
     int32_t e = t->Literal[(uint32_t)b.Buffer & literalMask];
     do {
         b.Fill();
+        // Literals first, with one test: a negative entry (a longer code) compares above
+        // every literal as unsigned.
+        if ((uint32_t)e < (uint32_t)entry::kFirstEndEntry) {
+            b.DropLiteral(e);
+            *out++ = entry::Literal(e);
+            // The literals that follow are taken from the same fill.
+            e = t->Literal[(uint32_t)b.Buffer & literalMask];
+#pragma GCC unroll 4
+            for (uint32_t more = 0; more < B::kMoreLiterals; ++more) {
+                if ((uint32_t)e >= (uint32_t)entry::kFirstEndEntry) break;
+                b.DropLiteral(e);
+                *out++ = entry::Literal(e);
+                e = t->Literal[(uint32_t)b.Buffer & literalMask];
+            }
+            continue;
+        }
         if (e < 0) {
             e = LookupLong(e, b.Buffer, kLiteralBits, t->LiteralTree, s.Lengths, false, s.Alphabets);
             if (e < 0) {
                 outcome = kBlockEnds;
                 break;
             }
-        }
-        if (e < entry::kFirstEndEntry) {
-            b.Drop(entry::CodeLength(e));
-            *out++ = entry::Literal(e);
-            // The literals that follow are taken from the same fill. A negative entry
-            // compares above every literal as unsigned.
-            e = t->Literal[(uint32_t)b.Buffer & literalMask];
-            for (uint32_t more = 0; more < B::kMoreLiterals && (uint32_t)e < (uint32_t)entry::kFirstEndEntry; ++more) {
+            if (e < entry::kFirstEndEntry) {
                 b.Drop(entry::CodeLength(e));
                 *out++ = entry::Literal(e);
                 e = t->Literal[(uint32_t)b.Buffer & literalMask];
+                continue;
             }
-            continue;
         }
         if (e < entry::kFirstLengthEntry) {   // symbol 256
             b.Drop(entry::CodeLength(e));
             outcome = kSetEnds;
             break;
         }
-        uint32_t length = entry::LengthBase(e) + TakeCodeAndField(b, entry::CodeLength(e), entry::LengthBits(e));
+        uint32_t length = entry::LengthBase(e) + TakeLengthCodeAndField(b, e);
         uint32_t a = entry::Alphabet(e);
         e = b.Look(t->Distance[a], kDistanceBits);
         if (e < 0) {
