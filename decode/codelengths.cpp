@@ -86,6 +86,88 @@ int32_t LookupClSymbol(const int32_t* primary, const DecodeNode* tree, BitWord v
     return WalkDecodeTree(tree, e, v >> kClPrimaryBits);
 }
 
+// The reading of one TableSet's lengths so far: the next position, the last length written
+// and the weights of the next digits of a zero run and of a repeat run.
+struct LengthRun {
+    uint32_t P;
+    uint8_t Last;
+    uint32_t ZeroWeight;
+    uint32_t RepeatWeight;
+};
+
+// Applies one code-length symbol at position r.P (below total).
+__attribute__((always_inline)) inline void ApplySymbol(LengthRun& r, uint8_t* sets, uint32_t setSize,
+                                                       uint32_t total, int32_t symbol) {
+    uint32_t p = r.P;
+    uint8_t last = r.Last;
+    if (p >= setSize && sets[p - setSize] != 0) last = sets[p - setSize];
+    if (symbol <= kMaxLength) {
+        uint32_t length = last + (uint32_t)symbol;
+        if (length > kMaxLength) length -= kMaxLength + 1;
+        sets[p++] = (uint8_t)length;
+        last = (uint8_t)length;
+        r.ZeroWeight = r.RepeatWeight = 1;
+    } else if (symbol <= kZeroRunTwo) {
+        uint32_t n = symbol == kZeroRunOne ? r.ZeroWeight : 2 * r.ZeroWeight;
+        if (n > total - p) n = total - p;
+        memset(sets + p, 0, n);
+        p += n;
+        r.ZeroWeight <<= 1;
+        r.RepeatWeight = 1;
+    } else {
+        uint32_t n = symbol == kRepeatRunOne ? r.RepeatWeight : 2 * r.RepeatWeight;
+        for (; n > 0 && p < total; --n, ++p) {
+            if (p >= setSize && sets[p - setSize] != 0) last = sets[p - setSize];
+            sets[p] = last;
+        }
+        r.RepeatWeight <<= 1;
+        r.ZeroWeight = 1;
+    }
+    r.P = p;
+    r.Last = last;
+}
+
+// Symbols decoded from one peek of a wide word without an end test between them: each code
+// has at most kMaxLength bits, and the peek holds at least 57 bits behind the offset.
+const uint32_t kSymbolsPerPeek = kWideBitWord ? (8 * sizeof(BitWord) - 7) / kMaxLength : 1;
+// Bytes the position moves at most over one such group of symbols.
+const uint32_t kPeekAdvance = (7 + kSymbolsPerPeek * kMaxLength) / 8;
+
+// Reads lengths while the input holds a whole group of symbols before InputEnd (builds that
+// spend code for speed): a group cannot reach the refill point or the end of the data, so
+// neither is tested for each symbol, and what it decodes is what the checked loop decodes.
+// Stops at the end of the lengths or the input's margin, or with ErrDamaged for a code not
+// in the table.
+int32_t ReadLengthsFast(Reader& reader, LengthRun& run, uint8_t* sets, uint32_t setSize, uint32_t total,
+                        const int32_t* primary, const DecodeNode* tree, const uint8_t* clLengths) {
+    static_assert(kSymbolsPerPeek * kMaxLength <= 8 * sizeof(BitWord) - 7, "a group of codes fits one peek");
+    const uint8_t* in = reader.In;
+    uint32_t offset = reader.Offset;
+    const uint8_t* const inputEnd = State.InputEnd;
+    int32_t result = 0;
+    // The group's last code ends before InputEnd, which lies at or before the end of the data.
+    while (run.P < total && inputEnd - in > (intptr_t)kPeekAdvance) {
+        BitWord v = PeekBits(in, offset);
+        uint32_t used = 0;
+        for (uint32_t k = 0; k < kSymbolsPerPeek && run.P < total; ++k) {
+            int32_t symbol = LookupClSymbol(primary, tree, v);
+            if (symbol < 0) {
+                result = ErrDamaged;
+                break;
+            }
+            uint32_t bits = clLengths[symbol];
+            v >>= bits;
+            used += bits;
+            ApplySymbol(run, sets, setSize, total, symbol);
+        }
+        SkipBits(in, offset, used);
+        if (result < 0) break;
+    }
+    reader.In = in;
+    reader.Offset = offset;
+    return result;
+}
+
 // Out of line: inlined into the block decoder, it costs the i686 stub some 500 bytes.
 __attribute__((noinline)) int32_t ReadLengths(Reader& reader, uint8_t* sets, uint32_t setSize, uint32_t total) {
     uint8_t clLengths[kClSymbols];
@@ -97,39 +179,19 @@ __attribute__((noinline)) int32_t ReadLengths(Reader& reader, uint8_t* sets, uin
     BuildCanonicalCodes(codes, clLengths, kClSymbols);
     BuildDecodeTable(primary, tree, codes, clLengths, kClPrimaryBits, kClSymbols);
 
-    uint32_t p = 0;
-    uint8_t last = 0;
-    uint32_t zeroWeight = 1;
-    uint32_t repeatWeight = 1;
-    while (p < total) {
+    LengthRun run = {0, 0, 1, 1};
+    while (run.P < total) {
+        if (kUncheckedLoop) {
+            r = ReadLengthsFast(reader, run, sets, setSize, total, primary, tree, clLengths);
+            if (r < 0) return r;
+            if (run.P >= total) break;
+        }
         r = reader.Ensure();
         if (r < 0) return r;
         int32_t symbol = LookupClSymbol(primary, tree, PeekBits(reader.In, reader.Offset));
         if (symbol < 0) return ErrDamaged;
         if (!reader.Skip(clLengths[symbol])) return ErrInputExhausted;
-        if (p >= setSize && sets[p - setSize] != 0) last = sets[p - setSize];
-        if (symbol <= kMaxLength) {
-            uint32_t length = last + (uint32_t)symbol;
-            if (length > kMaxLength) length -= kMaxLength + 1;
-            sets[p++] = (uint8_t)length;
-            last = (uint8_t)length;
-            zeroWeight = repeatWeight = 1;
-        } else if (symbol <= kZeroRunTwo) {
-            uint32_t n = symbol == kZeroRunOne ? zeroWeight : 2 * zeroWeight;
-            if (n > total - p) n = total - p;
-            memset(sets + p, 0, n);
-            p += n;
-            zeroWeight <<= 1;
-            repeatWeight = 1;
-        } else {
-            uint32_t n = symbol == kRepeatRunOne ? repeatWeight : 2 * repeatWeight;
-            for (; n > 0 && p < total; --n, ++p) {
-                if (p >= setSize && sets[p - setSize] != 0) last = sets[p - setSize];
-                sets[p] = last;
-            }
-            repeatWeight <<= 1;
-            zeroWeight = 1;
-        }
+        ApplySymbol(run, sets, setSize, total, symbol);
     }
     return 0;
 }

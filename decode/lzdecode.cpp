@@ -96,14 +96,17 @@ static_assert((kMaxDistanceSymbols - 1 - 6) / 2 + 1 == kMaxDistanceExtraBits, "t
 //                 256 below kFirstLengthEntry, match lengths (whose base is at least 2) above
 //     bits 8-12   of a match length in builds with the fast loop: its code length plus its
 //                 extra bits, so that the loop drops both with one shift and takes the extra
-//                 bits from the buffer saved before it (TakeCodeAndField); in the others
-//                 bits 8-16 hold the symbol
+//                 bits from the buffer saved before it (TakeLengthCodeAndField); in the
+//                 others bits 8-16 hold the symbol
 //     bits 17-20  number of extra bits of a match length
 //     bits 21-29  base of a match length
 //   distance alphabets:
 //     bits 0-4    code length
 //     bits 5-9    the repeat symbol (0 or 1), or the number of extra bits
 //     bits 10-    base of an explicit distance; 0 for the repeat symbols
+//     in builds with the fast loop an explicit distance keeps its code length plus its
+//     extra bits in bits 5-10 (up to 34, one bit more than the extra bits need) and its
+//     base from bit 11 on, for the same single shift as a match length
 //   Symbols 2-5 are the distances 1-4 without extra bits, symbol 6 + 2j has base
 //   2^(j+2) + 1, symbol 7 + 2j has 3 * 2^(j+1) + 1, both with j + 1 extra bits.
 namespace entry {
@@ -113,8 +116,8 @@ constexpr uint32_t kSymbolShift = 8;
 constexpr uint32_t kLengthBitsShift = 8, kLengthBitsMask = 31;
 constexpr uint32_t kLengthExtraShift = 17, kLengthExtraMask = 15;
 constexpr uint32_t kLengthBaseShift = 21;
-constexpr uint32_t kDistanceExtraShift = 5, kDistanceExtraMask = 31;
-constexpr uint32_t kDistanceBaseShift = 10;
+constexpr uint32_t kDistanceExtraShift = 5, kDistanceExtraMask = kUncheckedLoop ? 63 : 31;
+constexpr uint32_t kDistanceBaseShift = kUncheckedLoop ? 11 : 10;
 constexpr int32_t kFirstEndEntry = (int32_t)(kEndOfSet << kSymbolShift);
 constexpr int32_t kFirstLengthEntry = (int32_t)(kFirstLengthSymbol << kSymbolShift);
 constexpr int32_t kSecondRepeatEntry = 1 << kDistanceExtraShift;
@@ -123,7 +126,11 @@ static_assert(kMaxCodeBits <= kCodeLengthMask, "a code length fits its field");
 static_assert(kMaxCodeBits + kMaxLengthExtraBits <= kLengthBitsMask && kLengthBitsShift + 5 <= kLengthExtraShift,
               "a length's code and extra bits fit their field");
 static_assert((2 << kLengthBaseShift) > kFirstLengthEntry, "match lengths compare above symbol 256");
-static_assert(kMaxDistanceExtraBits <= kDistanceExtraMask, "a distance's extra bits fit their field");
+static_assert((kUncheckedLoop ? (uint32_t)kMaxCodeBits : 0u) + kMaxDistanceExtraBits <= kDistanceExtraMask &&
+                  kDistanceExtraShift + (kUncheckedLoop ? 6 : 5) == kDistanceBaseShift,
+              "a distance's extra bits (with its code length in the fast loop's builds) fit their field");
+static_assert((((3u << kMaxDistanceExtraBits) + 1) << kDistanceBaseShift) <= 0x7FFFFFFFu,
+              "the largest distance base leaves the entry positive");
 
 inline uint32_t CodeLength(int32_t e) { return (uint32_t)e & kCodeLengthMask; }
 inline uint8_t Literal(int32_t e) { return (uint8_t)((uint32_t)e >> kSymbolShift); }
@@ -132,17 +139,21 @@ inline uint32_t LengthBase(int32_t e) { return (uint32_t)e >> kLengthBaseShift; 
 inline uint32_t LengthExtraBits(int32_t e) { return ((uint32_t)e >> kLengthExtraShift) & kLengthExtraMask; }
 inline uint32_t Alphabet(int32_t e) { return ((uint32_t)e >> kAlphabetShift) & kAlphabetMask; }
 inline uint32_t DistanceBase(int32_t e) { return (uint32_t)e >> kDistanceBaseShift; }
-inline uint32_t DistanceExtraBits(int32_t e) { return ((uint32_t)e >> kDistanceExtraShift) & kDistanceExtraMask; }
+// The code length plus the extra bits of an explicit distance, in builds with the fast loop.
+inline uint32_t DistanceBits(int32_t e) { return ((uint32_t)e >> kDistanceExtraShift) & kDistanceExtraMask; }
+inline uint32_t DistanceExtraBits(int32_t e) { return DistanceBits(e) - (kUncheckedLoop ? CodeLength(e) : 0); }
 }  // namespace entry
 
 int32_t PackEntry(uint32_t symbol, uint32_t length, bool distance, uint32_t alphabets) {
     using namespace entry;
     if (distance) {
         if (symbol < 2) return (int32_t)(symbol << kDistanceExtraShift | length);
-        if (symbol < 6) return (int32_t)((symbol - 1) << kDistanceBaseShift | length);
+        // Only the fast loop reads the code and extra bits together (see the match length).
+        const uint32_t code = kUncheckedLoop ? length : 0;
+        if (symbol < 6) return (int32_t)((symbol - 1) << kDistanceBaseShift | code << kDistanceExtraShift | length);
         uint32_t j = (symbol - 6) >> 1;
         uint32_t base = ((2 + (symbol & 1)) << (j + 1)) + 1;
-        return (int32_t)(base << kDistanceBaseShift | (j + 1) << kDistanceExtraShift | length);
+        return (int32_t)(base << kDistanceBaseShift | (code + j + 1) << kDistanceExtraShift | length);
     }
     if (symbol <= kEndOfSet) return (int32_t)(symbol << kSymbolShift | length);
     symbol -= kFirstLengthSymbol;
@@ -279,6 +290,15 @@ struct BitReader {
     void Drop(uint32_t n) {
         Buffer >>= n;
         Count -= n;
+    }
+    // Drops a literal's code (entry e). The buffer is shifted by the entry itself, the
+    // machine's shift taking its low 6 bits, which keeps an AND off the chain from one table
+    // load to the next; only the count needs the code length alone.
+    void DropLiteral(int32_t e) {
+        static_assert(entry::kCodeLengthMask < 64 && entry::kSymbolShift >= 6,
+                      "a literal's entry has nothing but its code length in its low 6 bits");
+        Buffer >>= (uint32_t)e & 63;
+        Count -= entry::CodeLength(e);
     }
     // The next count bits (at most 31), consumed.
     uint32_t Take(uint32_t count) {
@@ -465,14 +485,21 @@ inline uint32_t TakeDistance(int32_t e, BitReader<Word>& b, uint32_t& lastDistan
 }
 
 // The fast loop's fields behind a code, where a fill holds the code and its extra bits
-// together: the code (codeBits, not yet dropped) and the extra bits (bits in all) are
-// dropped with one shift, and the extra bits come from the buffer saved before it.
+// together: the code and the extra bits of a match length's entry e are dropped with one
+// shift, and the extra bits come from the buffer saved before it. The buffer is shifted by
+// the entry's bits from its code-plus-extra field on, the machine's shift taking their low
+// 6 bits (the field and the unused bit above it), which keeps an AND off the chain to the
+// distance lookup.
 template <typename Word>
-inline uint32_t TakeCodeAndField(BitReader<Word>& b, uint32_t codeBits, uint32_t bits) {
+inline uint32_t TakeLengthCodeAndField(BitReader<Word>& b, int32_t e) {
     static_assert(Budget<Word>::kFillPerHalf, "a fill holds a code and its extra bits");
+    static_assert(entry::kLengthBitsShift + 6 <= entry::kLengthExtraShift,
+                  "the bit above the code-plus-extra field is unused");
     const Word saved = b.Buffer;
-    b.Drop(bits);
-    return (uint32_t)((saved & (((Word)1 << bits) - 1)) >> codeBits);
+    const uint32_t bits = entry::LengthBits(e);
+    b.Buffer >>= ((uint32_t)e >> entry::kLengthBitsShift) & 63;
+    b.Count -= bits;
+    return (uint32_t)((saved & (((Word)1 << bits) - 1)) >> entry::CodeLength(e));
 }
 
 // TakeDistance for the fast loop: e's code is not yet dropped.
@@ -484,8 +511,15 @@ inline uint32_t TakeCodeAndDistance(int32_t e, BitReader<Word>& b, uint32_t& las
         b.Drop(codeBits);
         return TakeDistance(e, b, lastDistance, previousDistance);
     }
-    uint32_t distance =
-        entry::DistanceBase(e) + TakeCodeAndField(b, codeBits, codeBits + entry::DistanceExtraBits(e));
+    // As for a match length: one shift by the entry's code-plus-extra field, whose 6 bits
+    // are all the machine's shift reads.
+    static_assert(!Budget<Word>::kFastLoop || entry::kDistanceExtraMask == 63,
+                  "the fast loop's distance field has 6 bits");
+    const Word saved = b.Buffer;
+    const uint32_t bits = entry::DistanceBits(e);
+    b.Buffer >>= ((uint32_t)e >> entry::kDistanceExtraShift) & 63;
+    b.Count -= bits;
+    uint32_t distance = entry::DistanceBase(e) + (uint32_t)((saved & (((Word)1 << bits) - 1)) >> codeBits);
     Remember(distance, lastDistance, previousDistance);
     return distance;
 }
@@ -589,32 +623,41 @@ int DecodeFast(const SymbolState& s, const Tables* t, BitReader<Word>& reader, u
     int32_t e = t->Literal[(uint32_t)b.Buffer & literalMask];
     do {
         b.Fill();
+        // Literals first, with one test: a negative entry (a longer code) compares above
+        // every literal as unsigned.
+        if ((uint32_t)e < (uint32_t)entry::kFirstEndEntry) {
+            b.DropLiteral(e);
+            *out++ = entry::Literal(e);
+            // The literals that follow are taken from the same fill.
+            e = t->Literal[(uint32_t)b.Buffer & literalMask];
+#pragma GCC unroll 4
+            for (uint32_t more = 0; more < B::kMoreLiterals; ++more) {
+                if ((uint32_t)e >= (uint32_t)entry::kFirstEndEntry) break;
+                b.DropLiteral(e);
+                *out++ = entry::Literal(e);
+                e = t->Literal[(uint32_t)b.Buffer & literalMask];
+            }
+            continue;
+        }
         if (e < 0) {
             e = LookupLong(e, b.Buffer, kLiteralBits, t->LiteralTree, s.Lengths, false, s.Alphabets);
             if (e < 0) {
                 outcome = kBlockEnds;
                 break;
             }
-        }
-        if (e < entry::kFirstEndEntry) {
-            b.Drop(entry::CodeLength(e));
-            *out++ = entry::Literal(e);
-            // The literals that follow are taken from the same fill. A negative entry
-            // compares above every literal as unsigned.
-            e = t->Literal[(uint32_t)b.Buffer & literalMask];
-            for (uint32_t more = 0; more < B::kMoreLiterals && (uint32_t)e < (uint32_t)entry::kFirstEndEntry; ++more) {
+            if (e < entry::kFirstEndEntry) {
                 b.Drop(entry::CodeLength(e));
                 *out++ = entry::Literal(e);
                 e = t->Literal[(uint32_t)b.Buffer & literalMask];
+                continue;
             }
-            continue;
         }
         if (e < entry::kFirstLengthEntry) {   // symbol 256
             b.Drop(entry::CodeLength(e));
             outcome = kSetEnds;
             break;
         }
-        uint32_t length = entry::LengthBase(e) + TakeCodeAndField(b, entry::CodeLength(e), entry::LengthBits(e));
+        uint32_t length = entry::LengthBase(e) + TakeLengthCodeAndField(b, e);
         uint32_t a = entry::Alphabet(e);
         e = b.Look(t->Distance[a], kDistanceBits);
         if (e < 0) {

@@ -153,6 +153,42 @@ TEST(CodeLengths, RunningOutOfInputIsReportedWithThePositionReached) {
     EXPECT_EQ(r.Result, ErrInputExhausted);
     EXPECT_EQ(Bytes(r.Sets.begin(), r.Sets.begin() + 4), (Bytes{8, 8, 8, 8}));
     EXPECT_EQ(r.BitsUsed, w.BitCount());
+
+    // 16-bit codes (symbols 0 and 1 only), the input cut in the middle of one, after k whole
+    // ones: the position stays at the start of the cut code.
+    for (uint32_t k = 10; k < 16; ++k) {
+        BitWriter cut;
+        cut.Put(17, 5);
+        cut.Put(17, 5);
+        for (int i = 0; i < 4; ++i) cut.Put(1, 5);   // 30 zeros: the rest of the fields
+        for (uint32_t i = 0; i < k; ++i) cut.PutCode(1, 16);
+        uint64_t whole = cut.BitCount();
+        cut.Put(0, 8);
+        ReadResult c = Read(cut, 344, 1);
+        EXPECT_EQ(c.Result, ErrInputExhausted) << k;
+        EXPECT_EQ(c.BitsUsed, whole) << k;
+        for (uint32_t i = 0; i < k; ++i) ASSERT_EQ(c.Sets[i], (i + 1) % 17) << k << " " << i;
+    }
+}
+
+TEST(CodeLengths, ACodeNotInTheTableStopsAtItsStart) {
+    // The flat code-length code leaves the 5-bit values 21-31 without a symbol. The missing
+    // code comes after k good lengths, at every place among the codes read from one load,
+    // with plenty of input behind it.
+    for (uint32_t k = 20; k < 30; ++k) {
+        BitWriter w;
+        PutFlatClCode(w);
+        w.PutCode(8, 5);
+        for (uint32_t i = 1; i < k; ++i) w.PutCode(i % 2, 5);   // 8, 9, 9, 10, 10, ...
+        uint64_t damaged = w.BitCount();
+        w.PutCode(25, 5);
+        for (int i = 0; i < 64; ++i) w.PutCode(0, 5);
+        ReadResult r = Read(w, 344, 1);
+        EXPECT_EQ(r.Result, ErrDamaged) << k;
+        EXPECT_EQ(r.BitsUsed, damaged) << k;
+        for (uint32_t i = 0; i < k; ++i) ASSERT_EQ(r.Sets[i], (8 + (i + 1) / 2) % 17) << k << " " << i;
+        EXPECT_EQ(r.Sets[k], 0xCC) << k;
+    }
 }
 
 TEST(CodeLengths, DefaultTableSetAndItsDistanceSwitch) {
