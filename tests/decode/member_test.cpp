@@ -275,6 +275,23 @@ TEST_F(MemberTest, StoredBlockKeepsHistoryUpToTheLimit) {
     EXPECT_LE(State.Stream.HistoryLength, 524288u);
 }
 
+// A stored block as long as the largest window keeps no history; one 3 bytes shorter keeps
+// those 3, which move to the buffer's front from an offset that is no multiple of any
+// alignment: the window, with its whole capacity, must still lie inside the buffer.
+TEST_F(MemberTest, WindowStaysInsideItsBufferWhenLittleHistoryMoves) {
+    const uint32_t window = Profile.WindowSizes[2][7];
+    const size_t header = CustomStream(Bytes(10)).decoded.size() - 10;
+    CustomStream s(RandomBytes(2 * window - 3 - header, 43));
+    s.Add(StoredBlock(s.Part(0, window), false));
+    s.Add(StoredBlock(s.Part(window, s.decoded.size()), false));
+    s.Add(StoredBlock(Bytes(), true));
+    Load(s.b, false);
+    ExpectIntact(s.b, 0);
+    ASSERT_EQ(State.Stream.HistoryLength, 3u);
+    size_t start = (size_t)(State.Stream.Window - State.Stream.WindowBuffer);
+    EXPECT_LE(start + State.Stream.WindowCapacity, State.Stream.WindowBufferSize);
+}
+
 TEST_F(MemberTest, StreamEndingShortFailsTheCrcWithoutReadingBeyond) {
     ArchiveBuilder b;
     b.AddFile("a", RandomBytes(400, 51));

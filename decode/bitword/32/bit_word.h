@@ -12,3 +12,4 @@ const unsigned kLiteralTableBits = 9;
 const bool kUncheckedLoop = false;
 const bool kFastTableBuild = false;
 const bool kWordCallScan = false;
+const bool kAlignedHistoryMoves = false;

@@ -4,7 +4,9 @@
 // where the input holds a whole symbol and the window has room for it, decode tables filled
 // by code length (decode/huffman.cpp), and a call filter that looks for 0xE8 a machine word
 // at a time (memory and code spent for speed). The build puts one folder of decode/bitword/
-// on the include path of the decoding core and of everything that uses it.
+// on the include path of the decoding core and of everything that uses it. The history moves to
+// the window buffer's front at its own offset modulo 64 (decode/member.cpp), so that the copy
+// runs between mutually aligned addresses.
 #pragma once
 
 #include <stdint.h>
@@ -15,3 +17,4 @@ const unsigned kLiteralTableBits = 11;
 const bool kUncheckedLoop = true;
 const bool kFastTableBuild = true;
 const bool kWordCallScan = true;
+const bool kAlignedHistoryMoves = true;
