@@ -96,7 +96,7 @@ static_assert((kMaxDistanceSymbols - 1 - 6) / 2 + 1 == kMaxDistanceExtraBits, "t
 //                 256 below kFirstLengthEntry, match lengths (whose base is at least 2) above
 //     bits 8-12   of a match length in builds with the fast loop: its code length plus its
 //                 extra bits, so that the loop drops both with one shift and takes the extra
-//                 bits from the buffer saved before it (TakeLengthCodeAndField); in the
+//                 bits from the buffer saved before it (TakeCodeAndField); in the
 //                 others bits 8-16 hold the symbol
 //     bits 17-20  number of extra bits of a match length
 //     bits 21-29  base of a match length
@@ -485,19 +485,19 @@ inline uint32_t TakeDistance(int32_t e, BitReader<Word>& b, uint32_t& lastDistan
 }
 
 // The fast loop's fields behind a code, where a fill holds the code and its extra bits
-// together: the code and the extra bits of a match length's entry e are dropped with one
-// shift, and the extra bits come from the buffer saved before it. The buffer is shifted by
-// the entry's bits from its code-plus-extra field on, the machine's shift taking their low
-// 6 bits (the field and the unused bit above it), which keeps an AND off the chain to the
-// distance lookup.
+// together: entry e's code and extra bits (bits in all, its code-plus-extra field at
+// fieldShift) are dropped with one shift, and the extra bits come from the buffer saved
+// before it. The buffer is shifted by the entry's bits from that field on, the machine's
+// shift taking their low 6 bits (the field, and for a match length the unused bit above
+// it), which keeps an AND off the chain to the next lookup.
+static_assert(entry::kLengthBitsShift + 6 <= entry::kLengthExtraShift,
+              "the bit above a match length's code-plus-extra field is unused");
+static_assert(!kUncheckedLoop || entry::kDistanceExtraMask == 63, "the fast loop's distance field has 6 bits");
 template <typename Word>
-inline uint32_t TakeLengthCodeAndField(BitReader<Word>& b, int32_t e) {
+inline uint32_t TakeCodeAndField(BitReader<Word>& b, int32_t e, uint32_t fieldShift, uint32_t bits) {
     static_assert(Budget<Word>::kFillPerHalf, "a fill holds a code and its extra bits");
-    static_assert(entry::kLengthBitsShift + 6 <= entry::kLengthExtraShift,
-                  "the bit above the code-plus-extra field is unused");
     const Word saved = b.Buffer;
-    const uint32_t bits = entry::LengthBits(e);
-    b.Buffer >>= ((uint32_t)e >> entry::kLengthBitsShift) & 63;
+    b.Buffer >>= ((uint32_t)e >> fieldShift) & 63;
     b.Count -= bits;
     return (uint32_t)((saved & (((Word)1 << bits) - 1)) >> entry::CodeLength(e));
 }
@@ -506,20 +506,12 @@ inline uint32_t TakeLengthCodeAndField(BitReader<Word>& b, int32_t e) {
 template <typename Word>
 inline uint32_t TakeCodeAndDistance(int32_t e, BitReader<Word>& b, uint32_t& lastDistance,
                                     uint32_t& previousDistance) {
-    const uint32_t codeBits = entry::CodeLength(e);
     if (e < entry::kFirstExplicitEntry) {
-        b.Drop(codeBits);
+        b.Drop(entry::CodeLength(e));
         return TakeDistance(e, b, lastDistance, previousDistance);
     }
-    // As for a match length: one shift by the entry's code-plus-extra field, whose 6 bits
-    // are all the machine's shift reads.
-    static_assert(!Budget<Word>::kFastLoop || entry::kDistanceExtraMask == 63,
-                  "the fast loop's distance field has 6 bits");
-    const Word saved = b.Buffer;
-    const uint32_t bits = entry::DistanceBits(e);
-    b.Buffer >>= ((uint32_t)e >> entry::kDistanceExtraShift) & 63;
-    b.Count -= bits;
-    uint32_t distance = entry::DistanceBase(e) + (uint32_t)((saved & (((Word)1 << bits) - 1)) >> codeBits);
+    uint32_t distance =
+        entry::DistanceBase(e) + TakeCodeAndField(b, e, entry::kDistanceExtraShift, entry::DistanceBits(e));
     Remember(distance, lastDistance, previousDistance);
     return distance;
 }
@@ -657,7 +649,7 @@ int DecodeFast(const SymbolState& s, const Tables* t, BitReader<Word>& reader, u
             outcome = kSetEnds;
             break;
         }
-        uint32_t length = entry::LengthBase(e) + TakeLengthCodeAndField(b, e);
+        uint32_t length = entry::LengthBase(e) + TakeCodeAndField(b, e, entry::kLengthBitsShift, entry::LengthBits(e));
         uint32_t a = entry::Alphabet(e);
         e = b.Look(t->Distance[a], kDistanceBits);
         if (e < 0) {
